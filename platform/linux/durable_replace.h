@@ -1,0 +1,18 @@
+// Replacing a file's contents all at once and durably: a complete new copy is written beside it,
+// flushed, renamed over it, and the folder is flushed. A crash at any instant leaves the old file
+// or the new one, never a mix; on failure the old file is untouched and the copy is removed.
+#pragma once
+
+#include <string>
+
+namespace linux_files {
+
+// The name of the copy written beside `name` while it is being replaced. Only a run holding the
+// folder's lock writes it, so one name serves; a copy left by a killed run is simply rewritten.
+std::string ReplacementName(const std::string& name);
+
+// Replaces the file at `path` (or creates it) with `bytes`, keeping its permission bits and owner.
+// Returns an empty string, or the cause of the failure.
+std::string ReplaceFileDurably(const std::string& path, const std::string& bytes);
+
+}  // namespace linux_files

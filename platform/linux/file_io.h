@@ -1,0 +1,34 @@
+// Small POSIX file helpers shared by the Linux platform layer: whole-file reads and writes that
+// retry interrupted and short transfers, path splitting, and names found regardless of case.
+#pragma once
+
+#include <string>
+
+namespace linux_files {
+
+struct DirectoryAndName {
+  std::string directory;  // "." when the path names no directory
+  std::string name;
+};
+
+DirectoryAndName SplitDirectoryAndName(const std::string& path);
+
+// Reads the open file to its end into `bytes`; returns 0 or the errno of the failure.
+int ReadWholeFile(int fd, std::string& bytes);
+
+// Writes all of `bytes`; returns 0 or the errno of the failure.
+int WriteWholeFile(int fd, const std::string& bytes);
+
+enum class NameMatch { kFound, kNone, kAmbiguous };
+
+struct FoundName {
+  NameMatch match = NameMatch::kNone;
+  std::string name;  // the entry to use: the one match, the exact name among several, or `name`
+};
+
+// Finds `name` in the folder the way a case-insensitive file system would: the one entry whose
+// name matches regardless of ASCII case; among several, the exact name, else kAmbiguous. A folder
+// that cannot be listed is taken to hold the exact name only.
+FoundName FindNameIgnoringCase(const std::string& directory, const std::string& name);
+
+}  // namespace linux_files

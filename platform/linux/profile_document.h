@@ -1,0 +1,61 @@
+// A profile file held in memory: parsed once, read and edited any number of times, written back
+// whole. It reads the way the platform's profile functions read, and edits better than they do:
+// only the lines that a write asks for change; every other byte of the file is kept as it was.
+//
+// Reading rules: lines end in LF, CRLF or a lone CR; each line is trimmed of blanks, tabs, CR, LF,
+// VT, FF and 0x1A; a line starting with "[" and holding a "]" is a section header naming the
+// trimmed text up to its last "]"; any other non-blank line is an entry whose key is the trimmed
+// text before its first "=" and whose value is the trimmed text after it, less one pair of
+// enclosing quotes; an entry without "=" has no value. Names match regardless of ASCII case; only
+// the first section of a name and, in it, the first entry of a key count. Lines before the first
+// header belong to no section. A UTF-8 byte order mark is kept and is not part of the first line.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace profile_engine {
+
+struct ProfileLine {
+  std::string_view text;       // the line as it stands in the file, without its line break
+  std::string_view lineBreak;  // "\r\n", "\n", "\r", or empty for a last line without one
+};
+
+struct ProfileSection {
+  std::vector<ProfileLine> lines;  // lines[0] is the header, except in the lines before any header
+};
+
+struct ProfileDocument {
+  std::unique_ptr<const std::string> source;  // the bytes read; lines point into them
+  std::deque<std::string> writtenLines;       // lines made by writes; lines point into them too
+  std::string_view byteOrderMark;
+  std::vector<ProfileSection> sections;  // sections[0]: the lines before the first header
+  std::unordered_map<std::string, std::size_t> firstSectionByName;  // folded name -> index
+  std::string_view lineBreak;  // the file's own (its first), CRLF for a file without one
+  bool changed = false;
+};
+
+ProfileDocument ParseProfile(std::string bytes);
+
+// The value of `key` in `section`, or nothing when the section, the key or its "=" is missing.
+std::optional<std::string_view> FindProfileValue(const ProfileDocument& document,
+                                                 std::string_view section, std::string_view key);
+
+// True when `section` exists and holds at least one entry.
+bool SectionHasEntries(const ProfileDocument& document, std::string_view section);
+
+// Sets `key` of `section` to `text`: the first entry of the key is rewritten as key=text, or a new
+// entry is added after the section's last non-blank line, or a new section is added at the end.
+// The text is cut at its first line break, so a value can never split into two lines.
+void SetProfileValue(ProfileDocument& document, std::string_view section, std::string_view key,
+                     std::string_view text);
+
+// The whole file as it now stands.
+std::string SerializeProfile(const ProfileDocument& document);
+
+}  // namespace profile_engine

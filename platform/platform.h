@@ -1,0 +1,69 @@
+// What the installer's logic asks of the operating system: its own executable's path, reading and
+// writing single values of profile files, and updating the configuration file as one step.
+// Each platform has one implementation of every function declared here (platform/linux,
+// platform/windows); the logic above never calls the operating system directly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// The full path of the running executable, or nothing when it cannot be had whole (a path cut
+// short by a fixed buffer is never returned).
+std::optional<std::string> ExecutablePath();
+
+// True for a byte that starts a double-byte character in the active 8-bit code page.
+bool IsLeadByte(unsigned char byte);
+
+// Reads one value of one section of a profile file into `buffer`, the way the platform's profile
+// read works: the default text when the file, the section or the key does not exist, otherwise the
+// value cut to fit; the buffer is zero-terminated in every case. A value written earlier in the run
+// with WriteProfileString is seen.
+void ReadProfileString(const char* section, const char* key, const char* defaultText, char* buffer,
+                       std::size_t size, const char* path);
+
+// Writes one value into one section of a profile file, adding the section or the key when needed.
+// Writes to a file under a ConfigUpdate take effect on disk only when the update is committed.
+void WriteProfileString(const char* section, const char* key, const char* text, const char* path);
+
+enum class SectionState { kHasEntries, kEmptyOrMissing, kAmbiguousFile };
+
+// Whether `section` of the profile file at `path` holds at least one entry. kAmbiguousFile: the
+// file's name matches several files that differ only in case, so none is read.
+SectionState ProbeProfileSection(const char* section, const char* path);
+
+// One all-or-nothing update of the configuration file, held from the first read to the commit.
+struct ConfigUpdate {
+  std::string targetPath;   // the file that the commit replaces
+  std::string workingPath;  // the path that the run's profile reads and writes go to
+  std::intptr_t lock = -1;  // the platform's handle of the lock that serializes runs
+  bool begun = false;
+};
+
+// An empty message means success; otherwise it is one line naming the file and the cause.
+struct UpdateResult {
+  std::string failure;
+  bool ok() const { return failure.empty(); }
+};
+
+// Waits for the lock on `configurationPath`, then prepares it for the run's reads and writes.
+// Refuses a file that cannot be updated without damage (read-only, not a regular file, UTF-16).
+UpdateResult BeginConfigUpdate(const std::string& configurationPath, ConfigUpdate& update);
+
+// Puts every write of the run in place at once, durably, then releases the lock. On failure the
+// configuration file is left as it was and nothing is left beside it.
+UpdateResult CommitConfigUpdate(ConfigUpdate& update);
+
+// Drops the run's writes and releases the lock; the configuration file is left as it was.
+void AbandonConfigUpdate(ConfigUpdate& update);
+
+// Forgets every profile file read in this run, so that a later run reads them afresh.
+void ForgetProfileFiles();
+
+// Tells the user why the run stopped: one line on the error stream where there is one.
+void ReportFailure(const std::string& message);
+
+}  // namespace platform
