@@ -1,1 +1,131 @@
-int main(){}
+// Times a full install into aircraft.cfg files of growing size with the built installer, beside
+// the floor that any safe update must pay: reading the file and writing a durable copy of it
+// ("cat f > copy; sync copy"). Prints one table row per size; the median of several runs counts.
+//
+// Usage: install_bench [ENTRIES...]   (default: 100 1000 10000)
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kRuns = 7;
+
+const char* const kKeys[] = {"title",
+                             "sim",
+                             "model",
+                             "panel",
+                             "sound",
+                             "texture",
+                             "kb_checklists",
+                             "kb_reference",
+                             "atc_id",
+                             "atc_id_color",
+                             "atc_parking_types",
+                             "ui_manufacturer",
+                             "ui_type",
+                             "ui_variation",
+                             "description",
+                             "atc_heavy",
+                             "atc_airline",
+                             "atc_flight_number",
+                             "visual_damage"};
+
+// A configuration file with `entries` titled entries of 19 keys each, in CRLF text.
+std::string ConfigurationText(int entries) {
+  std::string text = "[General]\r\natc_type=BENCH\r\n\r\n";
+  for (int i = 0; i < entries; ++i) {
+    text += "[fltsim." + std::to_string(i) + "]\r\n";
+    for (const char* key : kKeys) {
+      text += std::string(key) + "=Bench livery " + std::to_string(i) + " " + key + "\r\n";
+    }
+    text += "\r\n";
+  }
+  return text;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Seconds taken by the program, run to its end; exits the benchmark when the program fails.
+double TimeProgram(const std::vector<std::string>& command) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    std::vector<char*> argv;
+    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s failed\n", command[0].c_str());
+    std::exit(1);
+  }
+  return seconds;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+struct Row {
+  int entries;
+  std::size_t bytes;
+  double install;
+  double floor;
+};
+
+Row Measure(const std::string& folder, int entries) {
+  const std::string aircraft = folder + "/Aircraft";
+  const std::string livery = aircraft + "/Livery";
+  std::filesystem::create_directories(livery);
+  std::filesystem::copy_file(LIVERY_SETUP_PATH, livery + "/setup",
+                             std::filesystem::copy_options::overwrite_existing);
+  WriteFile(livery + "/livery.ini",
+            "[fltsim.0]\r\ntitle=Bench new livery\r\nmodel=\r\ntexture=new\r\nui_type=Bench\r\n");
+  const std::string original = ConfigurationText(entries);
+  const std::string cfg = aircraft + "/aircraft.cfg";
+  const std::string copy = folder + "/copy.cfg";
+  std::vector<double> installs, floors;
+  for (int run = 0; run < kRuns; ++run) {
+    WriteFile(cfg, original);
+    installs.push_back(TimeProgram({livery + "/setup"}));
+    floors.push_back(TimeProgram({"/bin/sh", "-c", "cat \"$0\" > \"$1\"; sync \"$1\"", cfg, copy}));
+  }
+  return Row{entries, original.size(), Median(installs), Median(floors)};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<int> sizes;
+  for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+  if (sizes.empty()) sizes = {100, 1000, 10000};
+  const std::string folder = (std::filesystem::current_path() / "bench-scratch").string();
+  std::filesystem::remove_all(folder);
+  std::printf("| entries | bytes | install (ms) | floor (ms) | ratio |\n");
+  std::printf("|---:|---:|---:|---:|---:|\n");
+  for (const int entries : sizes) {
+    const Row row = Measure(folder, entries);
+    std::printf("| %d | %zu | %.2f | %.2f | %.2f |\n", row.entries, row.bytes, row.install * 1e3,
+                row.floor * 1e3, row.install / row.floor);
+    std::fflush(stdout);
+  }
+  std::filesystem::remove_all(folder);
+  return 0;
+}

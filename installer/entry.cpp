@@ -5,7 +5,11 @@
 #ifdef _WIN32
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return installer::RunInstaller(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  return installer::RunInstaller();
+}
 #else
-int main() { return installer::RunInstaller(); }
+int main() {
+  return installer::RunInstaller();
+}
 #endif

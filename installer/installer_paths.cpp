@@ -51,18 +51,18 @@ std::optional<InstallerPaths> FormWindowsInstallerPaths(const DriveAndDirectory&
 
 InstallerPaths FormPosixInstallerPaths(const std::string& executablePath) {
   // The running executable's path is already resolved (no links, no "." or ".."), so the parent
-  // directory is the lexical one.
+  // directory is the lexical one. An empty directory stands for the root, its own parent.
   const std::size_t lastSlash = executablePath.rfind('/');
   const std::string directory =
       lastSlash == std::string::npos ? "." : executablePath.substr(0, lastSlash);
   const std::size_t parentSlash = directory.rfind('/');
-  std::string parent;  // empty for the root, whose parent is the root itself
+  std::string parent;
   if (directory == ".") {
     parent = "..";
-  } else if (parentSlash == std::string::npos) {
-    parent = ".";
-  } else if (parentSlash > 0) {
+  } else if (parentSlash != std::string::npos) {
     parent = directory.substr(0, parentSlash);
+  } else if (!directory.empty()) {
+    parent = ".";
   }
   return InstallerPaths{directory + "/livery.ini", parent + "/aircraft.cfg"};
 }

@@ -12,11 +12,25 @@
 
 namespace installer {
 
-inline constexpr std::array<const char*, 19> EntryKeys = {
-    "title",           "sim",           "model",        "panel",           "sound",
-    "texture",         "kb_checklists", "kb_reference", "atc_id",          "atc_id_color",
-    "atc_parking_types", "ui_manufacturer", "ui_type",  "ui_variation",    "description",
-    "atc_heavy",       "atc_airline",   "atc_flight_number", "visual_damage"};
+inline constexpr std::array<const char*, 19> EntryKeys = {"title",
+                                                          "sim",
+                                                          "model",
+                                                          "panel",
+                                                          "sound",
+                                                          "texture",
+                                                          "kb_checklists",
+                                                          "kb_reference",
+                                                          "atc_id",
+                                                          "atc_id_color",
+                                                          "atc_parking_types",
+                                                          "ui_manufacturer",
+                                                          "ui_type",
+                                                          "ui_variation",
+                                                          "description",
+                                                          "atc_heavy",
+                                                          "atc_airline",
+                                                          "atc_flight_number",
+                                                          "visual_damage"};
 
 struct VariantSuffix {
   const char* title;

@@ -8,7 +8,9 @@
 namespace profile {
 
 // The byte with A-Z folded to a-z.
-constexpr char FoldAsciiCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+constexpr char FoldAsciiCase(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 // True when the two names are equal once ASCII letters are folded.
 constexpr bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {

@@ -56,14 +56,14 @@ std::string ReplacementTarget(const std::string& path) {
   return realpath(path.c_str(), target) != nullptr ? std::string(target) : std::string();
 }
 
-bool IsUtf16(const std::string& bytes) {
-  return bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
-                               (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
+bool IsUtf16(std::string_view bytes) {
+  return bytes.size() >= 2 &&
+         ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
 }
 
 // Reads the existing file into `bytes` after checking that it may be replaced; a missing file
 // reads as empty and is created by the commit.
-UpdateResult ReadReplaceableFile(const std::string& path, std::string& bytes) {
+UpdateResult ReadReplaceableFile(const std::string& path, linux_files::ByteBuffer& bytes) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? UpdateResult{} : Failure(path, "cannot open it", errno);
   struct stat status {};
@@ -76,7 +76,7 @@ UpdateResult ReadReplaceableFile(const std::string& path, std::string& bytes) {
     result = Failure(path, "is read-only");
   } else if (const int error = linux_files::ReadWholeFile(fd, bytes); error != 0) {
     result = Failure(path, "cannot read it", error);
-  } else if (IsUtf16(bytes)) {
+  } else if (IsUtf16(bytes.view())) {
     result = Failure(path, "is UTF-16 text, which an 8-bit edit would corrupt");
   }
   close(fd);
@@ -84,8 +84,7 @@ UpdateResult ReadReplaceableFile(const std::string& path, std::string& bytes) {
 }
 
 UpdateResult LoadUnderLock(const std::string& configurationPath, ConfigUpdate& update) {
-  const linux_files::DirectoryAndName parts =
-      linux_files::SplitDirectoryAndName(configurationPath);
+  const linux_files::DirectoryAndName parts = linux_files::SplitDirectoryAndName(configurationPath);
   const linux_files::FoundName found =
       linux_files::FindNameIgnoringCase(parts.directory, parts.name);
   if (found.match == linux_files::NameMatch::kAmbiguous) {
@@ -93,8 +92,9 @@ UpdateResult LoadUnderLock(const std::string& configurationPath, ConfigUpdate& u
   }
   const std::string filePath = parts.directory + "/" + found.name;
   update.targetPath = ReplacementTarget(filePath);
-  if (update.targetPath.empty()) return Failure(filePath, "is a link to a file that does not exist");
-  std::string bytes;
+  if (update.targetPath.empty())
+    return Failure(filePath, "is a link to a file that does not exist");
+  linux_files::ByteBuffer bytes;
   UpdateResult result = ReadReplaceableFile(update.targetPath, bytes);
   if (!result.ok()) return result;
   linux_profiles::AdoptDocument(configurationPath, profile_engine::ParseProfile(std::move(bytes)));
@@ -127,7 +127,7 @@ UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
   UpdateResult result;
   if (document != nullptr && document->changed) {
     const std::string cause = linux_files::ReplaceFileDurably(
-        update.targetPath, profile_engine::SerializeProfile(*document));
+        update.targetPath, profile_engine::SerializedPieces(*document));
     if (!cause.empty()) result = Failure(update.targetPath, cause);
   }
   AbandonConfigUpdate(update);

@@ -14,7 +14,9 @@ namespace linux_files {
 
 namespace {
 
-std::string Cause(const char* step, int error) { return std::string(step) + ": " + std::strerror(error); }
+std::string Cause(const char* step, int error) {
+  return std::string(step) + ": " + std::strerror(error);
+}
 
 // Gives the new copy the old file's permission bits and, where allowed, its owner.
 void CopyOwnership(int folder, const std::string& name, int copy) {
@@ -26,13 +28,13 @@ void CopyOwnership(int folder, const std::string& name, int copy) {
 
 // Writes, flushes and closes the copy; returns an empty string or the cause of the failure.
 std::string WriteCopy(int folder, const std::string& name, const std::string& copyName,
-                      const std::string& bytes) {
+                      const std::vector<std::string_view>& pieces) {
   unlinkat(folder, copyName.c_str(), 0);  // a copy left by a killed run
   const int copy =
       openat(folder, copyName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (copy < 0) return Cause("cannot create a new copy in its folder", errno);
   CopyOwnership(folder, name, copy);
-  int error = WriteWholeFile(copy, bytes);
+  const int error = WritePieces(copy, pieces);
   std::string failure = error != 0 ? Cause("cannot write the new copy", error) : "";
   if (failure.empty() && fsync(copy) != 0) failure = Cause("cannot flush the new copy", errno);
   if (close(copy) != 0 && failure.empty()) failure = Cause("cannot close the new copy", errno);
@@ -41,14 +43,17 @@ std::string WriteCopy(int folder, const std::string& name, const std::string& co
 
 }  // namespace
 
-std::string ReplacementName(const std::string& name) { return "." + name + ".installing"; }
+std::string ReplacementName(const std::string& name) {
+  return "." + name + ".installing";
+}
 
-std::string ReplaceFileDurably(const std::string& path, const std::string& bytes) {
+std::string ReplaceFileDurably(const std::string& path,
+                               const std::vector<std::string_view>& pieces) {
   const DirectoryAndName parts = SplitDirectoryAndName(path);
   const int folder = open(parts.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder < 0) return Cause("cannot open its folder", errno);
   const std::string copyName = ReplacementName(parts.name);
-  std::string failure = WriteCopy(folder, parts.name, copyName, bytes);
+  std::string failure = WriteCopy(folder, parts.name, copyName, pieces);
   if (failure.empty() && renameat(folder, copyName.c_str(), folder, parts.name.c_str()) != 0) {
     failure = Cause("cannot put the new copy in place", errno);
   }

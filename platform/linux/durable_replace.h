@@ -4,6 +4,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace linux_files {
 
@@ -11,8 +13,9 @@ namespace linux_files {
 // folder's lock writes it, so one name serves; a copy left by a killed run is simply rewritten.
 std::string ReplacementName(const std::string& name);
 
-// Replaces the file at `path` (or creates it) with `bytes`, keeping its permission bits and owner.
-// Returns an empty string, or the cause of the failure.
-std::string ReplaceFileDurably(const std::string& path, const std::string& bytes);
+// Replaces the file at `path` (or creates it) with the pieces written one after another, keeping
+// its permission bits and owner. Returns an empty string, or the cause of the failure.
+std::string ReplaceFileDurably(const std::string& path,
+                               const std::vector<std::string_view>& pieces);
 
 }  // namespace linux_files

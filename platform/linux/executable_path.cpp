@@ -22,6 +22,8 @@ std::optional<std::string> ExecutablePath() {
 }
 
 // Linux paths are bytes with "/" as the only separator: no byte hides inside another character.
-bool IsLeadByte(unsigned char) { return false; }
+bool IsLeadByte(unsigned char) {
+  return false;
+}
 
 }  // namespace platform

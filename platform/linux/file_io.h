@@ -3,6 +3,10 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/linux/byte_buffer.h"
 
 namespace linux_files {
 
@@ -14,10 +18,10 @@ struct DirectoryAndName {
 DirectoryAndName SplitDirectoryAndName(const std::string& path);
 
 // Reads the open file to its end into `bytes`; returns 0 or the errno of the failure.
-int ReadWholeFile(int fd, std::string& bytes);
+int ReadWholeFile(int fd, ByteBuffer& bytes);
 
-// Writes all of `bytes`; returns 0 or the errno of the failure.
-int WriteWholeFile(int fd, const std::string& bytes);
+// Writes all of the pieces, one after another; returns 0 or the errno of the failure.
+int WritePieces(int fd, const std::vector<std::string_view>& pieces);
 
 enum class NameMatch { kFound, kNone, kAmbiguous };
 

@@ -2,6 +2,11 @@
 // edits that touch only the lines they are about.
 #include "platform/linux/profile_document.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 #include "profile/ascii_case.h"
 
 namespace profile_engine {
@@ -58,19 +63,80 @@ std::optional<Entry> ParseEntry(std::string_view line) {
   return Entry{Trim(line.substr(0, equals)), Unquote(Trim(line.substr(equals + 1)))};
 }
 
-// The length of the line break at the start of `rest`, which begins with CR or LF.
-std::size_t LineBreakLength(std::string_view rest) {
-  return (rest[0] == '\r' && rest.size() > 1 && rest[1] == '\n') ? 2 : 1;
+// The position of the first CR or LF in `text` at or after `from`, or the text's size. Eight
+// bytes are tested at a time (a byte equals c when its XOR with c is zero), which matters because
+// every lookup walks the lines of its section.
+std::size_t FindLineEnd(std::string_view text, std::size_t from) {
+  static_assert(std::endian::native == std::endian::little);
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+  for (; from + 8 <= text.size(); from += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + from, 8);
+    const std::uint64_t cr = word ^ (kOnes * '\r');
+    const std::uint64_t lf = word ^ (kOnes * '\n');
+    const std::uint64_t zeroes = (((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHighBits;
+    // The lowest flagged byte is always a true match; flags above it may be borrows.
+    if (zeroes != 0) return from + static_cast<std::size_t>(std::countr_zero(zeroes)) / 8;
+  }
+  while (from < text.size() && text[from] != '\r' && text[from] != '\n') ++from;
+  return from;
 }
 
-// The next line of `rest`, which is advanced past it and its line break.
-ProfileLine TakeLine(std::string_view& rest) {
-  std::size_t end = 0;
-  while (end < rest.size() && rest[end] != '\r' && rest[end] != '\n') ++end;
-  const std::size_t breakLength = end < rest.size() ? LineBreakLength(rest.substr(end)) : 0;
-  ProfileLine line{rest.substr(0, end), rest.substr(end, breakLength)};
-  rest.remove_prefix(end + breakLength);
-  return line;
+// Splits a text into lines, one at a time.
+struct LineSplitter {
+  std::string_view text;
+  std::size_t position = 0;
+
+  bool Done() const { return position >= text.size(); }
+
+  ProfileLine Next() {
+    const std::size_t end = FindLineEnd(text, position);
+    std::size_t breakLength = 0;
+    if (end < text.size()) {
+      breakLength = (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1;
+    }
+    const ProfileLine line{text.substr(position, end - position), text.substr(end, breakLength)};
+    position = end + breakLength;
+    return line;
+  }
+};
+
+// True for the bytes that may stand before "[" on a header line: trimmed bytes other than breaks.
+constexpr bool IsIndentByte(char c) {
+  return c != '\r' && c != '\n' && IsTrimmedByte(c);
+}
+
+// Where the line holding the byte at `at` starts.
+std::size_t LineStartBefore(std::string_view text, std::size_t at) {
+  while (at > 0 && IsIndentByte(text[at - 1])) --at;
+  return at;
+}
+
+// The file's first line break, or nothing when it has none.
+std::string_view FirstLineBreak(std::string_view text) {
+  LineSplitter splitter{text};
+  while (!splitter.Done()) {
+    const ProfileLine line = splitter.Next();
+    if (!line.lineBreak.empty()) return line.lineBreak;
+  }
+  return {};
+}
+
+// Calls `visit` with each line of a named section after its header, in order, until it returns
+// true.
+template <typename Visit>
+void VisitBody(const ProfileSection& section, Visit visit) {
+  if (section.split) {
+    for (std::size_t i = 1; i < section.lines.size(); ++i) {
+      if (visit(section.lines[i])) return;
+    }
+    return;
+  }
+  LineSplitter splitter{section.original, section.bodyOffset};
+  while (!splitter.Done()) {
+    if (visit(splitter.Next())) return;
+  }
 }
 
 const ProfileSection* FindSection(const ProfileDocument& document, std::string_view name) {
@@ -78,14 +144,26 @@ const ProfileSection* FindSection(const ProfileDocument& document, std::string_v
   return found == document.firstSectionByName.end() ? nullptr : &document.sections[found->second];
 }
 
-// The index of the first line of the section holding `key`, or 0 (the header) when none does.
-std::size_t FindEntryLine(const ProfileSection& section, std::string_view key) {
+// The first entry of `key` in a named section (whose first line is its header), if any.
+std::optional<Entry> FindEntry(const ProfileSection& section, std::string_view key) {
   key = Trim(key);
-  for (std::size_t i = 1; i < section.lines.size(); ++i) {
-    const std::optional<Entry> entry = ParseEntry(section.lines[i].text);
-    if (entry && profile::EqualIgnoringAsciiCase(entry->key, key)) return i;
+  std::optional<Entry> result;
+  VisitBody(section, [&](const ProfileLine& line) {
+    const std::optional<Entry> entry = ParseEntry(line.text);
+    if (entry && profile::EqualIgnoringAsciiCase(entry->key, key)) result = entry;
+    return result.has_value();
+  });
+  return result;
+}
+
+// Splits the section into its lines, so that a write can change them.
+ProfileSection& Split(ProfileSection& section) {
+  if (!section.split) {
+    LineSplitter splitter{section.original};
+    while (!splitter.Done()) section.lines.push_back(splitter.Next());
+    section.split = true;
   }
-  return 0;
+  return section;
 }
 
 // The three pieces joined into one line of text.
@@ -105,12 +183,26 @@ void EnsureLineBreak(const ProfileDocument& document, ProfileLine& line) {
   if (line.lineBreak.empty()) line.lineBreak = document.lineBreak;
 }
 
-// The file's last line, or nothing in a file without lines.
+// The file's last line, split out so that it can be changed, or nothing in a file without lines.
 ProfileLine* LastLine(ProfileDocument& document) {
   for (auto section = document.sections.rbegin(); section != document.sections.rend(); ++section) {
-    if (!section->lines.empty()) return &section->lines.back();
+    if (!Split(*section).lines.empty()) return &section->lines.back();
   }
   return nullptr;
+}
+
+// Rewrites the first entry of `key` in the split section as key=text; false when there is none.
+bool RewriteEntry(ProfileDocument& document, ProfileSection& section, std::string_view key,
+                  std::string_view text) {
+  for (std::size_t i = 1; i < section.lines.size(); ++i) {
+    const std::optional<Entry> entry = ParseEntry(section.lines[i].text);
+    if (entry && profile::EqualIgnoringAsciiCase(entry->key, key)) {
+      // The key keeps its spelling in the file; the line's own break stays.
+      section.lines[i].text = KeepLine(document, JoinLine(entry->key, "=", text));
+      return true;
+    }
+  }
+  return false;
 }
 
 void AddEntryToSection(ProfileDocument& document, ProfileSection& section, std::string text) {
@@ -129,6 +221,7 @@ void AddSection(ProfileDocument& document, std::string_view name, std::string en
     }
   }
   ProfileSection& section = document.sections.emplace_back();
+  section.split = true;
   section.lines.push_back({KeepLine(document, JoinLine("[", name, "]")), document.lineBreak});
   section.lines.push_back({KeepLine(document, std::move(entryText)), document.lineBreak});
   document.firstSectionByName.try_emplace(profile::FoldedName(name), document.sections.size() - 1);
@@ -136,25 +229,39 @@ void AddSection(ProfileDocument& document, std::string_view name, std::string en
 
 }  // namespace
 
-ProfileDocument ParseProfile(std::string bytes) {
+ProfileDocument ParseProfile(std::string_view text) {
+  return ParseProfile(linux_files::ByteBuffer::CopyOf(text));
+}
+
+ProfileDocument ParseProfile(linux_files::ByteBuffer bytes) {
   ProfileDocument document;
-  document.source = std::make_unique<const std::string>(std::move(bytes));
-  std::string_view rest = *document.source;
+  document.source = std::move(bytes);
+  std::string_view rest = document.source.view();
   if (rest.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
     document.byteOrderMark = rest.substr(0, kByteOrderMark.size());
     rest.remove_prefix(kByteOrderMark.size());
   }
+  // Only the headers are found here, by looking at each "[" that starts a line; the lines of a
+  // section are looked at when it is used.
   document.sections.emplace_back();
-  while (!rest.empty()) {
-    const ProfileLine line = TakeLine(rest);
-    if (document.lineBreak.empty()) document.lineBreak = line.lineBreak;
-    if (const std::optional<std::string_view> name = HeaderName(line.text)) {
-      document.sections.emplace_back();
-      document.firstSectionByName.try_emplace(profile::FoldedName(*name),
-                                              document.sections.size() - 1);
-    }
-    document.sections.back().lines.push_back(line);
+  std::size_t sectionStart = 0;
+  for (std::size_t at = rest.find('['); at != std::string_view::npos; at = rest.find('[', at)) {
+    const std::size_t lineStart = LineStartBefore(rest, at);
+    const bool startsLine =
+        lineStart == 0 || rest[lineStart - 1] == '\r' || rest[lineStart - 1] == '\n';
+    LineSplitter splitter{rest, lineStart};
+    const ProfileLine line = splitter.Next();
+    at = startsLine ? splitter.position : at + 1;
+    const std::optional<std::string_view> name = startsLine ? HeaderName(line.text) : std::nullopt;
+    if (!name) continue;
+    document.sections.back().original = rest.substr(sectionStart, lineStart - sectionStart);
+    sectionStart = lineStart;
+    document.sections.emplace_back().bodyOffset = splitter.position - lineStart;
+    document.firstSectionByName.try_emplace(profile::FoldedName(*name),
+                                            document.sections.size() - 1);
   }
+  document.sections.back().original = rest.substr(sectionStart);
+  document.lineBreak = FirstLineBreak(rest);
   if (document.lineBreak.empty()) document.lineBreak = kDefaultLineBreak;
   return document;
 }
@@ -163,18 +270,19 @@ std::optional<std::string_view> FindProfileValue(const ProfileDocument& document
                                                  std::string_view section, std::string_view key) {
   const ProfileSection* found = FindSection(document, section);
   if (found == nullptr) return std::nullopt;
-  const std::size_t line = FindEntryLine(*found, key);
-  if (line == 0) return std::nullopt;
-  return ParseEntry(found->lines[line].text)->value;
+  const std::optional<Entry> entry = FindEntry(*found, key);
+  return entry ? entry->value : std::nullopt;
 }
 
 bool SectionHasEntries(const ProfileDocument& document, std::string_view section) {
   const ProfileSection* found = FindSection(document, section);
   if (found == nullptr) return false;
-  for (std::size_t i = 1; i < found->lines.size(); ++i) {
-    if (!Trim(found->lines[i].text).empty()) return true;
-  }
-  return false;
+  bool hasEntries = false;
+  VisitBody(*found, [&](const ProfileLine& line) {
+    hasEntries = !Trim(line.text).empty();
+    return hasEntries;
+  });
+  return hasEntries;
 }
 
 void SetProfileValue(ProfileDocument& document, std::string_view section, std::string_view key,
@@ -188,31 +296,38 @@ void SetProfileValue(ProfileDocument& document, std::string_view section, std::s
     AddSection(document, section, JoinLine(key, "=", text));
     return;
   }
-  ProfileSection& target = document.sections[found->second];
-  const std::size_t line = FindEntryLine(target, key);
-  if (line == 0) {
+  ProfileSection& target = Split(document.sections[found->second]);
+  if (!RewriteEntry(document, target, key, text)) {
     AddEntryToSection(document, target, JoinLine(key, "=", text));
-    return;
   }
-  // The key keeps its spelling in the file; the line's own break stays.
-  const std::string_view spelled = ParseEntry(target.lines[line].text)->key;
-  target.lines[line].text = KeepLine(document, JoinLine(spelled, "=", text));
+}
+
+std::vector<std::string_view> SerializedPieces(const ProfileDocument& document) {
+  // Sections that no write touched still lie next to each other in the source bytes, so runs of
+  // them make one piece.
+  std::vector<std::string_view> pieces;
+  const auto add = [&](std::string_view piece) {
+    if (piece.empty()) return;
+    if (!pieces.empty() && pieces.back().data() + pieces.back().size() == piece.data()) {
+      pieces.back() = std::string_view(pieces.back().data(), pieces.back().size() + piece.size());
+    } else {
+      pieces.push_back(piece);
+    }
+  };
+  add(document.byteOrderMark);
+  for (const ProfileSection& section : document.sections) {
+    if (!section.split) add(section.original);
+    for (const ProfileLine& line : section.lines) {
+      add(line.text);
+      add(line.lineBreak);
+    }
+  }
+  return pieces;
 }
 
 std::string SerializeProfile(const ProfileDocument& document) {
-  std::size_t size = document.byteOrderMark.size();
-  for (const ProfileSection& section : document.sections) {
-    for (const ProfileLine& line : section.lines) size += line.text.size() + line.lineBreak.size();
-  }
   std::string bytes;
-  bytes.reserve(size);
-  bytes.append(document.byteOrderMark);
-  for (const ProfileSection& section : document.sections) {
-    for (const ProfileLine& line : section.lines) {
-      bytes.append(line.text);
-      bytes.append(line.lineBreak);
-    }
-  }
+  for (const std::string_view piece : SerializedPieces(document)) bytes.append(piece);
   return bytes;
 }
 

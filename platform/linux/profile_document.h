@@ -12,12 +12,13 @@
 #pragma once
 
 #include <deque>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "platform/linux/byte_buffer.h"
 
 namespace profile_engine {
 
@@ -26,13 +27,19 @@ struct ProfileLine {
   std::string_view lineBreak;  // "\r\n", "\n", "\r", or empty for a last line without one
 };
 
+// One section: its header line and every line up to the next header. The lines before the first
+// header form a section of their own, without a header. A section is split into lines only when a
+// write touches it; until then its bytes stand as read, and lookups walk them directly.
 struct ProfileSection {
-  std::vector<ProfileLine> lines;  // lines[0] is the header, except in the lines before any header
+  std::string_view original;       // the section's bytes as read, line breaks included
+  std::size_t bodyOffset = 0;      // where in `original` the lines after the header start
+  std::vector<ProfileLine> lines;  // once split: its lines, which then stand for it
+  bool split = false;
 };
 
 struct ProfileDocument {
-  std::unique_ptr<const std::string> source;  // the bytes read; lines point into them
-  std::deque<std::string> writtenLines;       // lines made by writes; lines point into them too
+  linux_files::ByteBuffer source;        // the bytes read; lines point into them
+  std::deque<std::string> writtenLines;  // lines made by writes; lines point into them too
   std::string_view byteOrderMark;
   std::vector<ProfileSection> sections;  // sections[0]: the lines before the first header
   std::unordered_map<std::string, std::size_t> firstSectionByName;  // folded name -> index
@@ -40,7 +47,8 @@ struct ProfileDocument {
   bool changed = false;
 };
 
-ProfileDocument ParseProfile(std::string bytes);
+ProfileDocument ParseProfile(linux_files::ByteBuffer bytes);
+ProfileDocument ParseProfile(std::string_view text);
 
 // The value of `key` in `section`, or nothing when the section, the key or its "=" is missing.
 std::optional<std::string_view> FindProfileValue(const ProfileDocument& document,
@@ -55,7 +63,11 @@ bool SectionHasEntries(const ProfileDocument& document, std::string_view section
 void SetProfileValue(ProfileDocument& document, std::string_view section, std::string_view key,
                      std::string_view text);
 
-// The whole file as it now stands.
+// The whole file as it now stands, as pieces to be written one after another. The pieces point
+// into the document and are valid while it is unchanged.
+std::vector<std::string_view> SerializedPieces(const ProfileDocument& document);
+
+// The whole file as it now stands, in one string.
 std::string SerializeProfile(const ProfileDocument& document);
 
 }  // namespace profile_engine

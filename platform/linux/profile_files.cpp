@@ -20,32 +20,50 @@ struct LoadedFile {
   bool ambiguous = false;  // several files match the name in all but case; none was read
 };
 
+struct Store {
+  std::unordered_map<std::string, LoadedFile> files;
+  // The file used last: the numbering reads one file many times in a row, so most lookups end
+  // here without hashing the path. Values of the map keep their address until erased.
+  std::string lastPath;
+  LoadedFile* last = nullptr;
+};
+
+Store& TheStore() {
+  static Store store;
+  return store;
+}
+
 std::unordered_map<std::string, LoadedFile>& Files() {
-  static std::unordered_map<std::string, LoadedFile> files;
-  return files;
+  TheStore().last = nullptr;  // whoever asks for the map may change it
+  return TheStore().files;
 }
 
 // The file's bytes, or empty when it is missing or cannot be read: it then reads as defaults.
 LoadedFile Load(const std::string& path) {
   const linux_files::DirectoryAndName parts = linux_files::SplitDirectoryAndName(path);
-  const linux_files::FoundName found = linux_files::FindNameIgnoringCase(parts.directory, parts.name);
+  const linux_files::FoundName found =
+      linux_files::FindNameIgnoringCase(parts.directory, parts.name);
   LoadedFile file;
-  std::string bytes;
+  linux_files::ByteBuffer bytes;
   file.ambiguous = found.match == linux_files::NameMatch::kAmbiguous;
   const int fd = file.ambiguous
                      ? -1
                      : open((parts.directory + "/" + found.name).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd >= 0) {
-    if (linux_files::ReadWholeFile(fd, bytes) != 0) bytes.clear();
+    if (linux_files::ReadWholeFile(fd, bytes) != 0) bytes = {};
     close(fd);
   }
   file.document = profile_engine::ParseProfile(std::move(bytes));
   return file;
 }
 
-LoadedFile& FileFor(const std::string& path) {
-  auto found = Files().find(path);
-  if (found == Files().end()) found = Files().emplace(path, Load(path)).first;
+LoadedFile& FileFor(const char* path) {
+  Store& store = TheStore();
+  if (store.last != nullptr && store.lastPath == path) return *store.last;
+  auto found = store.files.find(path);
+  if (found == store.files.end()) found = store.files.emplace(path, Load(path)).first;
+  store.lastPath = path;
+  store.last = &found->second;
   return found->second;
 }
 
@@ -56,11 +74,13 @@ void AdoptDocument(const std::string& path, profile_engine::ProfileDocument docu
 }
 
 const profile_engine::ProfileDocument* LoadedDocument(const std::string& path) {
-  const auto found = Files().find(path);
-  return found == Files().end() ? nullptr : &found->second.document;
+  const auto found = TheStore().files.find(path);
+  return found == TheStore().files.end() ? nullptr : &found->second.document;
 }
 
-void DropDocument(const std::string& path) { Files().erase(path); }
+void DropDocument(const std::string& path) {
+  Files().erase(path);
+}
 
 }  // namespace linux_profiles
 
@@ -69,8 +89,8 @@ namespace platform {
 void ReadProfileString(const char* section, const char* key, const char* defaultText, char* buffer,
                        std::size_t size, const char* path) {
   if (size == 0) return;
-  const std::optional<std::string_view> value = profile_engine::FindProfileValue(
-      linux_profiles::FileFor(path).document, section, key);
+  const std::optional<std::string_view> value =
+      profile_engine::FindProfileValue(linux_profiles::FileFor(path).document, section, key);
   const std::string_view text = value ? *value : std::string_view(defaultText);
   const std::size_t length = std::min(text.size(), size - 1);
   std::memcpy(buffer, text.data(), length);
@@ -88,6 +108,8 @@ SectionState ProbeProfileSection(const char* section, const char* path) {
                                                                    : SectionState::kEmptyOrMissing;
 }
 
-void ForgetProfileFiles() { linux_profiles::Files().clear(); }
+void ForgetProfileFiles() {
+  linux_profiles::Files().clear();
+}
 
 }  // namespace platform

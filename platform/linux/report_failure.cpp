@@ -5,6 +5,8 @@
 
 namespace platform {
 
-void ReportFailure(const std::string& message) { std::fprintf(stderr, "setup: %s\n", message.c_str()); }
+void ReportFailure(const std::string& message) {
+  std::fprintf(stderr, "setup: %s\n", message.c_str());
+}
 
 }  // namespace platform

@@ -1,0 +1,29 @@
+# Sourced by the other scripts: installs the Debian packages a step needs when they are missing.
+# As root it uses apt-get; otherwise it names what is missing and stops.
+
+# ensure_packages PACKAGE...: every named package is installed when this returns.
+ensure_packages() {
+  local missing=() package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages: ${missing[*]} (install them, or run this as root)" >&2
+    exit 1
+  fi
+  if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
+     ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    ENSURE_PACKAGES_UPDATED=
+  fi
+  if [ -z "${ENSURE_PACKAGES_UPDATED:-}" ]; then
+    apt-get update -qq
+    ENSURE_PACKAGES_UPDATED=1
+  fi
+  echo "installing: ${missing[*]}" >&2
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The packages that build the Linux installer and run its tests.
+LINUX_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev strace diffutils)

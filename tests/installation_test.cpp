@@ -1,0 +1,183 @@
+// Setting reads, entry numbering and livery entry writing, run in-process against real files in a
+// scratch folder.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "installer/livery_entries.h"
+#include "installer/run_installer.h"
+#include "platform/platform.h"
+#include "profile/entry_numbering.h"
+#include "profile/read_setting.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using test_support::ReadFile;
+using test_support::ScratchFolder;
+using test_support::WriteFile;
+
+// A value as a fresh run reads it from the file.
+std::string ReadBack(const std::string& path, const std::string& section, const std::string& key) {
+  std::string value = profile::ReadSetting(path, section, key, "<default>");
+  platform::ForgetProfileFiles();
+  return value;
+}
+
+int FreshNextFreeIndex(const std::string& path) {
+  const int index = profile::NextFreeEntryIndex(path);
+  platform::ForgetProfileFiles();
+  return index;
+}
+
+// Sections [fltsim.first] to [fltsim.last] with titles, as a configuration file holds them.
+std::string TitledEntries(int first, int last) {
+  std::string text;
+  for (int i = first; i <= last; ++i) {
+    text += "[fltsim." + std::to_string(i) + "]\r\ntitle=Existing " + std::to_string(i) +
+            "\r\nmodel=\r\n\r\n";
+  }
+  return text;
+}
+
+struct Installation {
+  ScratchFolder folder;
+  installer::InstallerPaths paths{folder.path + "/livery.ini", folder.path + "/aircraft.cfg"};
+};
+
+void ExpectVariantEntry(const std::string& cfg, int index, const std::string& title,
+                        const std::string& model, const std::string& uiType) {
+  const std::string section = profile::EntrySectionName(index);
+  EXPECT_EQ(ReadBack(cfg, section, "title"), title) << section;
+  EXPECT_EQ(ReadBack(cfg, section, "model"), model) << section;
+  EXPECT_EQ(ReadBack(cfg, section, "ui_type"), uiType) << section;
+  EXPECT_EQ(ReadBack(cfg, section, "texture"), "tidewater") << section;
+  EXPECT_EQ(ReadBack(cfg, section, "atc_id"), "N47TW") << section;
+}
+
+TEST(ReadSetting, GivesDefaultsForWhatIsMissingAndCutsLongValues) {
+  ScratchFolder folder;
+  const std::string path = folder.path + "/p.ini";
+  EXPECT_EQ(ReadBack(path, "a", "k"), "<default>");
+  WriteFile(path, "[a]\nk=v\nlong=" + std::string(1500, 'x') + "\n");
+  EXPECT_EQ(ReadBack(path, "a", "absent"), "<default>");
+  EXPECT_EQ(ReadBack(path, "b", "k"), "<default>");
+  EXPECT_EQ(ReadBack(path, "a", "k"), "v");
+  EXPECT_EQ(ReadBack(path, "a", "long"), std::string(1023, 'x'));
+  EXPECT_EQ(profile::ReadSetting(path, "a", "absent", std::string(2000, 'd')),
+            std::string(1023, 'd'));
+  platform::ForgetProfileFiles();
+}
+
+TEST(NextFreeEntryIndex, FindsTheFirstSectionWithoutATitle) {
+  ScratchFolder folder;
+  const std::string cfg = folder.path + "/aircraft.cfg";
+  EXPECT_EQ(FreshNextFreeIndex(cfg), 0);
+  WriteFile(cfg, TitledEntries(0, 5));
+  EXPECT_EQ(FreshNextFreeIndex(cfg), 6);
+  WriteFile(cfg, TitledEntries(0, 1) + TitledEntries(3, 3));
+  EXPECT_EQ(FreshNextFreeIndex(cfg), 2);
+  WriteFile(cfg, "[fltsim.0]\ntitle=\nmodel=m\n" + TitledEntries(1, 1));
+  EXPECT_EQ(FreshNextFreeIndex(cfg), 0);
+  WriteFile(cfg, "[fltsim.0]\ntitle=\"\"\n");
+  EXPECT_EQ(FreshNextFreeIndex(cfg), 0);
+  WriteFile(cfg, "[fltsim.0]\nmodel=m\n");
+  EXPECT_EQ(FreshNextFreeIndex(cfg), 0);
+}
+
+TEST(AppendSuffix, JoinsWithoutSeparatorOrTrimming) {
+  EXPECT_EQ(installer::AppendSuffix("x", "wing"), "xwing");
+  EXPECT_EQ(installer::AppendSuffix(" T ", " full"), " T  full");
+  EXPECT_EQ(installer::AppendSuffix("x", ""), "x");
+}
+
+TEST(InstallLivery, AddsFourVariantEntriesAfterTheLastTitledEntry) {
+  Installation run;
+  const std::string before = TitledEntries(0, 5);
+  WriteFile(run.paths.configuration, before);
+  WriteFile(run.paths.livery, test_support::LiveryIni("Heron T", "hx", "AL-40"));
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
+
+  const std::string cfg = run.paths.configuration;
+  EXPECT_EQ(ReadFile(cfg).substr(0, before.size()), before);
+  ExpectVariantEntry(cfg, 6, "Heron T full", "hx", "AL-40");
+  ExpectVariantEntry(cfg, 7, "Heron T wing", "hxwing", "AL-40 2D and wingview");
+  ExpectVariantEntry(cfg, 8, "Heron T VC", "hxVC", "AL-40 VC only");
+  ExpectVariantEntry(cfg, 9, "Heron T 2D", "hx2D", "AL-40 2D panel only");
+  EXPECT_EQ(FreshNextFreeIndex(cfg), 10);
+}
+
+TEST(InstallLivery, CopiesEveryKeyAndWritesMissingOnesEmpty) {
+  Installation run;
+  WriteFile(run.paths.livery, "[fltsim.0]\r\ntitle=T\r\nkb_checklists=list\r\natc_heavy=1\r\n");
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
+  for (int index = 0; index < 4; ++index) {
+    const std::string section = profile::EntrySectionName(index);
+    EXPECT_EQ(ReadBack(run.paths.configuration, section, "kb_checklists"), "list");
+    EXPECT_EQ(ReadBack(run.paths.configuration, section, "atc_heavy"), "1");
+    EXPECT_EQ(ReadBack(run.paths.configuration, section, "visual_damage"), "");
+  }
+  // A new file holds exactly the four entries, each with the 19 keys in table order.
+  const std::string created = ReadFile(run.paths.configuration);
+  EXPECT_EQ(created.find("[fltsim.0]\r\ntitle=T full\r\nsim=\r\nmodel=\r\npanel="), 0u);
+  std::size_t keys = 0;
+  for (std::size_t at = created.find('='); at != std::string::npos; at = created.find('=', at + 1))
+    ++keys;
+  EXPECT_EQ(keys, 4 * installer::EntryKeys.size());
+}
+
+TEST(InstallLivery, FillsGapsAndReusesAnUntitledSectionKeepingItsOtherKeys) {
+  Installation run;
+  WriteFile(
+      run.paths.configuration,
+      TitledEntries(0, 1) + "[fltsim.2]\r\ntitle=\r\nmy_note=keep\r\n\r\n" + TitledEntries(4, 4));
+  WriteFile(run.paths.livery, test_support::LiveryIni("L", "x", "U"));
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
+  const std::string cfg = run.paths.configuration;
+  ExpectVariantEntry(cfg, 2, "L full", "x", "U");
+  EXPECT_EQ(ReadBack(cfg, "fltsim.2", "my_note"), "keep");
+  EXPECT_EQ(ReadBack(cfg, "fltsim.4", "title"), "Existing 4");
+  ExpectVariantEntry(cfg, 3, "L wing", "xwing", "U 2D and wingview");
+  ExpectVariantEntry(cfg, 5, "L VC", "xVC", "U VC only");
+  ExpectVariantEntry(cfg, 6, "L 2D", "x2D", "U 2D panel only");
+}
+
+TEST(InstallLivery, EmptyTitleStillGivesFourSeparateEntries) {
+  Installation run;
+  WriteFile(run.paths.livery, test_support::LiveryIni("", "", ""));
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
+  const std::string created = ReadFile(run.paths.configuration);
+  for (const char* title :
+       {"title= full\r\n", "title= wing\r\n", "title= VC\r\n", "title= 2D\r\n"}) {
+    EXPECT_NE(created.find(title), std::string::npos) << title;
+  }
+  EXPECT_EQ(FreshNextFreeIndex(run.paths.configuration), 4);
+}
+
+TEST(InstallLivery, RunningTwiceAddsEightEntries) {
+  Installation run;
+  WriteFile(run.paths.livery, test_support::LiveryIni("T", "m", "u"));
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
+  EXPECT_EQ(FreshNextFreeIndex(run.paths.configuration), 8);
+  ExpectVariantEntry(run.paths.configuration, 4, "T full", "m", "u");
+  ExpectVariantEntry(run.paths.configuration, 7, "T 2D", "m2D", "u 2D panel only");
+}
+
+TEST(InstallLivery, NothingToInstallLeavesTheConfigurationAlone) {
+  Installation run;
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kNothingToInstall);
+  EXPECT_FALSE(test_support::Exists(run.paths.configuration));
+
+  const std::string before = TitledEntries(0, 0);
+  WriteFile(run.paths.configuration, before);
+  for (const char* livery : {"", "title=loose\n[fltsim.1]\ntitle=x\n", "[fltsim.0]\n\n   \n"}) {
+    WriteFile(run.paths.livery, livery);
+    EXPECT_EQ(installer::InstallLivery(run.paths), installer::kNothingToInstall) << livery;
+    EXPECT_EQ(ReadFile(run.paths.configuration), before);
+  }
+  EXPECT_EQ(test_support::ListFolder(run.folder.path),
+            (std::vector<std::string>{"aircraft.cfg", "livery.ini"}));
+}
+
+}  // namespace

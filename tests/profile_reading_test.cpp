@@ -1,0 +1,112 @@
+// How the profile engine reads a file: line breaks, trimming, headers, entries, quotes, names that
+// ignore case, and which of several sections or entries of one name counts.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "platform/linux/profile_document.h"
+
+namespace {
+
+using profile_engine::FindProfileValue;
+using profile_engine::ParseProfile;
+
+// The value of `key` in `section` of a file holding `text`, or nothing when it reads as default.
+std::optional<std::string> Read(const std::string& text, const std::string& section,
+                                const std::string& key) {
+  const profile_engine::ProfileDocument document = ParseProfile(text);
+  const std::optional<std::string_view> value = FindProfileValue(document, section, key);
+  return value ? std::optional<std::string>(*value) : std::nullopt;
+}
+
+TEST(ProfileReading, AcceptsEveryLineBreakMixedAndNoFinalBreak) {
+  const std::string text = "[a]\nlf=1\r\ncrlf=2\rcr=3\n\n\r\n\rlast=4";
+  EXPECT_EQ(Read(text, "a", "lf"), "1");
+  EXPECT_EQ(Read(text, "a", "crlf"), "2");
+  EXPECT_EQ(Read(text, "a", "cr"), "3");
+  EXPECT_EQ(Read(text, "a", "last"), "4");
+}
+
+TEST(ProfileReading, TrimsBlanksTabsControlsAndEofMarkButNotNoBreakSpace) {
+  const std::string text = "\t [a] \x1a\n \v\f key \t=\t value \x1a\x0b\nnbsp=\xA0x\xA0\n";
+  EXPECT_EQ(Read(text, "a", "key"), "value");
+  EXPECT_EQ(Read(text, "a", "nbsp"), "\xA0x\xA0");
+  EXPECT_EQ(Read(text, " a\t", "\tkey "), "value");  // the names asked for are trimmed too
+}
+
+TEST(ProfileReading, HeaderNameRunsToTheLastBracketAndIgnoresWhatFollows) {
+  EXPECT_EQ(Read("[ fltsim.0 ] trailing text\ntitle=x\n", "fltsim.0", "title"), "x");
+  EXPECT_EQ(Read("[a]b]\nk=v\n", "a]b", "k"), "v");
+  // Without "]" the line is an ordinary entry of the section before it.
+  EXPECT_EQ(Read("[a]\n[b\nk=v\n", "a", "k"), "v");
+  EXPECT_EQ(Read("[a]\n[b\nk=v\n", "b", "k"), std::nullopt);
+  // Names are text, not numbers.
+  EXPECT_EQ(Read("[fltsim.01]\ntitle=x\n", "fltsim.1", "title"), std::nullopt);
+}
+
+TEST(ProfileReading, NamesMatchRegardlessOfAsciiCaseOnly) {
+  const std::string text = "[FLTSIM.1]\nTitle=Upper\n[caf\xC9]\nk=v\n";
+  EXPECT_EQ(Read(text, "fltsim.1", "TITLE"), "Upper");
+  EXPECT_EQ(Read(text, "CAF\xC9", "k"), "v");
+  EXPECT_EQ(Read(text, "caf\xE9", "k"), std::nullopt);  // 8-bit letters are not folded
+}
+
+TEST(ProfileReading, EntriesSplitAtTheFirstEqualsAndHaveNoCommentSyntax) {
+  const std::string text =
+      "[a]\nurl=x=y==z\n;title=commented\n#k=hash\n// k2 = slashes\nv=1 ; not a comment\n";
+  EXPECT_EQ(Read(text, "a", "url"), "x=y==z");
+  EXPECT_EQ(Read(text, "a", ";title"), "commented");
+  EXPECT_EQ(Read(text, "a", "title"), std::nullopt);
+  EXPECT_EQ(Read(text, "a", "#k"), "hash");
+  EXPECT_EQ(Read(text, "a", "// k2"), "slashes");
+  EXPECT_EQ(Read(text, "a", "v"), "1 ; not a comment");
+}
+
+TEST(ProfileReading, OnePairOfMatchingQuotesIsRemoved) {
+  const std::string text =
+      "[a]\nd=\"x y\"\ns='x'\nmixed=\"x'\nempty=\"\"\none=\"\ntwo=\"\"x\"\"\ninner=a\"b\"\n"
+      "spaced= \" x \" \n";
+  EXPECT_EQ(Read(text, "a", "d"), "x y");
+  EXPECT_EQ(Read(text, "a", "s"), "x");
+  EXPECT_EQ(Read(text, "a", "mixed"), "\"x'");
+  EXPECT_EQ(Read(text, "a", "empty"), "");
+  EXPECT_EQ(Read(text, "a", "one"), "\"");
+  EXPECT_EQ(Read(text, "a", "two"), "\"x\"");
+  EXPECT_EQ(Read(text, "a", "inner"), "a\"b\"");
+  EXPECT_EQ(Read(text, "a", "spaced"), " x ");
+}
+
+TEST(ProfileReading, OnlyTheFirstSectionAndTheFirstEntryOfANameCount) {
+  const std::string text = "[a]\nk=first\nk=second\n[A]\nk=other\nj=only-in-second\n";
+  EXPECT_EQ(Read(text, "a", "k"), "first");
+  EXPECT_EQ(Read(text, "a", "j"), std::nullopt);
+  // A bare key decides too: it has no value, so the read gives the default.
+  EXPECT_EQ(Read("[a]\nmodel\nmodel=X\n", "a", "model"), std::nullopt);
+  EXPECT_EQ(Read("[a]\nempty=\n", "a", "empty"), "");
+}
+
+TEST(ProfileReading, LinesBeforeTheFirstHeaderBelongToNoSection) {
+  const std::string text = "title=loose\n\n[fltsim.0]\nmodel=m\n";
+  EXPECT_EQ(Read(text, "fltsim.0", "title"), std::nullopt);
+  EXPECT_EQ(Read(text, "", "title"), std::nullopt);
+  EXPECT_EQ(Read(text, "fltsim.0", "model"), "m");
+}
+
+TEST(ProfileReading, ByteOrderMarkIsNotPartOfTheFirstLineAndBytesPassThrough) {
+  EXPECT_EQ(Read("\xEF\xBB\xBF[fltsim.0]\ntitle=\xE9t\xE9\x80\xFF\n", "fltsim.0", "title"),
+            "\xE9t\xE9\x80\xFF");
+}
+
+TEST(ProfileReading, SectionHasEntriesNeedsANonBlankLineInTheFirstSectionOfTheName) {
+  const auto has = [](const std::string& text) {
+    return profile_engine::SectionHasEntries(ParseProfile(text), "fltsim.0");
+  };
+  EXPECT_TRUE(has("[fltsim.0]\ntitle=\n"));
+  EXPECT_TRUE(has("[FltSim.0]\nbare\n"));
+  EXPECT_FALSE(has(""));
+  EXPECT_FALSE(has("title=x\n[fltsim.0]\n\n  \n[fltsim.1]\ntitle=x\n"));
+  EXPECT_FALSE(has("[fltsim.0]\n[fltsim.0]\ntitle=in the second section of the name\n"));
+}
+
+}  // namespace

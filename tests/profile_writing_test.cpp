@@ -1,0 +1,82 @@
+// How the profile engine edits a file: only the lines a write is about change, new keys and
+// sections go where a person would put them, and the file's own line breaks are kept.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/linux/profile_document.h"
+
+namespace {
+
+using profile_engine::ParseProfile;
+using profile_engine::SerializeProfile;
+using profile_engine::SetProfileValue;
+
+// The file holding `text` after one write.
+std::string AfterWrite(const std::string& text, const std::string& section, const std::string& key,
+                       const std::string& value) {
+  profile_engine::ProfileDocument document = ParseProfile(text);
+  SetProfileValue(document, section, key, value);
+  return SerializeProfile(document);
+}
+
+TEST(ProfileWriting, UnchangedDocumentSerializesToTheSameBytes) {
+  const std::string text =
+      "\xEF\xBB\xBF; head\r\nloose line\n\n[A] x\r\n  Key = \"v\" "
+      "\r\n;c\r\n\r\n[b\rk\x1a\n\xE9=\xFF";
+  profile_engine::ProfileDocument document = ParseProfile(text);
+  EXPECT_EQ(SerializeProfile(document), text);
+  EXPECT_FALSE(document.changed);
+}
+
+TEST(ProfileWriting, ExistingEntryKeepsItsKeySpellingAndEverythingElseStays) {
+  const std::string text = "; keep me\r\n[FltSim.0]\r\n  Title = old ; note\r\nmodel = m\r\n";
+  EXPECT_EQ(AfterWrite(text, "fltsim.0", "TITLE", "new"),
+            "; keep me\r\n[FltSim.0]\r\nTitle=new\r\nmodel = m\r\n");
+  // Only the first section of the name and the first entry of the key change.
+  EXPECT_EQ(AfterWrite("[a]\nk=1\nk=2\n[a]\nk=3\n", "a", "k", "x"), "[a]\nk=x\nk=2\n[a]\nk=3\n");
+  // A bare key is the entry that a read finds, so the write takes its line.
+  EXPECT_EQ(AfterWrite("[a]\nmodel\nmodel=X\n", "a", "model", "Y"), "[a]\nmodel=Y\nmodel=X\n");
+}
+
+TEST(ProfileWriting, NewKeyGoesAfterTheSectionsLastNonBlankLine) {
+  EXPECT_EQ(AfterWrite("[a]\nk=1\n\n\n[b]\nj=2\n", "a", "new", "v"),
+            "[a]\nk=1\nnew=v\n\n\n[b]\nj=2\n");
+  EXPECT_EQ(AfterWrite("[a]\n\n[b]\n", "A", "new", "v"), "[a]\nnew=v\n\n[b]\n");
+  // The file's last line gets a line break before anything follows it.
+  EXPECT_EQ(AfterWrite("[a]\r\nk=1", "a", "new", "v"), "[a]\r\nk=1\r\nnew=v\r\n");
+}
+
+TEST(ProfileWriting, NewSectionGoesAtTheEndAfterOneBlankLine) {
+  EXPECT_EQ(AfterWrite("[a]\nk=1\n", "fltsim.3", "title", "t"),
+            "[a]\nk=1\n\n[fltsim.3]\ntitle=t\n");
+  EXPECT_EQ(AfterWrite("[a]\nk=1", "b", "k", "v"), "[a]\nk=1\n\n[b]\nk=v\n");
+  EXPECT_EQ(AfterWrite("[a]\nk=1\n\n", "b", "k", "v"), "[a]\nk=1\n\n[b]\nk=v\n");
+  EXPECT_EQ(AfterWrite("loose\r\n", "b", "k", "v"), "loose\r\n\r\n[b]\r\nk=v\r\n");
+}
+
+TEST(ProfileWriting, NewOrEmptyFilesGetCrlfAndOthersKeepTheirFirstLineBreak) {
+  EXPECT_EQ(AfterWrite("", "b", "k", "v"), "[b]\r\nk=v\r\n");
+  EXPECT_EQ(AfterWrite("\xEF\xBB\xBF", "b", "k", "v"), "\xEF\xBB\xBF[b]\r\nk=v\r\n");
+  EXPECT_EQ(AfterWrite("[a]\rk=1\r\n", "b", "k", "v"), "[a]\rk=1\r\n\r[b]\rk=v\r");
+  EXPECT_EQ(AfterWrite("[a]\nk=1\r\n", "a", "j", "v"), "[a]\nk=1\r\nj=v\n");
+}
+
+TEST(ProfileWriting, TextIsWrittenAsGivenButNeverBreaksALine) {
+  EXPECT_EQ(AfterWrite("[a]\n", "a", "t", " full"), "[a]\nt= full\n");
+  EXPECT_EQ(AfterWrite("[a]\n", "a", "t", "one\r\ntwo=2"), "[a]\nt=one\n");
+  EXPECT_EQ(AfterWrite("[a]\n", "a", "t", "\xE9\xFF"), "[a]\nt=\xE9\xFF\n");
+}
+
+TEST(ProfileWriting, WritesAreSeenByLaterReadsAndLaterWrites) {
+  profile_engine::ProfileDocument document = ParseProfile("[fltsim.0]\ntitle=a\n");
+  SetProfileValue(document, "fltsim.1", "title", "b");
+  SetProfileValue(document, "fltsim.1", "model", "m");
+  SetProfileValue(document, "FLTSIM.1", "Title", "c");
+  EXPECT_EQ(profile_engine::FindProfileValue(document, "fltsim.1", "title"), "c");
+  EXPECT_EQ(profile_engine::FindProfileValue(document, "fltsim.1", "model"), "m");
+  EXPECT_EQ(SerializeProfile(document), "[fltsim.0]\ntitle=a\n\n[fltsim.1]\ntitle=c\nmodel=m\n");
+  EXPECT_TRUE(document.changed);
+}
+
+}  // namespace

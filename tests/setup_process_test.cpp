@@ -1,0 +1,291 @@
+// The built installer run as a user runs it: copied into a livery folder below an aircraft folder,
+// started from elsewhere with arguments. Covers the exit statuses, the files it refuses to damage,
+// file names in any case, links, concurrent runs and runs that are killed.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/linux/profile_document.h"
+#include "profile/entry_numbering.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using test_support::AircraftTree;
+using test_support::ListFolder;
+using test_support::MakeAircraftTree;
+using test_support::ReadFile;
+using test_support::RunProgram;
+using test_support::ScratchFolder;
+using test_support::WriteFile;
+
+const std::string kAircraftCfg =
+    "; kept as it is\r\n[General]\r\natc_type = HERON\r\n\r\n[fltsim.0]\r\ntitle = Factory\r\n"
+    "model =\r\n";
+
+// The titles of the entries [fltsim.0], [fltsim.1], ... up to the first free one.
+std::vector<std::string> Titles(const std::string& cfgText) {
+  const profile_engine::ProfileDocument document = profile_engine::ParseProfile(cfgText);
+  std::vector<std::string> titles;
+  for (int i = 0;; ++i) {
+    const auto title =
+        profile_engine::FindProfileValue(document, profile::EntrySectionName(i), "title");
+    if (!title || title->empty()) return titles;
+    titles.emplace_back(*title);
+  }
+}
+
+test_support::ProcessResult RunSetup(const AircraftTree& tree) {
+  return RunProgram(tree.setup, {"--ignored", "arguments"});
+}
+
+int LineCount(const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+struct Tree {
+  ScratchFolder folder;
+  AircraftTree files;
+  explicit Tree(const std::string* cfg = &kAircraftCfg,
+                const std::string& livery = test_support::LiveryIni("Tidewater", "m", "u"))
+      : files(MakeAircraftTree(folder.path, cfg, &livery)) {}
+  std::string cfgPath() const { return files.aircraft + "/aircraft.cfg"; }
+};
+
+// Expects a refused run: status 2, one line on stderr, the file unchanged, nothing left beside it.
+void ExpectRefused(const Tree& tree, const std::string& before, const std::string& mentions) {
+  const test_support::ProcessResult result = RunSetup(tree.files);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(LineCount(result.errorOutput), 1) << result.errorOutput;
+  EXPECT_NE(result.errorOutput.find(mentions), std::string::npos) << result.errorOutput;
+  EXPECT_EQ(ReadFile(tree.cfgPath()), before);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
+TEST(SetupProcess, InstallsFromAnyWorkingDirectorySilentlyKeepingEveryEarlierByte) {
+  Tree tree;
+  const test_support::ProcessResult result = RunSetup(tree.files);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.errorOutput, "");
+  EXPECT_EQ(result.output, "");
+  const std::string after = ReadFile(tree.cfgPath());
+  EXPECT_EQ(after.substr(0, kAircraftCfg.size()), kAircraftCfg);
+  EXPECT_EQ(Titles(after), (std::vector<std::string>{"Factory", "Tidewater full", "Tidewater wing",
+                                                     "Tidewater VC", "Tidewater 2D"}));
+  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
+TEST(SetupProcess, FindsFileNamesRegardlessOfCase) {
+  Tree tree(nullptr);
+  std::filesystem::rename(tree.files.livery + "/livery.ini", tree.files.livery + "/Livery.INI");
+  WriteFile(tree.files.aircraft + "/Aircraft.cfg", kAircraftCfg);
+  EXPECT_EQ(RunSetup(tree.files).status, 0);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Aircraft.cfg", "Livery"}));
+  EXPECT_EQ(Titles(ReadFile(tree.files.aircraft + "/Aircraft.cfg")).size(), 5u);
+
+  // Among several matches the exact lower-case name is the one used...
+  WriteFile(tree.files.aircraft + "/aircraft.cfg", kAircraftCfg);
+  EXPECT_EQ(RunSetup(tree.files).status, 0);
+  EXPECT_EQ(Titles(ReadFile(tree.files.aircraft + "/aircraft.cfg")).size(), 5u);
+  // ...and without it the run refuses to guess.
+  std::filesystem::rename(tree.files.aircraft + "/aircraft.cfg",
+                          tree.files.aircraft + "/AIRCRAFT.CFG");
+  const std::string before = ReadFile(tree.files.aircraft + "/Aircraft.cfg");
+  const std::string beforeUpper = ReadFile(tree.files.aircraft + "/AIRCRAFT.CFG");
+  const test_support::ProcessResult refused = RunSetup(tree.files);
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(ReadFile(tree.files.aircraft + "/Aircraft.cfg"), before);
+  EXPECT_EQ(ReadFile(tree.files.aircraft + "/AIRCRAFT.CFG"), beforeUpper);
+}
+
+TEST(SetupProcess, MissingOrEmptyLiveryWritesNothingAndSaysSo) {
+  Tree tree(nullptr);
+  std::filesystem::remove(tree.files.livery + "/livery.ini");
+  test_support::ProcessResult result = RunSetup(tree.files);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(LineCount(result.errorOutput), 1);
+  EXPECT_NE(result.errorOutput.find("livery.ini"), std::string::npos);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery"}));
+
+  WriteFile(tree.files.livery + "/livery.ini", "[fltsim.1]\r\ntitle=wrong section\r\n");
+  EXPECT_EQ(RunSetup(tree.files).status, 1);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery"}));
+}
+
+TEST(SetupProcess, NoFileIsCreatedWhenNoneExistsYet) {
+  Tree tree(nullptr);
+  EXPECT_EQ(RunSetup(tree.files).status, 0);
+  EXPECT_EQ(Titles(ReadFile(tree.cfgPath())).size(), 4u);
+}
+
+TEST(SetupProcess, RefusesFilesItCannotUpdateWithoutDamage) {
+  {
+    Tree tree;
+    chmod(tree.cfgPath().c_str(), 0444);  // read-only, which stops even root
+    ExpectRefused(tree, kAircraftCfg, "read-only");
+  }
+  {
+    const std::string utf16("\xFF\xFE[\0f\0l\0t\0s\0i\0m\0.\0\x30\0]\0\r\0\n\0", 24);
+    Tree tree(&utf16);
+    ExpectRefused(tree, utf16, "UTF-16");
+  }
+  {
+    Tree tree(nullptr);
+    std::filesystem::create_directory(tree.cfgPath());
+    const test_support::ProcessResult result = RunSetup(tree.files);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_TRUE(std::filesystem::is_directory(tree.cfgPath()));
+  }
+}
+
+TEST(SetupProcess, KeepsPermissionBitsAndUpdatesTheTargetOfALink) {
+  Tree tree(nullptr);
+  const std::string target = tree.folder.path + "/shared.cfg";
+  WriteFile(target, kAircraftCfg);
+  chmod(target.c_str(), 0640);
+  std::filesystem::create_symlink(target, tree.cfgPath());
+  EXPECT_EQ(RunSetup(tree.files).status, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(tree.cfgPath()));
+  EXPECT_EQ(Titles(ReadFile(target)).size(), 5u);
+  struct stat status {};
+  ASSERT_EQ(stat(target.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+
+  std::filesystem::remove(target);  // now the link names nothing
+  const test_support::ProcessResult dangling = RunSetup(tree.files);
+  EXPECT_EQ(dangling.status, 2);
+  EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+TEST(SetupProcess, UnwritableFolderLeavesTheFileAsItWas) {
+  Tree tree;
+  chmod(tree.folder.path.c_str(), 0755);
+  chmod(tree.cfgPath().c_str(), 0666);
+  chmod(tree.files.aircraft.c_str(), 0555);
+  // Root may write anywhere, so the installer runs as an ordinary user here.
+  const test_support::ProcessResult result = RunProgram(
+      tree.files.setup, {},
+      {.workingDirectory = "/", .userId = geteuid() == 0 ? 65534 : -1, .environment = {}});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(LineCount(result.errorOutput), 1) << result.errorOutput;
+  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
+TEST(SetupProcess, ConcurrentRunsAllLandAtDistinctIndices) {
+  ScratchFolder folder;
+  constexpr int kLiveries = 20;
+  std::vector<AircraftTree> trees;
+  for (int i = 0; i < kLiveries; ++i) {
+    const std::string livery = test_support::LiveryIni("Livery " + std::to_string(i), "m", "u");
+    const std::string root = folder.path + "/" + std::to_string(i);
+    trees.push_back(MakeAircraftTree(root, i == 0 ? &kAircraftCfg : nullptr, &livery));
+    // Every livery folder goes below the one aircraft folder.
+    const std::string moved = trees[0].aircraft + "/Livery" + std::to_string(i);
+    std::filesystem::rename(trees.back().livery, moved);
+    trees.back() = {trees[0].aircraft, moved, moved + "/setup"};
+  }
+  std::vector<std::thread> runs;
+  std::vector<int> statuses(kLiveries, -1);
+  for (int i = 0; i < kLiveries; ++i) {
+    runs.emplace_back([&, i] {
+      statuses[static_cast<std::size_t>(i)] = RunSetup(trees[static_cast<std::size_t>(i)]).status;
+    });
+  }
+  for (std::thread& run : runs) run.join();
+  EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 0), kLiveries);
+
+  const std::vector<std::string> titles = Titles(ReadFile(trees[0].aircraft + "/aircraft.cfg"));
+  ASSERT_EQ(titles.size(), 1u + 4 * kLiveries);
+  EXPECT_EQ(titles[0], "Factory");
+  std::map<std::string, int> perLivery;
+  for (std::size_t i = 1; i < titles.size(); ++i)
+    ++perLivery[titles[i].substr(0, titles[i].rfind(' '))];
+  EXPECT_EQ(perLivery.size(), static_cast<std::size_t>(kLiveries));
+  for (const auto& [livery, count] : perLivery) EXPECT_EQ(count, 4) << livery;
+}
+
+// Holds the aircraft folder's lock the way a running installer does.
+int HoldFolderLock(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  EXPECT_EQ(flock(fd, LOCK_EX), 0);
+  return fd;
+}
+
+TEST(SetupProcess, RunKilledWhileWaitingLeavesNothingAndBlocksNobody) {
+  Tree tree;
+  const int lock = HoldFolderLock(tree.files.aircraft);
+  const pid_t child = fork();
+  if (child == 0) {
+    execl(tree.files.setup.c_str(), tree.files.setup.c_str(), nullptr);
+    _exit(127);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, WNOHANG), 0) << "the run should wait for the lock";
+  kill(child, SIGKILL);
+  waitpid(child, &status, 0);
+  close(lock);
+  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(RunSetup(tree.files).status, 0);
+  EXPECT_EQ(Titles(ReadFile(tree.cfgPath())).size(), 5u);
+}
+
+// Runs the installer under strace, which makes the chosen system calls fail or kill the process.
+test_support::ProcessResult RunWithInjectedFault(const AircraftTree& tree, const std::string& calls,
+                                                 const std::string& fault) {
+  return RunProgram(
+      "/usr/bin/strace",
+      {"-f", "-o", "/dev/null", "-e", "trace=" + calls, "-e", "inject=" + calls + ":" + fault,
+       tree.setup},
+      // LeakSanitizer cannot run under a tracer; the rest of the checks stay on.
+      {.workingDirectory = "/", .userId = -1, .environment = {"ASAN_OPTIONS=detect_leaks=0"}});
+}
+
+TEST(SetupProcess, RunKilledJustBeforeItsCommitLeavesTheOldFileAndNothingThatBlocks) {
+  if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
+  Tree tree;
+  const test_support::ProcessResult killed =
+      RunWithInjectedFault(tree.files, "rename,renameat,renameat2", "signal=SIGKILL");
+  EXPECT_NE(killed.status, 0);
+  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
+  EXPECT_EQ(RunSetup(tree.files).status, 0);
+  EXPECT_EQ(Titles(ReadFile(tree.cfgPath())).size(), 5u);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
+TEST(SetupProcess, DiskFullOrIoErrorIsReportedAndChangesNothing) {
+  if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
+  for (const auto& [calls, fault] :
+       std::vector<std::pair<std::string, std::string>>{{"write,writev", "error=ENOSPC:when=1"},
+                                                        {"fsync", "error=ENOSPC:when=1"},
+                                                        {"rename,renameat,renameat2", "error=EIO"},
+                                                        {"fsync", "error=EIO:when=2"}}) {
+    Tree tree;
+    const test_support::ProcessResult result = RunWithInjectedFault(tree.files, calls, fault);
+    EXPECT_EQ(result.status, 2) << calls << " " << fault;
+    const std::string after = ReadFile(tree.cfgPath());
+    // A failed flush of the folder comes after the rename: the new file is whole, but the run
+    // cannot promise it is on disk, so it still reports the failure.
+    if (fault != "error=EIO:when=2") {
+      EXPECT_EQ(after, kAircraftCfg) << calls << " " << fault;
+    }
+    EXPECT_EQ(ListFolder(tree.files.aircraft),
+              (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,137 @@
+// Helpers shared by the tests.
+#include "tests/test_support.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace test_support {
+
+ScratchFolder::ScratchFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "livery-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code ignored;
+  // Tests take write bits away; give them back so that everything can be removed.
+  for (auto it = std::filesystem::recursive_directory_iterator(path, ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+    if (!it->is_symlink()) chmod(it->path().c_str(), 0755);
+  }
+  chmod(path.c_str(), 0755);
+  std::filesystem::remove_all(path, ignored);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+bool Exists(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0;
+}
+
+std::vector<std::string> ListFolder(const std::string& path) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+AircraftTree MakeAircraftTree(const std::string& root, const std::string* aircraftCfg,
+                              const std::string* liveryIni) {
+  AircraftTree tree{root + "/Aircraft", root + "/Aircraft/Livery", root + "/Aircraft/Livery/setup"};
+  std::filesystem::create_directories(tree.livery);
+  std::filesystem::copy_file(BuiltSetupPath(), tree.setup);
+  if (aircraftCfg != nullptr) WriteFile(tree.aircraft + "/aircraft.cfg", *aircraftCfg);
+  if (liveryIni != nullptr) WriteFile(tree.livery + "/livery.ini", *liveryIni);
+  return tree;
+}
+
+namespace {
+
+// Everything that can still be read from the descriptor.
+std::string Drain(int fd) {
+  std::string bytes;
+  char chunk[4096];
+  ssize_t count;
+  while ((count = read(fd, chunk, sizeof chunk)) > 0)
+    bytes.append(chunk, static_cast<std::size_t>(count));
+  return bytes;
+}
+
+}  // namespace
+
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const RunOptions& options) {
+  FILE* errors = tmpfile();
+  FILE* output = tmpfile();
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(fileno(errors), 2);
+    dup2(fileno(output), 1);
+    if (chdir(options.workingDirectory.c_str()) != 0) _exit(127);
+    for (const std::string& setting : options.environment)
+      putenv(const_cast<char*>(setting.c_str()));
+    const bool dropRoot = options.userId >= 0 && geteuid() == 0;
+    if (dropRoot &&
+        (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(options.userId)) != 0 ||
+         setuid(static_cast<uid_t>(options.userId)) != 0)) {
+      _exit(126);
+    }
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ProcessResult result;
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  rewind(errors);
+  rewind(output);
+  result.errorOutput = Drain(fileno(errors));
+  result.output = Drain(fileno(output));
+  fclose(errors);
+  fclose(output);
+  return result;
+}
+
+std::string BuiltSetupPath() {
+  return LIVERY_SETUP_PATH;
+}
+
+std::string LiveryIni(const std::string& title, const std::string& model,
+                      const std::string& uiType) {
+  return "[fltsim.0]\r\ntitle=" + title + "\r\nsim=AL40\r\nmodel=" + model +
+         "\r\ntexture=tidewater\r\natc_id=N47TW\r\nui_type=" + uiType +
+         "\r\nui_variation=Tidewater Air\r\nvisual_damage=1\r\n";
+}
+
+}  // namespace test_support
