@@ -86,11 +86,14 @@ TEST(ProfileReading, OnlyTheFirstSectionAndTheFirstEntryOfANameCount) {
   EXPECT_EQ(Read("[a]\nempty=\n", "a", "empty"), "");
 }
 
-TEST(ProfileReading, LinesBeforeTheFirstHeaderBelongToNoSection) {
-  const std::string text = "title=loose\n\n[fltsim.0]\nmodel=m\n";
+TEST(ProfileReading, LinesBeforeTheFirstHeaderFormTheNamelessSection) {
+  const std::string text = "title=loose\n\n[fltsim.0]\nmodel=m\n[]\nk=v\n";
   EXPECT_EQ(Read(text, "fltsim.0", "title"), std::nullopt);
-  EXPECT_EQ(Read(text, "", "title"), std::nullopt);
   EXPECT_EQ(Read(text, "fltsim.0", "model"), "m");
+  EXPECT_EQ(Read(text, "", "title"), "loose");
+  // The nameless section comes first even when it is empty, so "[]" is never found.
+  EXPECT_EQ(Read(text, "", "k"), std::nullopt);
+  EXPECT_EQ(Read("[]\nk=v\n", "", "k"), std::nullopt);
 }
 
 TEST(ProfileReading, ByteOrderMarkIsNotPartOfTheFirstLineAndBytesPassThrough) {

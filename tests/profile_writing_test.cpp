@@ -47,6 +47,12 @@ TEST(ProfileWriting, NewKeyGoesAfterTheSectionsLastNonBlankLine) {
   EXPECT_EQ(AfterWrite("[a]\r\nk=1", "a", "new", "v"), "[a]\r\nk=1\r\nnew=v\r\n");
 }
 
+TEST(ProfileWriting, NamelessSectionTakesNewKeysBeforeTheFirstHeader) {
+  EXPECT_EQ(AfterWrite("a=1\n\n[s]\n", "", "b", "2"), "a=1\nb=2\n\n[s]\n");
+  EXPECT_EQ(AfterWrite("\n[s]\n", "", "b", "2"), "b=2\n\n[s]\n");
+  EXPECT_EQ(AfterWrite("", "", "b", "2"), "b=2\r\n");
+}
+
 TEST(ProfileWriting, NewSectionGoesAtTheEndAfterOneBlankLine) {
   EXPECT_EQ(AfterWrite("[a]\nk=1\n", "fltsim.3", "title", "t"),
             "[a]\nk=1\n\n[fltsim.3]\ntitle=t\n");

@@ -123,12 +123,11 @@ std::string_view FirstLineBreak(std::string_view text) {
   return {};
 }
 
-// Calls `visit` with each line of a named section after its header, in order, until it returns
-// true.
+// Calls `visit` with each line of a section after its header, in order, until it returns true.
 template <typename Visit>
 void VisitBody(const ProfileSection& section, Visit visit) {
   if (section.split) {
-    for (std::size_t i = 1; i < section.lines.size(); ++i) {
+    for (std::size_t i = section.bodyLine; i < section.lines.size(); ++i) {
       if (visit(section.lines[i])) return;
     }
     return;
@@ -144,7 +143,7 @@ const ProfileSection* FindSection(const ProfileDocument& document, std::string_v
   return found == document.firstSectionByName.end() ? nullptr : &document.sections[found->second];
 }
 
-// The first entry of `key` in a named section (whose first line is its header), if any.
+// The first entry of `key` in the section, if any.
 std::optional<Entry> FindEntry(const ProfileSection& section, std::string_view key) {
   key = Trim(key);
   std::optional<Entry> result;
@@ -194,7 +193,7 @@ ProfileLine* LastLine(ProfileDocument& document) {
 // Rewrites the first entry of `key` in the split section as key=text; false when there is none.
 bool RewriteEntry(ProfileDocument& document, ProfileSection& section, std::string_view key,
                   std::string_view text) {
-  for (std::size_t i = 1; i < section.lines.size(); ++i) {
+  for (std::size_t i = section.bodyLine; i < section.lines.size(); ++i) {
     const std::optional<Entry> entry = ParseEntry(section.lines[i].text);
     if (entry && profile::EqualIgnoringAsciiCase(entry->key, key)) {
       // The key keeps its spelling in the file; the line's own break stays.
@@ -206,11 +205,12 @@ bool RewriteEntry(ProfileDocument& document, ProfileSection& section, std::strin
 }
 
 void AddEntryToSection(ProfileDocument& document, ProfileSection& section, std::string text) {
-  std::size_t last = section.lines.size() - 1;
-  while (last > 0 && Trim(section.lines[last].text).empty()) --last;
-  EnsureLineBreak(document, section.lines[last]);
+  // After the last non-blank line: the header at least, or the start of the lines before any.
+  std::size_t end = section.lines.size();
+  while (end > 0 && Trim(section.lines[end - 1].text).empty()) --end;
+  if (end > 0) EnsureLineBreak(document, section.lines[end - 1]);
   const ProfileLine line{KeepLine(document, std::move(text)), document.lineBreak};
-  section.lines.insert(section.lines.begin() + static_cast<std::ptrdiff_t>(last + 1), line);
+  section.lines.insert(section.lines.begin() + static_cast<std::ptrdiff_t>(end), line);
 }
 
 void AddSection(ProfileDocument& document, std::string_view name, std::string entryText) {
@@ -243,7 +243,8 @@ ProfileDocument ParseProfile(linux_files::ByteBuffer bytes) {
   }
   // Only the headers are found here, by looking at each "[" that starts a line; the lines of a
   // section are looked at when it is used.
-  document.sections.emplace_back();
+  document.sections.emplace_back().bodyLine = 0;
+  document.firstSectionByName.emplace("", 0);
   std::size_t sectionStart = 0;
   for (std::size_t at = rest.find('['); at != std::string_view::npos; at = rest.find('[', at)) {
     const std::size_t lineStart = LineStartBefore(rest, at);

@@ -8,7 +8,8 @@
 // text before its first "=" and whose value is the trimmed text after it, less one pair of
 // enclosing quotes; an entry without "=" has no value. Names match regardless of ASCII case; only
 // the first section of a name and, in it, the first entry of a key count. Lines before the first
-// header belong to no section. A UTF-8 byte order mark is kept and is not part of the first line.
+// header form the first section whose name is empty (a "[]" header after them is never found).
+// A UTF-8 byte order mark is kept and is not part of the first line.
 #pragma once
 
 #include <deque>
@@ -28,11 +29,13 @@ struct ProfileLine {
 };
 
 // One section: its header line and every line up to the next header. The lines before the first
-// header form a section of their own, without a header. A section is split into lines only when a
-// write touches it; until then its bytes stand as read, and lookups walk them directly.
+// header form a section of their own, without a header, whose name is empty. A section is split
+// into lines only when a write touches it; until then its bytes stand as read, and lookups walk
+// them directly.
 struct ProfileSection {
   std::string_view original;       // the section's bytes as read, line breaks included
   std::size_t bodyOffset = 0;      // where in `original` the lines after the header start
+  std::size_t bodyLine = 1;        // once split: the index of the first line after the header
   std::vector<ProfileLine> lines;  // once split: its lines, which then stand for it
   bool split = false;
 };
