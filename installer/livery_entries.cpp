@@ -27,8 +27,8 @@ void WriteVariantEntry(const InstallerPaths& paths, const VariantSuffix& variant
     const std::string value = profile::ReadSetting(paths.livery, source, key, "");
     const char* suffix = SuffixForKey(key, variant);
     const std::string text = suffix != nullptr ? AppendSuffix(value, suffix) : value;
-    platform::WriteProfileString(destination.c_str(), key, text.c_str(),
-                                 paths.configuration.c_str());
+    platform::WriteProfileValue(destination.c_str(), key, text.c_str(),
+                                paths.configuration.c_str());
   }
 }
 

@@ -21,13 +21,13 @@ bool IsLeadByte(unsigned char byte);
 // Reads one value of one section of a profile file into `buffer`, the way the platform's profile
 // read works: the default text when the file, the section or the key does not exist, otherwise the
 // value cut to fit; the buffer is zero-terminated in every case. A value written earlier in the run
-// with WriteProfileString is seen.
-void ReadProfileString(const char* section, const char* key, const char* defaultText, char* buffer,
-                       std::size_t size, const char* path);
+// with WriteProfileValue is seen.
+void ReadProfileValue(const char* section, const char* key, const char* defaultText, char* buffer,
+                      std::size_t size, const char* path);
 
 // Writes one value into one section of a profile file, adding the section or the key when needed.
 // Writes to a file under a ConfigUpdate take effect on disk only when the update is committed.
-void WriteProfileString(const char* section, const char* key, const char* text, const char* path);
+void WriteProfileValue(const char* section, const char* key, const char* text, const char* path);
 
 enum class SectionState { kHasEntries, kEmptyOrMissing, kAmbiguousFile };
 

@@ -86,8 +86,8 @@ void DropDocument(const std::string& path) {
 
 namespace platform {
 
-void ReadProfileString(const char* section, const char* key, const char* defaultText, char* buffer,
-                       std::size_t size, const char* path) {
+void ReadProfileValue(const char* section, const char* key, const char* defaultText, char* buffer,
+                      std::size_t size, const char* path) {
   if (size == 0) return;
   const std::optional<std::string_view> value =
       profile_engine::FindProfileValue(linux_profiles::FileFor(path).document, section, key);
@@ -97,7 +97,7 @@ void ReadProfileString(const char* section, const char* key, const char* default
   buffer[length] = '\0';
 }
 
-void WriteProfileString(const char* section, const char* key, const char* text, const char* path) {
+void WriteProfileValue(const char* section, const char* key, const char* text, const char* path) {
   profile_engine::SetProfileValue(linux_profiles::FileFor(path).document, section, key, text);
 }
 
