@@ -22,8 +22,27 @@ ensure_packages() {
     ENSURE_PACKAGES_UPDATED=1
   fi
   echo "installing: ${missing[*]}" >&2
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# ensure_locale NAME: the locale (for example ja_JP.UTF-8) is generated.
+ensure_locale() {
+  local wanted=$1
+  local listed
+  listed=$(echo "$wanted" | sed 's/UTF-8$/utf8/')
+  locale -a 2>/dev/null | grep -qx "$listed" && return 0
+  ensure_packages locales
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing locale: $wanted (generate it, or run this as root)" >&2
+    exit 1
+  fi
+  sed -i "s/^# *\($wanted .*\)/\1/" /etc/locale.gen
+  grep -q "^$wanted " /etc/locale.gen || echo "$wanted UTF-8" >> /etc/locale.gen
+  locale-gen >/dev/null
 }
 
 # The packages that build the Linux installer and run its tests.
 LINUX_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev strace diffutils)
+
+# The packages that cross-build the Windows installer and run it under Wine.
+WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 icoutils python3)

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the Linux installer and its tests under AddressSanitizer
-# and UndefinedBehaviorSanitizer, through CTest.
+# Builds everything and runs every test through CTest: the Linux installer and its tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows installer, cross-built with
+# mingw-w64 and tested under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 . scripts/ensure-packages.sh
-ensure_packages "${LINUX_BUILD_PACKAGES[@]}"
+ensure_packages "${LINUX_BUILD_PACKAGES[@]}" "${WINDOWS_BUILD_PACKAGES[@]}"
+ensure_locale ja_JP.UTF-8  # Wine takes its double-byte code page 932 from it
 
+cmake --preset windows >/dev/null
+cmake --build --preset windows
 cmake --preset dev >/dev/null
 cmake --build --preset dev
 ctest --preset dev -j "$(nproc)"

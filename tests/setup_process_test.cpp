@@ -17,13 +17,12 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/profile_document.h"
-#include "profile/entry_numbering.h"
 #include "tests/test_support.h"
 
 namespace {
 
 using test_support::AircraftTree;
+using test_support::EntryTitles;
 using test_support::ListFolder;
 using test_support::MakeAircraftTree;
 using test_support::ReadFile;
@@ -34,18 +33,6 @@ using test_support::WriteFile;
 const std::string kAircraftCfg =
     "; kept as it is\r\n[General]\r\natc_type = HERON\r\n\r\n[fltsim.0]\r\ntitle = Factory\r\n"
     "model =\r\n";
-
-// The titles of the entries [fltsim.0], [fltsim.1], ... up to the first free one.
-std::vector<std::string> Titles(const std::string& cfgText) {
-  const profile_engine::ProfileDocument document = profile_engine::ParseProfile(cfgText);
-  std::vector<std::string> titles;
-  for (int i = 0;; ++i) {
-    const auto title =
-        profile_engine::FindProfileValue(document, profile::EntrySectionName(i), "title");
-    if (!title || title->empty()) return titles;
-    titles.emplace_back(*title);
-  }
-}
 
 test_support::ProcessResult RunSetup(const AircraftTree& tree) {
   return RunProgram(tree.setup, {"--ignored", "arguments"});
@@ -82,8 +69,9 @@ TEST(SetupProcess, InstallsFromAnyWorkingDirectorySilentlyKeepingEveryEarlierByt
   EXPECT_EQ(result.output, "");
   const std::string after = ReadFile(tree.cfgPath());
   EXPECT_EQ(after.substr(0, kAircraftCfg.size()), kAircraftCfg);
-  EXPECT_EQ(Titles(after), (std::vector<std::string>{"Factory", "Tidewater full", "Tidewater wing",
-                                                     "Tidewater VC", "Tidewater 2D"}));
+  EXPECT_EQ(EntryTitles(after),
+            (std::vector<std::string>{"Factory", "Tidewater full", "Tidewater wing", "Tidewater VC",
+                                      "Tidewater 2D"}));
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 }
 
@@ -93,12 +81,12 @@ TEST(SetupProcess, FindsFileNamesRegardlessOfCase) {
   WriteFile(tree.files.aircraft + "/Aircraft.cfg", kAircraftCfg);
   EXPECT_EQ(RunSetup(tree.files).status, 0);
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Aircraft.cfg", "Livery"}));
-  EXPECT_EQ(Titles(ReadFile(tree.files.aircraft + "/Aircraft.cfg")).size(), 5u);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.aircraft + "/Aircraft.cfg")).size(), 5u);
 
   // Among several matches the exact lower-case name is the one used...
   WriteFile(tree.files.aircraft + "/aircraft.cfg", kAircraftCfg);
   EXPECT_EQ(RunSetup(tree.files).status, 0);
-  EXPECT_EQ(Titles(ReadFile(tree.files.aircraft + "/aircraft.cfg")).size(), 5u);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.aircraft + "/aircraft.cfg")).size(), 5u);
   // ...and without it the run refuses to guess.
   std::filesystem::rename(tree.files.aircraft + "/aircraft.cfg",
                           tree.files.aircraft + "/AIRCRAFT.CFG");
@@ -127,7 +115,7 @@ TEST(SetupProcess, MissingOrEmptyLiveryWritesNothingAndSaysSo) {
 TEST(SetupProcess, NoFileIsCreatedWhenNoneExistsYet) {
   Tree tree(nullptr);
   EXPECT_EQ(RunSetup(tree.files).status, 0);
-  EXPECT_EQ(Titles(ReadFile(tree.cfgPath())).size(), 4u);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 4u);
 }
 
 TEST(SetupProcess, RefusesFilesItCannotUpdateWithoutDamage) {
@@ -158,7 +146,7 @@ TEST(SetupProcess, KeepsPermissionBitsAndUpdatesTheTargetOfALink) {
   std::filesystem::create_symlink(target, tree.cfgPath());
   EXPECT_EQ(RunSetup(tree.files).status, 0);
   EXPECT_TRUE(std::filesystem::is_symlink(tree.cfgPath()));
-  EXPECT_EQ(Titles(ReadFile(target)).size(), 5u);
+  EXPECT_EQ(EntryTitles(ReadFile(target)).size(), 5u);
   struct stat status {};
   ASSERT_EQ(stat(target.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0640u);
@@ -207,7 +195,8 @@ TEST(SetupProcess, ConcurrentRunsAllLandAtDistinctIndices) {
   for (std::thread& run : runs) run.join();
   EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 0), kLiveries);
 
-  const std::vector<std::string> titles = Titles(ReadFile(trees[0].aircraft + "/aircraft.cfg"));
+  const std::vector<std::string> titles =
+      EntryTitles(ReadFile(trees[0].aircraft + "/aircraft.cfg"));
   ASSERT_EQ(titles.size(), 1u + 4 * kLiveries);
   EXPECT_EQ(titles[0], "Factory");
   std::map<std::string, int> perLivery;
@@ -241,7 +230,7 @@ TEST(SetupProcess, RunKilledWhileWaitingLeavesNothingAndBlocksNobody) {
   EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
   EXPECT_EQ(RunSetup(tree.files).status, 0);
-  EXPECT_EQ(Titles(ReadFile(tree.cfgPath())).size(), 5u);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
 }
 
 // Runs the installer under strace, which makes the chosen system calls fail or kill the process.
@@ -263,7 +252,7 @@ TEST(SetupProcess, RunKilledJustBeforeItsCommitLeavesTheOldFileAndNothingThatBlo
   EXPECT_NE(killed.status, 0);
   EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
   EXPECT_EQ(RunSetup(tree.files).status, 0);
-  EXPECT_EQ(Titles(ReadFile(tree.cfgPath())).size(), 5u);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 }
 

@@ -15,6 +15,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/linux/profile_document.h"
+#include "profile/entry_numbering.h"
+
 namespace test_support {
 
 ScratchFolder::ScratchFolder() {
@@ -63,10 +66,12 @@ std::vector<std::string> ListFolder(const std::string& path) {
 }
 
 AircraftTree MakeAircraftTree(const std::string& root, const std::string* aircraftCfg,
-                              const std::string* liveryIni) {
-  AircraftTree tree{root + "/Aircraft", root + "/Aircraft/Livery", root + "/Aircraft/Livery/setup"};
+                              const std::string* liveryIni, const std::string& installer) {
+  const std::string name = std::filesystem::path(installer).filename().string();
+  AircraftTree tree{root + "/Aircraft", root + "/Aircraft/Livery",
+                    root + "/Aircraft/Livery/" + name};
   std::filesystem::create_directories(tree.livery);
-  std::filesystem::copy_file(BuiltSetupPath(), tree.setup);
+  std::filesystem::copy_file(installer, tree.setup);
   if (aircraftCfg != nullptr) WriteFile(tree.aircraft + "/aircraft.cfg", *aircraftCfg);
   if (liveryIni != nullptr) WriteFile(tree.livery + "/livery.ini", *liveryIni);
   return tree;
@@ -132,6 +137,17 @@ std::string LiveryIni(const std::string& title, const std::string& model,
   return "[fltsim.0]\r\ntitle=" + title + "\r\nsim=AL40\r\nmodel=" + model +
          "\r\ntexture=tidewater\r\natc_id=N47TW\r\nui_type=" + uiType +
          "\r\nui_variation=Tidewater Air\r\nvisual_damage=1\r\n";
+}
+
+std::vector<std::string> EntryTitles(const std::string& cfgText) {
+  const profile_engine::ProfileDocument document = profile_engine::ParseProfile(cfgText);
+  std::vector<std::string> titles;
+  for (int i = 0;; ++i) {
+    const auto title =
+        profile_engine::FindProfileValue(document, profile::EntrySectionName(i), "title");
+    if (!title || title->empty()) return titles;
+    titles.emplace_back(*title);
+  }
 }
 
 }  // namespace test_support

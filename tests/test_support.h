@@ -30,10 +30,14 @@ struct AircraftTree {
   std::string setup;     // the installer copied into the livery folder
 };
 
-// Makes `root`/Aircraft/Livery with the built installer copied into the livery folder; the files
-// are written only when their text is given.
+// The path of the built installer.
+std::string BuiltSetupPath();
+
+// Makes `root`/Aircraft/Livery with the installer copied into the livery folder under its own
+// name; the files are written only when their text is given.
 AircraftTree MakeAircraftTree(const std::string& root, const std::string* aircraftCfg,
-                              const std::string* liveryIni);
+                              const std::string* liveryIni,
+                              const std::string& installer = BuiltSetupPath());
 
 struct ProcessResult {
   int status = -1;  // exit status, or 128 + signal number
@@ -51,11 +55,12 @@ struct RunOptions {
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const RunOptions& options = {});
 
-// The path of the built installer.
-std::string BuiltSetupPath();
-
 // A livery.ini whose [fltsim.0] has the given title, model and ui_type and fixed other values.
 std::string LiveryIni(const std::string& title, const std::string& model,
                       const std::string& uiType);
+
+// The titles of the entries [fltsim.0], [fltsim.1], ... of a configuration file's text, up to the
+// first free one.
+std::vector<std::string> EntryTitles(const std::string& cfgText);
 
 }  // namespace test_support

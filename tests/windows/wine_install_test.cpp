@@ -1,0 +1,191 @@
+// The Windows installer run under Wine as a user runs it: the same entries as the Linux build, the
+// same exit statuses for what it refuses, runs that wait for each other, paths that do not fit the
+// platform's buffers, and a double-byte code page.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "installer/livery_entries.h"
+#include "profile/entry_numbering.h"
+#include "tests/test_support.h"
+#include "tests/windows/wine_support.h"
+
+namespace {
+
+using test_support::AircraftTree;
+using test_support::EntryTitles;
+using test_support::ListFolder;
+using test_support::MakeAircraftTree;
+using test_support::ReadFile;
+using test_support::ScratchFolder;
+using test_support::WriteFile;
+using wine_support::RunUnderWine;
+
+const std::string kExampleCfg = ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/aircraft.cfg");
+const std::string kExampleLivery =
+    ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/Tidewater_Air/livery.ini");
+
+AircraftTree WindowsTree(const std::string& root, const std::string* cfg = &kExampleCfg,
+                         const std::string* livery = &kExampleLivery) {
+  return MakeAircraftTree(root, cfg, livery, wine_support::BuiltWindowsSetup());
+}
+
+std::string CfgOf(const AircraftTree& tree) {
+  return tree.aircraft + "/aircraft.cfg";
+}
+
+// Every key of every entry, and of the [General] section, as the platform reads it.
+std::vector<std::optional<std::string>> EntryValues(const std::string& cfg, int entries) {
+  std::vector<wine_support::Query> queries;
+  for (int i = 0; i < entries; ++i) {
+    for (const char* key : installer::EntryKeys)
+      queries.push_back({profile::EntrySectionName(i), key});
+  }
+  for (const char* key : {"atc_type", "atc_model", "editable", "performance"}) {
+    queries.push_back({"General", key});
+  }
+  return wine_support::ReadThroughPlatform(cfg, queries);
+}
+
+// Expects a refused run: status 2, the file unchanged, and no copy left beside it.
+void ExpectRefused(const AircraftTree& tree, const std::string& before) {
+  EXPECT_EQ(RunUnderWine(tree.setup).status, 2);
+  EXPECT_EQ(ReadFile(CfgOf(tree)), before);
+  EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
+TEST(WineInstall, GivesTheSameValuesAsTheLinuxBuild) {
+  ScratchFolder folder;
+  const AircraftTree windows = WindowsTree(folder.path + "/windows");
+  const AircraftTree linux =
+      MakeAircraftTree(folder.path + "/linux", &kExampleCfg, &kExampleLivery);
+  EXPECT_EQ(RunUnderWine(windows.setup, {"any", "arguments"}).status, 0);
+  EXPECT_EQ(test_support::RunProgram(linux.setup, {}).status, 0);
+  const std::vector<std::string> titles = EntryTitles(ReadFile(CfgOf(windows)));
+  ASSERT_EQ(titles.size(), 7u);
+  EXPECT_EQ(titles[6], "Aerolynx AL-40 Heron Tidewater Air 2D");
+  EXPECT_EQ(EntryTitles(ReadFile(CfgOf(linux))), titles);
+  EXPECT_EQ(EntryValues(CfgOf(windows), 8), EntryValues(CfgOf(linux), 8));
+  EXPECT_EQ(ListFolder(windows.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
+TEST(WineInstall, NothingToInstallWritesNothing) {
+  ScratchFolder folder;
+  const AircraftTree missing = WindowsTree(folder.path + "/missing", nullptr, nullptr);
+  EXPECT_EQ(RunUnderWine(missing.setup).status, 1);
+  EXPECT_EQ(ListFolder(missing.aircraft), (std::vector<std::string>{"Livery"}));
+
+  const std::string empty = "title=loose\r\n[fltsim.0]\r\n\r\n[fltsim.1]\r\ntitle=x\r\n";
+  const AircraftTree noEntries = WindowsTree(folder.path + "/empty", nullptr, &empty);
+  EXPECT_EQ(RunUnderWine(noEntries.setup).status, 1);
+  EXPECT_EQ(ListFolder(noEntries.aircraft), (std::vector<std::string>{"Livery"}));
+}
+
+TEST(WineInstall, RefusesFilesItCannotUpdateWithoutDamage) {
+  ScratchFolder folder;
+  const AircraftTree readOnly = WindowsTree(folder.path + "/read-only");
+  chmod(CfgOf(readOnly).c_str(), 0444);  // Wine shows this as the read-only attribute
+  ExpectRefused(readOnly, kExampleCfg);
+
+  const std::string utf16("\xFF\xFE[\0f\0l\0t\0s\0i\0m\0.\0\x30\0]\0\r\0\n\0", 24);
+  ExpectRefused(WindowsTree(folder.path + "/utf16", &utf16), utf16);
+
+  const AircraftTree directory = WindowsTree(folder.path + "/directory", nullptr);
+  std::filesystem::create_directory(CfgOf(directory));
+  EXPECT_EQ(RunUnderWine(directory.setup).status, 2);
+  EXPECT_TRUE(std::filesystem::is_directory(CfgOf(directory)));
+  EXPECT_EQ(ListFolder(directory.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
+TEST(WineInstall, CopyLeftByAKilledRunIsNeitherReadNorKept) {
+  ScratchFolder folder;
+  const AircraftTree tree = WindowsTree(folder.path);
+  WriteFile(CfgOf(tree) + ".installing", "[fltsim.0]\r\ntitle=half-written\r\n");
+  EXPECT_EQ(RunUnderWine(tree.setup).status, 0);
+  EXPECT_EQ(EntryTitles(ReadFile(CfgOf(tree))).size(), 7u);
+  EXPECT_EQ(ReadFile(CfgOf(tree)).find("half-written"), std::string::npos);
+  EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
+TEST(WineInstall, ConcurrentRunsWaitForEachOther) {
+  ScratchFolder folder;
+  constexpr int kLiveries = 8;
+  const AircraftTree first = WindowsTree(folder.path + "/0");
+  std::vector<std::string> setups;
+  for (int i = 0; i < kLiveries; ++i) {
+    const std::string livery = test_support::LiveryIni("Livery " + std::to_string(i), "m", "u");
+    const std::string folderName = first.aircraft + "/Livery" + std::to_string(i);
+    std::filesystem::create_directory(folderName);
+    WriteFile(folderName + "/livery.ini", livery);
+    std::filesystem::copy_file(wine_support::BuiltWindowsSetup(), folderName + "/setup.exe");
+    setups.push_back(folderName + "/setup.exe");
+  }
+  std::vector<int> statuses(kLiveries, -1);
+  std::vector<std::thread> runs;
+  for (std::size_t i = 0; i < setups.size(); ++i) {
+    runs.emplace_back([&, i] { statuses[i] = RunUnderWine(setups[i]).status; });
+  }
+  for (std::thread& run : runs) run.join();
+  EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 0), kLiveries);
+  const std::vector<std::string> titles = EntryTitles(ReadFile(CfgOf(first)));
+  ASSERT_EQ(titles.size(), 3u + 4 * kLiveries);
+  std::map<std::string, int> perLivery;
+  for (std::size_t i = 3; i < titles.size(); ++i)
+    ++perLivery[titles[i].substr(0, titles[i].rfind(' '))];
+  EXPECT_EQ(perLivery.size(), static_cast<std::size_t>(kLiveries));
+  for (const auto& [livery, count] : perLivery) EXPECT_EQ(count, 4) << livery;
+}
+
+// A folder below `root` whose Windows path is exactly `length` characters long.
+std::string FolderWithWindowsPathLength(const std::string& root, std::size_t length) {
+  std::string path = root;
+  while (wine_support::WindowsPath(path).size() + 101 < length) path += "/" + std::string(100, 'p');
+  path += "/" + std::string(length - wine_support::WindowsPath(path).size() - 1, 'q');
+  std::filesystem::create_directories(path);
+  return path;
+}
+
+TEST(WineInstall, PathsThatDoNotFitThePlatformBuffersWriteNothing) {
+  ScratchFolder folder;
+  // The executable's own path does not fit 260 bytes, so the platform would hand back a cut one.
+  // Then: its path fits, but aircraft.cfg's, 16 characters longer than the folder, would not.
+  for (const std::size_t folderLength : {std::size_t{252}, std::size_t{245}}) {
+    const std::string aircraft =
+        FolderWithWindowsPathLength(folder.path + "/" + std::to_string(folderLength), folderLength);
+    const std::string livery = aircraft + "/L";
+    std::filesystem::create_directory(livery);
+    WriteFile(livery + "/livery.ini", kExampleLivery);
+    std::filesystem::copy_file(wine_support::BuiltWindowsSetup(), livery + "/setup.exe");
+    EXPECT_EQ(RunUnderWine(livery + "/setup.exe").status, 2) << folderLength;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.path)) {
+      EXPECT_EQ(entry.path().filename().string().find("aircraft"), std::string::npos)
+          << entry.path();
+    }
+  }
+}
+
+TEST(WineInstall, DoubleByteNameWhoseTrailByteIsABackslash) {
+  // In code page 932 the character U+8868 is 0x95 0x5C; 0x5C is also the path separator.
+  const test_support::ProcessResult locales = test_support::RunProgram("/usr/bin/locale", {"-a"});
+  ASSERT_NE(locales.output.find("ja_JP.utf8"), std::string::npos)
+      << "the ja_JP.UTF-8 locale is needed";
+  ScratchFolder folder;
+  const std::string aircraft = folder.path + "/Aircraft";
+  const std::string livery =
+      aircraft + "/\xE8\xA1\xA8";  // the folder and the program share the name
+  std::filesystem::create_directories(livery);
+  WriteFile(livery + "/livery.ini", kExampleLivery);
+  const std::string setup = livery + "/\xE8\xA1\xA8.exe";
+  std::filesystem::copy_file(wine_support::BuiltWindowsSetup(), setup);
+  EXPECT_EQ(RunUnderWine(setup, {}, {"LC_ALL=ja_JP.UTF-8"}).status, 0);
+  EXPECT_EQ(EntryTitles(ReadFile(aircraft + "/aircraft.cfg")).size(), 4u);
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+// Running the Windows build under Wine from the Linux tests.
+#include "tests/windows/wine_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+
+namespace wine_support {
+
+namespace {
+
+std::string Hex(const std::string& bytes) {
+  std::string hex;
+  char digits[3];
+  for (const char c : bytes) {
+    std::snprintf(digits, sizeof digits, "%02x", static_cast<unsigned char>(c));
+    hex += digits;
+  }
+  return hex;
+}
+
+std::string FromHex(const std::string& hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+}  // namespace
+
+std::string WindowsPath(const std::string& linuxPath) {
+  std::string path = "Z:" + linuxPath;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+test_support::ProcessResult RunUnderWine(const std::string& program,
+                                         const std::vector<std::string>& arguments,
+                                         const std::vector<std::string>& environment) {
+  std::vector<std::string> words{program};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  test_support::RunOptions options;
+  options.environment = {"WINEPREFIX=" LIVERY_WINE_PREFIX, "WINEDEBUG=-all"};
+  options.environment.insert(options.environment.end(), environment.begin(), environment.end());
+  return test_support::RunProgram("/usr/bin/wine", words, options);
+}
+
+std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& file,
+                                                            const std::vector<Query>& queries) {
+  const test_support::ScratchFolder folder;
+  std::string text;
+  for (const Query& query : queries) text += Hex(query.section) + " " + Hex(query.key) + "\n";
+  test_support::WriteFile(folder.path + "/queries", text);
+  const test_support::ProcessResult result =
+      RunUnderWine(BuiltProfileProbe(), {WindowsPath(file), WindowsPath(folder.path + "/queries"),
+                                         WindowsPath(folder.path + "/results")});
+  EXPECT_EQ(result.status, 0) << result.errorOutput;
+  std::istringstream lines(test_support::ReadFile(folder.path + "/results"));
+  std::vector<std::optional<std::string>> values;
+  for (std::string line; std::getline(lines, line);) {
+    values.push_back(line == "default" ? std::nullopt : std::optional<std::string>(FromHex(line)));
+  }
+  EXPECT_EQ(values.size(), queries.size());
+  values.resize(queries.size());
+  return values;
+}
+
+std::string BuiltWindowsSetup() {
+  return LIVERY_WINDOWS_BUILD_DIR "/setup.exe";
+}
+std::string BuiltProfileProbe() {
+  return LIVERY_WINDOWS_BUILD_DIR "/profile_probe.exe";
+}
+std::string BuiltReleaseZip() {
+  return LIVERY_WINDOWS_BUILD_DIR "/livery-setup.zip";
+}
+
+}  // namespace wine_support

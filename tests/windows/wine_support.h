@@ -1,0 +1,36 @@
+// Running the Windows build under Wine from the Linux tests, and reading profile values through
+// the platform's own profile function with the profile_probe helper.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+namespace wine_support {
+
+// The Windows spelling of a Linux path: Wine's drive Z: is the Linux root.
+std::string WindowsPath(const std::string& linuxPath);
+
+// Runs a Windows program under Wine in the tests' own prefix and waits for it. `environment`
+// adds NAME=value settings, such as a locale.
+test_support::ProcessResult RunUnderWine(const std::string& program,
+                                         const std::vector<std::string>& arguments = {},
+                                         const std::vector<std::string>& environment = {});
+
+struct Query {
+  std::string section;
+  std::string key;
+};
+
+// What the platform's profile read gives for each query on the file; nothing where it gives the
+// default text.
+std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& file,
+                                                            const std::vector<Query>& queries);
+
+std::string BuiltWindowsSetup();
+std::string BuiltProfileProbe();
+std::string BuiltReleaseZip();
+
+}  // namespace wine_support
