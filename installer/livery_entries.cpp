@@ -24,7 +24,7 @@ void WriteVariantEntry(const InstallerPaths& paths, const VariantSuffix& variant
       profile::EntrySectionName(profile::NextFreeEntryIndex(paths.configuration));
   const std::string source = profile::EntrySectionName(0);
   for (const char* key : EntryKeys) {
-    const std::string value = profile::ReadSetting(paths.livery, source, key, "");
+    const std::string value = profile::ReadSetting(paths.livery.c_str(), source.c_str(), key, "");
     const char* suffix = SuffixForKey(key, variant);
     const std::string text = suffix != nullptr ? AppendSuffix(value, suffix) : value;
     platform::WriteProfileValue(destination.c_str(), key, text.c_str(),

@@ -21,7 +21,8 @@ int NextFreeEntryIndex(const std::string& configurationPath) {
   // Stops short of INT_MAX so that the index can never overflow, however many entries stand.
   int index = 0;
   while (index < INT_MAX &&
-         !ReadSetting(configurationPath, EntrySectionName(index), "title", "").empty()) {
+         !ReadSetting(configurationPath.c_str(), EntrySectionName(index).c_str(), "title", "")
+              .empty()) {
     ++index;
   }
   return index;

@@ -7,11 +7,10 @@
 
 namespace profile {
 
-std::string ReadSetting(const std::string& filePath, const std::string& section,
-                        const std::string& key, const std::string& defaultValue) {
+std::string ReadSetting(const char* filePath, const char* section, const char* key,
+                        const char* defaultValue) {
   std::array<char, kSettingBufferSize> buffer{};
-  platform::ReadProfileValue(section.c_str(), key.c_str(), defaultValue.c_str(), buffer.data(),
-                             buffer.size(), filePath.c_str());
+  platform::ReadProfileValue(section, key, defaultValue, buffer.data(), buffer.size(), filePath);
   buffer.back() = '\0';  // the platform terminates it; this makes the bound independent of that
   return std::string(buffer.data());
 }

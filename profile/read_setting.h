@@ -10,7 +10,8 @@ namespace profile {
 
 inline constexpr std::size_t kSettingBufferSize = 1024;
 
-std::string ReadSetting(const std::string& filePath, const std::string& section,
-                        const std::string& key, const std::string& defaultValue);
+// All four arguments are zero-terminated 8-bit strings, as the platform's profile read takes them.
+std::string ReadSetting(const char* filePath, const char* section, const char* key,
+                        const char* defaultValue);
 
 }  // namespace profile

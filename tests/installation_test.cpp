@@ -19,7 +19,7 @@ using test_support::WriteFile;
 
 // A value as a fresh run reads it from the file.
 std::string ReadBack(const std::string& path, const std::string& section, const std::string& key) {
-  std::string value = profile::ReadSetting(path, section, key, "<default>");
+  std::string value = profile::ReadSetting(path.c_str(), section.c_str(), key.c_str(), "<default>");
   platform::ForgetProfileFiles();
   return value;
 }
@@ -64,7 +64,7 @@ TEST(ReadSetting, GivesDefaultsForWhatIsMissingAndCutsLongValues) {
   EXPECT_EQ(ReadBack(path, "b", "k"), "<default>");
   EXPECT_EQ(ReadBack(path, "a", "k"), "v");
   EXPECT_EQ(ReadBack(path, "a", "long"), std::string(1023, 'x'));
-  EXPECT_EQ(profile::ReadSetting(path, "a", "absent", std::string(2000, 'd')),
+  EXPECT_EQ(profile::ReadSetting(path.c_str(), "a", "absent", std::string(2000, 'd').c_str()),
             std::string(1023, 'd'));
   platform::ForgetProfileFiles();
 }

@@ -1,6 +1,6 @@
 // An owned block of bytes for a whole file. Unlike std::string it is not zero-filled before the
-// file is read into it, and a large one is mapped on huge pages where the system allows: reading
-// a file of several megabytes then costs a fraction of the page faults.
+// file is read into it, and a large one is mapped with all its pages at once: reading a file of
+// several megabytes then costs a fraction of the page faults.
 #pragma once
 
 #include <cstddef>

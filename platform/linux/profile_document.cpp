@@ -139,19 +139,27 @@ void VisitBody(const ProfileSection& section, Visit visit) {
 }
 
 const ProfileSection* FindSection(const ProfileDocument& document, std::string_view name) {
-  const auto found = document.firstSectionByName.find(profile::FoldedName(Trim(name)));
-  return found == document.firstSectionByName.end() ? nullptr : &document.sections[found->second];
+  const std::optional<std::size_t> found = FindInIndex(document.firstSectionByName, Trim(name));
+  return found ? &document.sections[*found] : nullptr;
 }
 
 // The first entry of `key` in the section, if any.
 std::optional<Entry> FindEntry(const ProfileSection& section, std::string_view key) {
   key = Trim(key);
+  if (section.remembered && profile::EqualIgnoringAsciiCase(section.rememberedKey, key)) {
+    return Entry{section.rememberedKey, section.rememberedValue};
+  }
   std::optional<Entry> result;
   VisitBody(section, [&](const ProfileLine& line) {
     const std::optional<Entry> entry = ParseEntry(line.text);
     if (entry && profile::EqualIgnoringAsciiCase(entry->key, key)) result = entry;
     return result.has_value();
   });
+  if (result) {
+    section.remembered = true;
+    section.rememberedKey = result->key;
+    section.rememberedValue = result->value;
+  }
   return result;
 }
 
@@ -222,9 +230,11 @@ void AddSection(ProfileDocument& document, std::string_view name, std::string en
   }
   ProfileSection& section = document.sections.emplace_back();
   section.split = true;
-  section.lines.push_back({KeepLine(document, JoinLine("[", name, "]")), document.lineBreak});
+  const std::string_view header = KeepLine(document, JoinLine("[", name, "]"));
+  section.lines.push_back({header, document.lineBreak});
   section.lines.push_back({KeepLine(document, std::move(entryText)), document.lineBreak});
-  document.firstSectionByName.try_emplace(profile::FoldedName(name), document.sections.size() - 1);
+  AddToIndexIfNew(document.firstSectionByName, header.substr(1, name.size()),
+                  document.sections.size() - 1);
 }
 
 }  // namespace
@@ -244,7 +254,7 @@ ProfileDocument ParseProfile(linux_files::ByteBuffer bytes) {
   // Only the headers are found here, by looking at each "[" that starts a line; the lines of a
   // section are looked at when it is used.
   document.sections.emplace_back().bodyLine = 0;
-  document.firstSectionByName.emplace("", 0);
+  AddToIndexIfNew(document.firstSectionByName, "", 0);
   std::size_t sectionStart = 0;
   for (std::size_t at = rest.find('['); at != std::string_view::npos; at = rest.find('[', at)) {
     const std::size_t lineStart = LineStartBefore(rest, at);
@@ -258,8 +268,7 @@ ProfileDocument ParseProfile(linux_files::ByteBuffer bytes) {
     document.sections.back().original = rest.substr(sectionStart, lineStart - sectionStart);
     sectionStart = lineStart;
     document.sections.emplace_back().bodyOffset = splitter.position - lineStart;
-    document.firstSectionByName.try_emplace(profile::FoldedName(*name),
-                                            document.sections.size() - 1);
+    AddToIndexIfNew(document.firstSectionByName, *name, document.sections.size() - 1);
   }
   document.sections.back().original = rest.substr(sectionStart);
   document.lineBreak = FirstLineBreak(rest);
@@ -292,12 +301,13 @@ void SetProfileValue(ProfileDocument& document, std::string_view section, std::s
   key = Trim(OneLine(key));
   text = OneLine(text);
   document.changed = true;
-  const auto found = document.firstSectionByName.find(profile::FoldedName(section));
-  if (found == document.firstSectionByName.end()) {
+  const std::optional<std::size_t> found = FindInIndex(document.firstSectionByName, section);
+  if (!found) {
     AddSection(document, section, JoinLine(key, "=", text));
     return;
   }
-  ProfileSection& target = Split(document.sections[found->second]);
+  ProfileSection& target = Split(document.sections[*found]);
+  target.remembered = false;
   if (!RewriteEntry(document, target, key, text)) {
     AddEntryToSection(document, target, JoinLine(key, "=", text));
   }

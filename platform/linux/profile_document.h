@@ -16,10 +16,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/linux/byte_buffer.h"
+#include "platform/linux/section_index.h"
 
 namespace profile_engine {
 
@@ -33,9 +33,14 @@ struct ProfileLine {
 // into lines only when a write touches it; until then its bytes stand as read, and lookups walk
 // them directly.
 struct ProfileSection {
-  std::string_view original;       // the section's bytes as read, line breaks included
-  std::size_t bodyOffset = 0;      // where in `original` the lines after the header start
-  std::size_t bodyLine = 1;        // once split: the index of the first line after the header
+  std::string_view original;   // the section's bytes as read, line breaks included
+  std::size_t bodyOffset = 0;  // where in `original` the lines after the header start
+  std::size_t bodyLine = 1;    // once split: the index of the first line after the header
+  // The entry that the last successful lookup in this section found, so that asking for the same
+  // key again walks no lines. Any write to the section forgets it.
+  mutable bool remembered = false;
+  mutable std::string_view rememberedKey;
+  mutable std::optional<std::string_view> rememberedValue;
   std::vector<ProfileLine> lines;  // once split: its lines, which then stand for it
   bool split = false;
 };
@@ -45,8 +50,8 @@ struct ProfileDocument {
   std::deque<std::string> writtenLines;  // lines made by writes; lines point into them too
   std::string_view byteOrderMark;
   std::vector<ProfileSection> sections;  // sections[0]: the lines before the first header
-  std::unordered_map<std::string, std::size_t> firstSectionByName;  // folded name -> index
-  std::string_view lineBreak;  // the file's own (its first), CRLF for a file without one
+  SectionIndex firstSectionByName;       // the first section of each name
+  std::string_view lineBreak;            // the file's own (its first), CRLF for a file without one
   bool changed = false;
 };
 
