@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -53,19 +53,22 @@ int ReadWholeFile(int fd, ByteBuffer& bytes) {
 int WritePieces(int fd, const std::vector<std::string_view>& pieces) {
   // At most 1 MiB goes out per call: one huge write of a large file was seen to take ten times
   // as long as the same bytes in 1 MiB calls, as the kernel throttles a writer of many dirty pages.
+  // The batch lives on the stack: nothing is allocated while a half-written copy exists.
   constexpr std::size_t kMostPerCall = std::size_t{1} << 20;
+  constexpr std::size_t kMostPieces = 64;
+  std::array<iovec, kMostPieces> batch;
   std::size_t piece = 0;
   std::size_t offset = 0;  // bytes of pieces[piece] already written
   while (piece < pieces.size()) {
-    std::vector<iovec> batch;
+    std::size_t count = 0;
     std::size_t bytes = 0;
     for (std::size_t i = piece, at = offset;
-         i < pieces.size() && bytes < kMostPerCall && batch.size() < IOV_MAX; ++i, at = 0) {
+         i < pieces.size() && bytes < kMostPerCall && count < kMostPieces; ++i, at = 0) {
       const std::size_t length = std::min(pieces[i].size() - at, kMostPerCall - bytes);
-      batch.push_back(iovec{const_cast<char*>(pieces[i].data() + at), length});
+      batch[count++] = iovec{const_cast<char*>(pieces[i].data() + at), length};
       bytes += length;
     }
-    const ssize_t written = writev(fd, batch.data(), static_cast<int>(batch.size()));
+    const ssize_t written = writev(fd, batch.data(), static_cast<int>(count));
     if (written < 0) {
       if (errno == EINTR) continue;
       return errno;

@@ -1,0 +1,115 @@
+// Every system call the installer makes on a realistic tree, made to fail, or to kill the process,
+// one occurrence at a time (strace's fault injection, so the installer is run exactly as built).
+// Whatever happens, aircraft.cfg is the file as it was or the complete result, a run that left it
+// unchanged does not report success, nothing is left beside it, and a later run installs.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+namespace {
+
+using test_support::AircraftTree;
+using test_support::EntryTitles;
+using test_support::ListFolder;
+using test_support::ReadFile;
+using test_support::WriteFile;
+
+const char* const kStrace = "/usr/bin/strace";
+
+struct Tree {
+  test_support::ScratchFolder folder;
+  std::string cfg = test_support::ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/aircraft.cfg");
+  std::string livery =
+      test_support::ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/Tidewater_Air/livery.ini");
+  AircraftTree files =
+      test_support::MakeAircraftTree(folder.path, &cfg, &livery, LIVERY_PLAIN_SETUP_PATH);
+  std::string cfgPath() const { return files.aircraft + "/aircraft.cfg"; }
+
+  // Puts aircraft.cfg back as it was.
+  void Reset() const { WriteFile(cfgPath(), cfg); }
+  bool Clean() const {
+    return ListFolder(files.aircraft) == std::vector<std::string>{"Livery", "aircraft.cfg"};
+  }
+};
+
+test_support::ProcessResult RunTraced(const Tree& tree, const std::vector<std::string>& options) {
+  std::vector<std::string> arguments{"-f", "-qq"};
+  arguments.insert(arguments.end(), options.begin(), options.end());
+  arguments.push_back(tree.files.setup);
+  return test_support::RunProgram(kStrace, arguments);
+}
+
+// How often the installer makes each system call on the tree, in a run that succeeds.
+std::map<std::string, int> CallsMade(const Tree& tree) {
+  const std::string log = tree.folder.path + "/calls.log";
+  EXPECT_EQ(RunTraced(tree, {"-o", log}).status, 0);
+  std::map<std::string, int> calls;
+  std::istringstream lines(ReadFile(log));
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t open = line.find('(');
+    const std::size_t start = line.find(' ') + 1;  // after the process id
+    if (open == std::string::npos || start == 0 || open <= start) continue;
+    const std::string name = line.substr(start, open - start);
+    if (name != "execve" && name != "exit_group") ++calls[name];
+  }
+  std::filesystem::remove(log);
+  return calls;
+}
+
+// What a failing call reports: a full disk for writes and flushes, an I/O error for the rest.
+std::string ErrorFor(const std::string& call) {
+  return call == "write" || call == "writev" || call == "fsync" || call == "fdatasync" ? "ENOSPC"
+                                                                                       : "EIO";
+}
+
+TEST(FaultInjection, EveryFailedOrKilledCallLeavesTheOldFileOrTheWholeNewOne) {
+  ASSERT_TRUE(std::filesystem::exists(kStrace)) << "strace is needed";
+  const Tree tree;
+  ASSERT_EQ(test_support::RunProgram(tree.files.setup, {}).status, 0);
+  const std::string complete = ReadFile(tree.cfgPath());
+  ASSERT_EQ(EntryTitles(complete).size(), 7u);
+  tree.Reset();
+
+  int faults = 0;
+  int kills = 0;
+  for (const auto& [call, count] : CallsMade(tree)) {
+    for (int occurrence = 1; occurrence <= count; ++occurrence) {
+      const std::string where = call + " #" + std::to_string(occurrence);
+      const std::string when = ":when=" + std::to_string(occurrence);
+
+      tree.Reset();
+      const test_support::ProcessResult failed =
+          RunTraced(tree, {"-o", "/dev/null", "-e", "trace=" + call, "-e",
+                           "inject=" + call + ":error=" + ErrorFor(call) + when});
+      const std::string afterFault = ReadFile(tree.cfgPath());
+      EXPECT_TRUE(afterFault == tree.cfg || afterFault == complete) << where << " mixed the files";
+      if (afterFault == tree.cfg) {
+        EXPECT_NE(failed.status, 0) << where << " reported success";
+      }
+      EXPECT_TRUE(tree.Clean()) << where << " left a file behind";
+      ++faults;
+
+      tree.Reset();
+      RunTraced(tree, {"-o", "/dev/null", "-e", "trace=" + call, "-e",
+                       "inject=" + call + ":signal=SIGKILL" + when});
+      const std::string afterKill = ReadFile(tree.cfgPath());
+      EXPECT_TRUE(afterKill == tree.cfg || afterKill == complete) << where << " killed: mixed";
+      // Nothing a killed run leaves behind may stop or spoil the next one.
+      EXPECT_EQ(test_support::RunProgram(tree.files.setup, {}).status, 0) << where << " killed";
+      EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), EntryTitles(afterKill).size() + 4)
+          << where << " killed";
+      EXPECT_TRUE(tree.Clean()) << where << " killed: the next run left a file behind";
+      ++kills;
+    }
+  }
+  std::printf("fault points injected: %d; kills: %d\n", faults, kills);
+  EXPECT_GT(faults, 50);
+}
+
+}  // namespace

@@ -1,0 +1,49 @@
+// Writing a file from many pieces: everything goes out in order, in calls of bounded size, and a
+// failed write is reported.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include <string>
+#include <vector>
+
+#include "platform/linux/file_io.h"
+#include "tests/test_support.h"
+
+namespace {
+
+TEST(WritePieces, WritesManyPiecesAndHugeOnesInOrderAcrossBatches) {
+  // Tiny pieces, more than one batch holds, and a piece larger than one call may carry, so that
+  // batches end inside a piece and the next one must start where the last stopped.
+  std::vector<std::string> storage;
+  for (int i = 0; i < 300; ++i) storage.push_back(std::to_string(i) + ",");
+  storage.push_back(std::string(3 << 20, 'x'));
+  storage.push_back("tail");
+  std::vector<std::string_view> pieces(storage.begin(), storage.end());
+  std::string expected;
+  for (const std::string& piece : storage) expected += piece;
+
+  const test_support::ScratchFolder folder;
+  const std::string path = folder.path + "/out";
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(linux_files::WritePieces(fd, pieces), 0);
+  close(fd);
+  const std::string written = test_support::ReadFile(path);
+  EXPECT_TRUE(written == expected) << written.size() << " bytes written of " << expected.size();
+}
+
+TEST(WritePieces, ReportsTheFailureOfAWrite) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  close(ends[0]);  // nobody reads: the write fails with EPIPE
+  signal(SIGPIPE, SIG_IGN);
+  EXPECT_EQ(linux_files::WritePieces(ends[1], {"data"}), EPIPE);
+  close(ends[1]);
+}
+
+}  // namespace
