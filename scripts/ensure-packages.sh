@@ -44,5 +44,8 @@ ensure_locale() {
 # The packages that build the Linux installer and run its tests.
 LINUX_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev strace diffutils)
 
+# The packages that build and run the profile engine's fuzz target.
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+
 # The packages that cross-build the Windows installer and run it under Wine.
 WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 icoutils python3)

@@ -68,6 +68,14 @@ TEST(ProfileWriting, NewOrEmptyFilesGetCrlfAndOthersKeepTheirFirstLineBreak) {
   EXPECT_EQ(AfterWrite("[a]\nk=1\r\n", "a", "j", "v"), "[a]\nk=1\r\nj=v\n");
 }
 
+TEST(ProfileWriting, NewLineNeverMergesWithABlankLineAfterIt) {
+  // The file's own break is a lone CR; before a blank LF line it would read as CRLF.
+  EXPECT_EQ(AfterWrite("[a]\rk=1\n\n[b]\r", "a", "j", "2"), "[a]\rk=1\nj=2\r\n\n[b]\r");
+  EXPECT_EQ(AfterWrite("[a]\rk=1\r\r[b]\r", "a", "j", "2"), "[a]\rk=1\rj=2\r\r[b]\r");
+  // The file's own break is LF; after a last line ending in a lone CR it would read as CRLF.
+  EXPECT_EQ(AfterWrite("[a]\nk=1\r", "b", "j", "2"), "[a]\nk=1\r\r\n[b]\nj=2\n");
+}
+
 TEST(ProfileWriting, TextIsWrittenAsGivenButNeverBreaksALine) {
   EXPECT_EQ(AfterWrite("[a]\n", "a", "t", " full"), "[a]\nt= full\n");
   EXPECT_EQ(AfterWrite("[a]\n", "a", "t", "one\r\ntwo=2"), "[a]\nt=one\n");

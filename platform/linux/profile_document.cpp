@@ -212,12 +212,28 @@ bool RewriteEntry(ProfileDocument& document, ProfileSection& section, std::strin
   return false;
 }
 
+// The break for a new line of `text` between `before` and `after` (either may be missing): the
+// file's own, unless it would read as one break with a neighbour's, a lone CR next to an LF,
+// and so lose a line; then CRLF.
+std::string_view BreakForNewLine(const ProfileDocument& document, const ProfileLine* before,
+                                 std::string_view text, const ProfileLine* after) {
+  const std::string_view own = document.lineBreak;
+  const bool joinsBefore =
+      text.empty() && before != nullptr && before->lineBreak == "\r" && own.starts_with('\n');
+  const bool joinsAfter =
+      own == "\r" && after != nullptr && after->text.empty() && after->lineBreak.starts_with('\n');
+  return joinsBefore || joinsAfter ? kDefaultLineBreak : own;
+}
+
 void AddEntryToSection(ProfileDocument& document, ProfileSection& section, std::string text) {
   // After the last non-blank line: the header at least, or the start of the lines before any.
   std::size_t end = section.lines.size();
   while (end > 0 && Trim(section.lines[end - 1].text).empty()) --end;
   if (end > 0) EnsureLineBreak(document, section.lines[end - 1]);
-  const ProfileLine line{KeepLine(document, std::move(text)), document.lineBreak};
+  const ProfileLine* before = end > 0 ? &section.lines[end - 1] : nullptr;
+  const ProfileLine* after = end < section.lines.size() ? &section.lines[end] : nullptr;
+  const std::string_view lineBreak = BreakForNewLine(document, before, text, after);
+  const ProfileLine line{KeepLine(document, std::move(text)), lineBreak};
   section.lines.insert(section.lines.begin() + static_cast<std::ptrdiff_t>(end), line);
 }
 
@@ -225,7 +241,8 @@ void AddSection(ProfileDocument& document, std::string_view name, std::string en
   if (ProfileLine* last = LastLine(document)) {
     EnsureLineBreak(document, *last);
     if (!Trim(last->text).empty()) {
-      document.sections.back().lines.push_back(ProfileLine{{}, document.lineBreak});
+      const ProfileLine blank{{}, BreakForNewLine(document, last, {}, nullptr)};
+      document.sections.back().lines.push_back(blank);
     }
   }
   ProfileSection& section = document.sections.emplace_back();
