@@ -2,7 +2,8 @@
 // the floor that any safe update must pay: reading the file and writing a durable copy of it
 // ("cat f > copy; sync copy"). Prints one table row per size; the median of several runs counts.
 //
-// Usage: install_bench [ENTRIES...]   (default: 100 1000 10000)
+// Usage: install_bench [--data FILE] [ENTRIES...]   (default: 100 1000 10000 100000)
+//   --data FILE also writes the figures as tab-separated columns, for plotting.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -116,8 +117,16 @@ Row Measure(const std::string& folder, int entries) {
 
 int main(int argc, char** argv) {
   std::vector<int> sizes;
-  for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
-  if (sizes.empty()) sizes = {100, 1000, 10000};
+  std::FILE* data = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--data" && i + 1 < argc) {
+      data = std::fopen(argv[++i], "w");
+    } else {
+      sizes.push_back(std::atoi(argv[i]));
+    }
+  }
+  if (sizes.empty()) sizes = {100, 1000, 10000, 100000};
+  if (data != nullptr) std::fprintf(data, "# entries\tbytes\tinstall_ms\tfloor_ms\n");
   const std::string folder = (std::filesystem::current_path() / "bench-scratch").string();
   std::filesystem::remove_all(folder);
   std::printf("| entries | bytes | install (ms) | floor (ms) | ratio |\n");
@@ -127,7 +136,12 @@ int main(int argc, char** argv) {
     std::printf("| %d | %zu | %.2f | %.2f | %.2f |\n", row.entries, row.bytes, row.install * 1e3,
                 row.floor * 1e3, row.install / row.floor);
     std::fflush(stdout);
+    if (data != nullptr) {
+      std::fprintf(data, "%d\t%zu\t%.3f\t%.3f\n", row.entries, row.bytes, row.install * 1e3,
+                   row.floor * 1e3);
+    }
   }
+  if (data != nullptr) std::fclose(data);
   std::filesystem::remove_all(folder);
   return 0;
 }
