@@ -16,36 +16,18 @@
 #include <string>
 #include <vector>
 
+#include "installer/livery_entries.h"
+
 namespace {
 
 constexpr int kRuns = 7;
-
-const char* const kKeys[] = {"title",
-                             "sim",
-                             "model",
-                             "panel",
-                             "sound",
-                             "texture",
-                             "kb_checklists",
-                             "kb_reference",
-                             "atc_id",
-                             "atc_id_color",
-                             "atc_parking_types",
-                             "ui_manufacturer",
-                             "ui_type",
-                             "ui_variation",
-                             "description",
-                             "atc_heavy",
-                             "atc_airline",
-                             "atc_flight_number",
-                             "visual_damage"};
 
 // A configuration file with `entries` titled entries of 19 keys each, in CRLF text.
 std::string ConfigurationText(int entries) {
   std::string text = "[General]\r\natc_type=BENCH\r\n\r\n";
   for (int i = 0; i < entries; ++i) {
     text += "[fltsim." + std::to_string(i) + "]\r\n";
-    for (const char* key : kKeys) {
+    for (const char* key : installer::EntryKeys) {
       text += std::string(key) + "=Bench livery " + std::to_string(i) + " " + key + "\r\n";
     }
     text += "\r\n";
