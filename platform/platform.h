@@ -40,7 +40,6 @@ struct ConfigUpdate {
   std::string targetPath;   // the file that the commit replaces
   std::string workingPath;  // the path that the run's profile reads and writes go to
   std::intptr_t lock = -1;  // the platform's handle of the lock that serializes runs
-  bool begun = false;
 };
 
 // An empty message means success; otherwise it is one line naming the file and the cause.

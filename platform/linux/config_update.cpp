@@ -105,7 +105,6 @@ UpdateResult LoadUnderLock(const std::string& configurationPath, ConfigUpdate& u
 void ReleaseLock(ConfigUpdate& update) {
   if (update.lock >= 0) close(static_cast<int>(update.lock));  // closing releases the flock
   update.lock = -1;
-  update.begun = false;
 }
 
 }  // namespace
@@ -115,7 +114,6 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, ConfigUpdat
   const int folder = LockFolder(directory);
   if (folder < 0) return Failure(directory, "cannot lock this folder", errno);
   update.lock = folder;
-  update.begun = true;
   UpdateResult result = LoadUnderLock(configurationPath, update);
   if (!result.ok()) AbandonConfigUpdate(update);
   return result;

@@ -41,11 +41,13 @@ std::string WriteCopy(int folder, const std::string& name, const std::string& co
   return failure;
 }
 
-}  // namespace
-
+// The name of the copy written beside `name` while it is being replaced. Only a run holding the
+// folder's lock writes it, so one name serves; a copy left by a killed run is simply rewritten.
 std::string ReplacementName(const std::string& name) {
   return "." + name + ".installing";
 }
+
+}  // namespace
 
 std::string ReplaceFileDurably(const std::string& path,
                                const std::vector<std::string_view>& pieces) {

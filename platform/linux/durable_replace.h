@@ -9,10 +9,6 @@
 
 namespace linux_files {
 
-// The name of the copy written beside `name` while it is being replaced. Only a run holding the
-// folder's lock writes it, so one name serves; a copy left by a killed run is simply rewritten.
-std::string ReplacementName(const std::string& name);
-
 // Replaces the file at `path` (or creates it) with the pieces written one after another, keeping
 // its permission bits and owner. Returns an empty string, or the cause of the failure.
 std::string ReplaceFileDurably(const std::string& path,

@@ -80,7 +80,6 @@ void ReleaseLock(ConfigUpdate& update) {
     CloseHandle(mutex);
   }
   update.lock = -1;
-  update.begun = false;
 }
 
 }  // namespace
@@ -102,7 +101,6 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, ConfigUpdat
     return Failure(update.targetPath, "cannot be locked");
   }
   update.lock = reinterpret_cast<std::intptr_t>(mutex);
-  update.begun = true;
   windows_profiles::TakeWriteFailure();
   UpdateResult result = PrepareCopy(update.targetPath, update.workingPath);
   if (!result.ok()) AbandonConfigUpdate(update);
