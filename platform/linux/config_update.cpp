@@ -84,16 +84,13 @@ UpdateResult ReadReplaceableFile(const std::string& path, linux_files::ByteBuffe
 }
 
 UpdateResult LoadUnderLock(const std::string& configurationPath, ConfigUpdate& update) {
-  const linux_files::DirectoryAndName parts = linux_files::SplitDirectoryAndName(configurationPath);
-  const linux_files::FoundName found =
-      linux_files::FindNameIgnoringCase(parts.directory, parts.name);
+  const linux_files::FoundName found = linux_files::FindFileIgnoringCase(configurationPath);
   if (found.match == linux_files::NameMatch::kAmbiguous) {
     return Failure(configurationPath, "several files match this name in all but case");
   }
-  const std::string filePath = parts.directory + "/" + found.name;
-  update.targetPath = ReplacementTarget(filePath);
+  update.targetPath = ReplacementTarget(found.path);
   if (update.targetPath.empty())
-    return Failure(filePath, "is a link to a file that does not exist");
+    return Failure(found.path, "is a link to a file that does not exist");
   linux_files::ByteBuffer bytes;
   UpdateResult result = ReadReplaceableFile(update.targetPath, bytes);
   if (!result.ok()) return result;

@@ -91,20 +91,23 @@ int WritePieces(int fd, const std::vector<std::string_view>& pieces) {
   return 0;
 }
 
-FoundName FindNameIgnoringCase(const std::string& directory, const std::string& name) {
-  DIR* folder = opendir(directory.c_str());
-  if (folder == nullptr) return {NameMatch::kFound, name};
+FoundName FindFileIgnoringCase(const std::string& path) {
+  const DirectoryAndName parts = SplitDirectoryAndName(path);
+  DIR* folder = opendir(parts.directory.c_str());
+  if (folder == nullptr) return {NameMatch::kFound, path};
   std::vector<std::string> matches;
   while (const dirent* entry = readdir(folder)) {
-    if (profile::EqualIgnoringAsciiCase(entry->d_name, name)) matches.emplace_back(entry->d_name);
+    if (profile::EqualIgnoringAsciiCase(entry->d_name, parts.name))
+      matches.emplace_back(entry->d_name);
   }
   closedir(folder);
-  if (matches.empty()) return {NameMatch::kNone, name};
-  if (matches.size() == 1) return {NameMatch::kFound, matches.front()};
+  const auto inFolder = [&](const std::string& name) { return parts.directory + "/" + name; };
+  if (matches.empty()) return {NameMatch::kNone, path};
+  if (matches.size() == 1) return {NameMatch::kFound, inFolder(matches.front())};
   for (const std::string& match : matches) {
-    if (match == name) return {NameMatch::kFound, name};
+    if (match == parts.name) return {NameMatch::kFound, inFolder(match)};
   }
-  return {NameMatch::kAmbiguous, name};
+  return {NameMatch::kAmbiguous, path};
 }
 
 }  // namespace linux_files

@@ -27,12 +27,12 @@ enum class NameMatch { kFound, kNone, kAmbiguous };
 
 struct FoundName {
   NameMatch match = NameMatch::kNone;
-  std::string name;  // the entry to use: the one match, the exact name among several, or `name`
+  std::string path;  // the file to use: the one match, the exact name among several, or `path`
 };
 
-// Finds `name` in the folder the way a case-insensitive file system would: the one entry whose
-// name matches regardless of ASCII case; among several, the exact name, else kAmbiguous. A folder
-// that cannot be listed is taken to hold the exact name only.
-FoundName FindNameIgnoringCase(const std::string& directory, const std::string& name);
+// Finds the file at `path` the way a case-insensitive file system would: the one entry of its
+// folder whose name matches regardless of ASCII case; among several, the exact name, else
+// kAmbiguous. A folder that cannot be listed is taken to hold the exact name only.
+FoundName FindFileIgnoringCase(const std::string& path);
 
 }  // namespace linux_files

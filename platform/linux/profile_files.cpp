@@ -40,15 +40,11 @@ std::unordered_map<std::string, LoadedFile>& Files() {
 
 // The file's bytes, or empty when it is missing or cannot be read: it then reads as defaults.
 LoadedFile Load(const std::string& path) {
-  const linux_files::DirectoryAndName parts = linux_files::SplitDirectoryAndName(path);
-  const linux_files::FoundName found =
-      linux_files::FindNameIgnoringCase(parts.directory, parts.name);
+  const linux_files::FoundName found = linux_files::FindFileIgnoringCase(path);
   LoadedFile file;
   linux_files::ByteBuffer bytes;
   file.ambiguous = found.match == linux_files::NameMatch::kAmbiguous;
-  const int fd = file.ambiguous
-                     ? -1
-                     : open((parts.directory + "/" + found.name).c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = file.ambiguous ? -1 : open(found.path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd >= 0) {
     if (linux_files::ReadWholeFile(fd, bytes) != 0) bytes = {};
     close(fd);
