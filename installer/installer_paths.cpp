@@ -50,8 +50,9 @@ std::optional<InstallerPaths> FormWindowsInstallerPaths(const DriveAndDirectory&
 }
 
 InstallerPaths FormPosixInstallerPaths(const std::string& executablePath) {
-  // The running executable's path is already resolved (no links, no "." or ".."), so the parent
-  // directory is the lexical one. An empty directory stands for the root, its own parent.
+  // The running executable's path is absolute and free of "." and "..", so the parent directory
+  // is the lexical one: the folder a linked livery folder stands in, as the user reached it. An
+  // empty directory stands for the root, its own parent.
   const std::size_t lastSlash = executablePath.rfind('/');
   const std::string directory =
       lastSlash == std::string::npos ? "." : executablePath.substr(0, lastSlash);

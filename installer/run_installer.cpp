@@ -42,8 +42,12 @@ InstallStatus InstallCheckedLivery(const InstallerPaths& paths) {
   if (!begun.ok()) return Fail(kNotUpdated, begun.failure);
   InstallLiveryEntries(InstallerPaths{paths.livery, update.workingPath});
   const platform::UpdateResult committed = platform::CommitConfigUpdate(update);
-  if (!committed.ok()) return Fail(kNotUpdated, committed.failure);
-  return kInstalled;
+  if (committed.ok()) return kInstalled;
+  if (committed.inPlace) {
+    return Fail(kUnconfirmed,
+                committed.failure + "; do not run the installer again, or the entries will double");
+  }
+  return Fail(kNotUpdated, committed.failure);
 }
 
 }  // namespace

@@ -45,15 +45,21 @@ struct ConfigUpdate {
 // An empty message means success; otherwise it is one line naming the file and the cause.
 struct UpdateResult {
   std::string failure;
+  // With a failure: the new file is already in place, but could not be confirmed on disk, so the
+  // configuration file must not be reported as unchanged.
+  bool inPlace = false;
   bool ok() const { return failure.empty(); }
 };
 
-// Waits for the lock on `configurationPath`, then prepares it for the run's reads and writes.
-// Refuses a file that cannot be updated without damage (read-only, not a regular file, UTF-16).
+// Waits for the lock of the file that `configurationPath` finally names (through links, and
+// however its path is spelled, every run that would replace the same file waits for the same
+// lock), then prepares it for the run's reads and writes. Refuses, without waiting on it, a file
+// that cannot be updated without damage (read-only, not a regular file, UTF-16).
 UpdateResult BeginConfigUpdate(const std::string& configurationPath, ConfigUpdate& update);
 
 // Puts every write of the run in place at once, durably, then releases the lock. On failure the
-// configuration file is left as it was and nothing is left beside it.
+// configuration file is left as it was and nothing is left beside it, unless `inPlace` says that
+// the new file was put in place and only its confirmation on disk failed.
 UpdateResult CommitConfigUpdate(ConfigUpdate& update);
 
 // Drops the run's writes and releases the lock; the configuration file is left as it was.

@@ -136,6 +136,16 @@ TEST(SetupProcess, RefusesFilesItCannotUpdateWithoutDamage) {
     EXPECT_EQ(result.status, 2);
     EXPECT_TRUE(std::filesystem::is_directory(tree.cfgPath()));
   }
+  {
+    // Opening a FIFO for reading waits for a writer: the run must neither wait nor keep its lock.
+    Tree tree(nullptr);
+    ASSERT_EQ(mkfifo(tree.cfgPath().c_str(), 0666), 0);
+    EXPECT_EQ(RunSetup(tree.files).status, 2);
+    std::filesystem::remove(tree.files.livery + "/livery.ini");
+    ASSERT_EQ(mkfifo((tree.files.livery + "/livery.ini").c_str(), 0666), 0);
+    EXPECT_EQ(RunSetup(tree.files).status, 1);
+    EXPECT_TRUE(std::filesystem::is_fifo(tree.cfgPath()));
+  }
 }
 
 TEST(SetupProcess, KeepsPermissionBitsAndUpdatesTheTargetOfALink) {
@@ -155,6 +165,42 @@ TEST(SetupProcess, KeepsPermissionBitsAndUpdatesTheTargetOfALink) {
   const test_support::ProcessResult dangling = RunSetup(tree.files);
   EXPECT_EQ(dangling.status, 2);
   EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+TEST(SetupProcess, LinkedLiveryFolderInstallsIntoTheAircraftItWasStartedFrom) {
+  // A mod manager's layout: the livery lives elsewhere, linked into the aircraft folder.
+  Tree tree;
+  const std::string elsewhere = tree.folder.path + "/Downloads/Tidewater";
+  std::filesystem::create_directories(tree.folder.path + "/Downloads");
+  std::filesystem::rename(tree.files.livery, elsewhere);
+  std::filesystem::create_directory_symlink(elsewhere, tree.files.livery);
+  EXPECT_EQ(RunSetup(tree.files).status, 0);
+  const test_support::ProcessResult relative = RunProgram(
+      "./Livery/./setup", {}, {.workingDirectory = tree.files.aircraft, .environment = {}});
+  EXPECT_EQ(relative.status, 0) << relative.errorOutput;
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 9u);
+  EXPECT_FALSE(test_support::Exists(tree.folder.path + "/Downloads/aircraft.cfg"));
+}
+
+TEST(SetupProcess, NewFileKeepsTheGroupOfTheOldForItsOtherMembers) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to set up a shared group";
+  constexpr int kGroup = 4242;
+  constexpr int kMember = 65534;
+  Tree tree;
+  chmod(tree.folder.path.c_str(), 0755);
+  ASSERT_EQ(chown(tree.files.aircraft.c_str(), 0, kGroup), 0);
+  chmod(tree.files.aircraft.c_str(), 0775);
+  ASSERT_EQ(chown(tree.cfgPath().c_str(), 0, kGroup), 0);
+  chmod(tree.cfgPath().c_str(), 0664);
+  const test_support::ProcessResult result = RunProgram(
+      tree.files.setup, {},
+      {.workingDirectory = "/", .userId = kMember, .memberOfGroup = kGroup, .environment = {}});
+  EXPECT_EQ(result.status, 0) << result.errorOutput;
+  struct stat status {};
+  ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
+  EXPECT_EQ(status.st_gid, static_cast<gid_t>(kGroup));
+  EXPECT_EQ(status.st_mode & 07777, 0664u);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
 }
 
 TEST(SetupProcess, UnwritableFolderLeavesTheFileAsItWas) {
@@ -265,11 +311,15 @@ TEST(SetupProcess, DiskFullOrIoErrorIsReportedAndChangesNothing) {
                                                         {"fsync", "error=EIO:when=2"}}) {
     Tree tree;
     const test_support::ProcessResult result = RunWithInjectedFault(tree.files, calls, fault);
-    EXPECT_EQ(result.status, 2) << calls << " " << fault;
     const std::string after = ReadFile(tree.cfgPath());
     // A failed flush of the folder comes after the rename: the new file is whole, but the run
-    // cannot promise it is on disk, so it still reports the failure.
-    if (fault != "error=EIO:when=2") {
+    // cannot promise it is on disk. It must not call the file unchanged, or a second run doubles
+    // every entry.
+    if (fault == "error=EIO:when=2") {
+      EXPECT_EQ(result.status, 3);
+      EXPECT_EQ(EntryTitles(after).size(), 5u);
+    } else {
+      EXPECT_EQ(result.status, 2) << calls << " " << fault;
       EXPECT_EQ(after, kAircraftCfg) << calls << " " << fault;
     }
     EXPECT_EQ(ListFolder(tree.files.aircraft),

@@ -103,9 +103,10 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
     for (const std::string& setting : options.environment)
       putenv(const_cast<char*>(setting.c_str()));
     const bool dropRoot = options.userId >= 0 && geteuid() == 0;
-    if (dropRoot &&
-        (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(options.userId)) != 0 ||
-         setuid(static_cast<uid_t>(options.userId)) != 0)) {
+    const auto group = static_cast<gid_t>(options.memberOfGroup);
+    if (dropRoot && (setgroups(options.memberOfGroup >= 0 ? 1 : 0, &group) != 0 ||
+                     setgid(static_cast<gid_t>(options.userId)) != 0 ||
+                     setuid(static_cast<uid_t>(options.userId)) != 0)) {
       _exit(126);
     }
     std::vector<char*> argv{const_cast<char*>(program.c_str())};

@@ -48,6 +48,7 @@ struct ProcessResult {
 struct RunOptions {
   std::string workingDirectory = "/";
   int userId = -1;                       // when root: run as this user and group instead
+  int memberOfGroup = -1;                // with userId: a further group the user belongs to
   std::vector<std::string> environment;  // NAME=value settings added to the inherited ones
 };
 

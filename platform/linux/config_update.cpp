@@ -1,10 +1,14 @@
 // One all-or-nothing update of the configuration file on Linux: an exclusive kernel lock on the
-// file's folder from the first read to the commit, the run's writes held in memory, and a durable
-// replacement of the whole file at the end.
+// folder in which the file is replaced, from the first read to the commit, the run's writes held in
+// memory, and a durable replacement of the whole file at the end.
 //
-// The lock is taken on the folder rather than the file because the commit replaces the file: a
-// lock on the old file would not stop a run that opens the new one. A kernel lock (flock) dies with
-// its process, so a killed run never blocks the next, and it leaves no file behind.
+// The lock belongs to the file, not to the spelling of its path: a link is resolved to the file it
+// names first, and the lock is taken on the folder that holds that file, where the new copy is
+// written and renamed. A kernel lock (flock) is held by the folder itself, however the folder was
+// reached, so every run that would replace the same file waits for the same lock. The lock is
+// taken on the folder rather than the file because the commit replaces the file: a lock on the old
+// file would not stop a run that opens the new one. A flock dies with its process, so a killed run
+// never blocks the next, and it leaves no file behind.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -52,8 +56,22 @@ int LockFolder(const std::string& directory) {
 std::string ReplacementTarget(const std::string& path) {
   struct stat link {};
   if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return path;
-  char target[PATH_MAX];
-  return realpath(path.c_str(), target) != nullptr ? std::string(target) : std::string();
+  char* const target = realpath(path.c_str(), nullptr);  // any length, unlike a PATH_MAX buffer
+  if (target == nullptr) return {};
+  std::string resolved(target);
+  std::free(target);
+  return resolved;
+}
+
+// Finds the file that `configurationPath` names, regardless of case and through a link.
+UpdateResult ResolveTarget(const std::string& configurationPath, std::string& target) {
+  const linux_files::FoundName found = linux_files::FindFileIgnoringCase(configurationPath);
+  if (found.match == linux_files::NameMatch::kAmbiguous) {
+    return Failure(configurationPath, "several files match this name in all but case");
+  }
+  target = ReplacementTarget(found.path);
+  if (target.empty()) return Failure(found.path, "is a link to a file that does not exist");
+  return {};
 }
 
 bool IsUtf16(std::string_view bytes) {
@@ -61,38 +79,35 @@ bool IsUtf16(std::string_view bytes) {
          ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
 }
 
-// Reads the existing file into `bytes` after checking that it may be replaced; a missing file
-// reads as empty and is created by the commit.
-UpdateResult ReadReplaceableFile(const std::string& path, linux_files::ByteBuffer& bytes) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? UpdateResult{} : Failure(path, "cannot open it", errno);
+// Reads the existing file `name` of the locked folder into `bytes` after checking that it may be
+// replaced; a missing file reads as empty and is created by the commit.
+UpdateResult ReadReplaceableFile(int folder, const std::string& path, const std::string& name,
+                                 linux_files::ByteBuffer& bytes) {
+  const linux_files::OpenedFile file = linux_files::OpenRegularFile(folder, name);
+  if (file.notRegular) return Failure(path, "is not a regular file");
+  if (file.fd < 0) {
+    return file.error == ENOENT ? UpdateResult{} : Failure(path, "cannot open it", file.error);
+  }
   struct stat status {};
   UpdateResult result;
-  if (fstat(fd, &status) != 0) {
+  if (fstat(file.fd, &status) != 0) {
     result = Failure(path, "cannot examine it", errno);
-  } else if (!S_ISREG(status.st_mode)) {
-    result = Failure(path, "is not a regular file");
-  } else if ((status.st_mode & 0222) == 0 || access(path.c_str(), W_OK) != 0) {
+  } else if ((status.st_mode & 0222) == 0 || faccessat(folder, name.c_str(), W_OK, 0) != 0) {
     result = Failure(path, "is read-only");
-  } else if (const int error = linux_files::ReadWholeFile(fd, bytes); error != 0) {
+  } else if (const int error = linux_files::ReadWholeFile(file.fd, bytes); error != 0) {
     result = Failure(path, "cannot read it", error);
   } else if (IsUtf16(bytes.view())) {
     result = Failure(path, "is UTF-16 text, which an 8-bit edit would corrupt");
   }
-  close(fd);
+  close(file.fd);
   return result;
 }
 
 UpdateResult LoadUnderLock(const std::string& configurationPath, ConfigUpdate& update) {
-  const linux_files::FoundName found = linux_files::FindFileIgnoringCase(configurationPath);
-  if (found.match == linux_files::NameMatch::kAmbiguous) {
-    return Failure(configurationPath, "several files match this name in all but case");
-  }
-  update.targetPath = ReplacementTarget(found.path);
-  if (update.targetPath.empty())
-    return Failure(found.path, "is a link to a file that does not exist");
   linux_files::ByteBuffer bytes;
-  UpdateResult result = ReadReplaceableFile(update.targetPath, bytes);
+  const std::string name = linux_files::SplitDirectoryAndName(update.targetPath).name;
+  UpdateResult result =
+      ReadReplaceableFile(static_cast<int>(update.lock), update.targetPath, name, bytes);
   if (!result.ok()) return result;
   linux_profiles::AdoptDocument(configurationPath, profile_engine::ParseProfile(std::move(bytes)));
   update.workingPath = configurationPath;
@@ -104,14 +119,35 @@ void ReleaseLock(ConfigUpdate& update) {
   update.lock = -1;
 }
 
+// Locks the folder of the file that `configurationPath` names. A link may be changed to name
+// another file while the run waits, so once the lock is held the path is resolved again, and the
+// run starts over when it no longer names the same file.
+UpdateResult LockTargetFolder(const std::string& configurationPath, ConfigUpdate& update) {
+  constexpr int kMostAttempts = 100;
+  for (int attempt = 0; attempt < kMostAttempts; ++attempt) {
+    std::string target;
+    if (UpdateResult resolved = ResolveTarget(configurationPath, target); !resolved.ok()) {
+      return resolved;
+    }
+    const std::string directory = linux_files::SplitDirectoryAndName(target).directory;
+    const int folder = LockFolder(directory);
+    if (folder < 0) return Failure(directory, "cannot lock this folder", errno);
+    update.lock = folder;
+    std::string again;
+    if (ResolveTarget(configurationPath, again).ok() && again == target) {
+      update.targetPath = target;
+      return {};
+    }
+    ReleaseLock(update);
+  }
+  return Failure(configurationPath, "keeps naming another file while the installer waits for it");
+}
+
 }  // namespace
 
 UpdateResult BeginConfigUpdate(const std::string& configurationPath, ConfigUpdate& update) {
-  const std::string directory = linux_files::SplitDirectoryAndName(configurationPath).directory;
-  const int folder = LockFolder(directory);
-  if (folder < 0) return Failure(directory, "cannot lock this folder", errno);
-  update.lock = folder;
-  UpdateResult result = LoadUnderLock(configurationPath, update);
+  UpdateResult result = LockTargetFolder(configurationPath, update);
+  if (result.ok()) result = LoadUnderLock(configurationPath, update);
   if (!result.ok()) AbandonConfigUpdate(update);
   return result;
 }
@@ -121,9 +157,11 @@ UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
       linux_profiles::LoadedDocument(update.workingPath);
   UpdateResult result;
   if (document != nullptr && document->changed) {
-    const std::string cause = linux_files::ReplaceFileDurably(
-        update.targetPath, profile_engine::SerializedPieces(*document));
-    if (!cause.empty()) result = Failure(update.targetPath, cause);
+    const linux_files::Replacement replaced = linux_files::ReplaceFileDurably(
+        static_cast<int>(update.lock), linux_files::SplitDirectoryAndName(update.targetPath).name,
+        profile_engine::SerializedPieces(*document));
+    if (!replaced.failure.empty()) result = Failure(update.targetPath, replaced.failure);
+    result.inPlace = replaced.inPlace;
   }
   AbandonConfigUpdate(update);
   return result;

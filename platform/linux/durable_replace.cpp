@@ -18,12 +18,14 @@ std::string Cause(const char* step, int error) {
   return std::string(step) + ": " + std::strerror(error);
 }
 
-// Gives the new copy the old file's permission bits and, where allowed, its owner.
+// Gives the new copy the old file's group (an ordinary member of the group may set it), its owner
+// where allowed (root only), and then its permission bits, which a change of owner may clear.
 void CopyOwnership(int folder, const std::string& name, int copy) {
   struct stat old {};
   if (fstatat(folder, name.c_str(), &old, 0) != 0) return;
+  const uid_t owner = geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1);
+  (void)!fchown(copy, owner, old.st_gid);  // a refusal leaves the creator's group, as before
   fchmod(copy, old.st_mode & 07777);
-  if (geteuid() == 0) (void)!fchown(copy, old.st_uid, old.st_gid);
 }
 
 // Writes, flushes and closes the copy; returns an empty string or the cause of the failure.
@@ -49,23 +51,22 @@ std::string ReplacementName(const std::string& name) {
 
 }  // namespace
 
-std::string ReplaceFileDurably(const std::string& path,
+Replacement ReplaceFileDurably(int folder, const std::string& name,
                                const std::vector<std::string_view>& pieces) {
-  const DirectoryAndName parts = SplitDirectoryAndName(path);
-  const int folder = open(parts.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder < 0) return Cause("cannot open its folder", errno);
-  const std::string copyName = ReplacementName(parts.name);
-  std::string failure = WriteCopy(folder, parts.name, copyName, pieces);
-  if (failure.empty() && renameat(folder, copyName.c_str(), folder, parts.name.c_str()) != 0) {
-    failure = Cause("cannot put the new copy in place", errno);
+  const std::string copyName = ReplacementName(name);
+  Replacement result{WriteCopy(folder, name, copyName, pieces), false};
+  if (result.failure.empty() && renameat(folder, copyName.c_str(), folder, name.c_str()) != 0) {
+    result.failure = Cause("cannot put the new copy in place", errno);
   }
-  if (!failure.empty()) {
+  if (!result.failure.empty()) {
     unlinkat(folder, copyName.c_str(), 0);
-  } else if (fsync(folder) != 0) {
-    failure = Cause("replaced, but its folder could not be flushed to disk", errno);
+    return result;
   }
-  close(folder);
-  return failure;
+  result.inPlace = true;
+  if (fsync(folder) != 0) {
+    result.failure = Cause("the new entries are in place but could not be flushed to disk", errno);
+  }
+  return result;
 }
 
 }  // namespace linux_files

@@ -9,9 +9,15 @@
 
 namespace linux_files {
 
-// Replaces the file at `path` (or creates it) with the pieces written one after another, keeping
-// its permission bits and owner. Returns an empty string, or the cause of the failure.
-std::string ReplaceFileDurably(const std::string& path,
+struct Replacement {
+  std::string failure;   // empty on success, otherwise the cause
+  bool inPlace = false;  // the new file was renamed into place (even if the folder flush failed)
+};
+
+// Replaces the file `name` of the open folder `folder` (or creates it) with the pieces written
+// one after another, keeping its permission bits, its group and, where allowed, its owner. The
+// caller holds the folder's lock: the copy's name is fixed, so only one run may write it.
+Replacement ReplaceFileDurably(int folder, const std::string& name,
                                const std::vector<std::string_view>& pieces);
 
 }  // namespace linux_files

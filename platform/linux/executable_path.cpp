@@ -1,14 +1,22 @@
-// The running executable's own path on Linux, as the kernel resolves it: absolute, free of links
-// and of "." and "..", and of any length.
+// The running executable's own path on Linux, as the user reached it: the path the process was
+// started by, so that a livery folder that is a link to a folder elsewhere still installs into the
+// aircraft folder it was started from, as on Windows. The kernel's resolved path serves when the
+// path started by no longer names the running file.
+#include <sys/auxv.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <vector>
 
 #include "platform/platform.h"
 
 namespace platform {
 
-std::optional<std::string> ExecutablePath() {
+namespace {
+
+// The path that /proc/self/exe names: absolute, free of links and of "." and "..".
+std::optional<std::string> ResolvedExecutablePath() {
   // readlink cannot say how long the link is, so the buffer grows until the whole path fits.
   for (std::size_t size = 4096; size <= (std::size_t{1} << 24); size *= 2) {
     std::vector<char> buffer(size);
@@ -19,6 +27,67 @@ std::optional<std::string> ExecutablePath() {
     }
   }
   return std::nullopt;
+}
+
+// The working folder, which is still the one the process was started in.
+std::optional<std::string> WorkingFolder() {
+  for (std::size_t size = 4096; size <= (std::size_t{1} << 24); size *= 2) {
+    std::vector<char> buffer(size);
+    if (getcwd(buffer.data(), buffer.size()) != nullptr) return std::string(buffer.data());
+    if (errno != ERANGE) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+// The path without "." and "..", folded the way Windows folds them, by the text alone: the parent
+// of a linked folder is the folder the link stands in, not the one it points to.
+std::string WithoutDotSegments(const std::string& absolute) {
+  std::vector<std::string> segments;
+  std::size_t start = 0;
+  while (start <= absolute.size()) {
+    std::size_t end = absolute.find('/', start);
+    if (end == std::string::npos) end = absolute.size();
+    const std::string segment = absolute.substr(start, end - start);
+    if (segment == "..") {
+      if (!segments.empty()) segments.pop_back();
+    } else if (!segment.empty() && segment != ".") {
+      segments.push_back(segment);
+    }
+    start = end + 1;
+  }
+  std::string path;
+  for (const std::string& segment : segments) path += "/" + segment;
+  return path.empty() ? "/" : path;
+}
+
+// The path the process was started by (AT_EXECFN), made absolute against the starting folder.
+std::optional<std::string> StartedPath() {
+  const auto* started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+  if (started == nullptr || *started == '\0') return std::nullopt;
+  std::string path = started;
+  if (path.front() != '/') {
+    const std::optional<std::string> folder = WorkingFolder();
+    if (!folder) return std::nullopt;
+    path = *folder + "/" + path;
+  }
+  return WithoutDotSegments(path);
+}
+
+// True when `path` names, as a plain file and not through a link, the running executable. A
+// program started through a link to it (or through /dev/fd) is located by the file itself.
+bool NamesTheRunningFile(const std::string& path) {
+  struct stat spelled {};
+  struct stat running {};
+  return lstat(path.c_str(), &spelled) == 0 && S_ISREG(spelled.st_mode) &&
+         stat("/proc/self/exe", &running) == 0 && spelled.st_dev == running.st_dev &&
+         spelled.st_ino == running.st_ino;
+}
+
+}  // namespace
+
+std::optional<std::string> ExecutablePath() {
+  const std::optional<std::string> started = StartedPath();
+  return started && NamesTheRunningFile(*started) ? started : ResolvedExecutablePath();
 }
 
 // Linux paths are bytes with "/" as the only separator: no byte hides inside another character.

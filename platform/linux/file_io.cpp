@@ -2,6 +2,7 @@
 #include "platform/linux/file_io.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -20,6 +21,21 @@ DirectoryAndName SplitDirectoryAndName(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return {".", path};
   return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+OpenedFile OpenRegularFile(int folder, const std::string& name) {
+  // The type is looked at before the open, which may have effects on a device, and again on the
+  // descriptor, in case the name came to stand for another file in between.
+  struct stat status {};
+  if (fstatat(folder, name.c_str(), &status, 0) != 0) return {-1, errno, false};
+  if (!S_ISREG(status.st_mode)) return {-1, 0, true};
+  const int fd = openat(folder, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return {-1, errno, false};
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(fd);
+    return {-1, 0, true};
+  }
+  return {fd, 0, false};
 }
 
 int ReadWholeFile(int fd, ByteBuffer& bytes) {

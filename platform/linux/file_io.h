@@ -17,6 +17,17 @@ struct DirectoryAndName {
 
 DirectoryAndName SplitDirectoryAndName(const std::string& path);
 
+struct OpenedFile {
+  int fd = -1;              // a descriptor of a regular file opened for reading, or -1
+  int error = 0;            // with fd -1: the errno of the failure, ENOENT for a missing file
+  bool notRegular = false;  // with fd -1: the path names a FIFO, socket, device or directory
+};
+
+// Opens the regular file `name` of `folder` (a descriptor, or AT_FDCWD for a path) for reading,
+// without ever waiting: a FIFO or a device is refused by its type, and opened, if at all, only
+// with O_NONBLOCK, so that no open blocks and no run hangs holding its lock.
+OpenedFile OpenRegularFile(int folder, const std::string& name);
+
 // Reads the open file to its end into `bytes`; returns 0 or the errno of the failure.
 int ReadWholeFile(int fd, ByteBuffer& bytes);
 

@@ -38,13 +38,14 @@ std::unordered_map<std::string, LoadedFile>& Files() {
   return TheStore().files;
 }
 
-// The file's bytes, or empty when it is missing or cannot be read: it then reads as defaults.
+// The file's bytes, or empty when it is missing, cannot be read or is no regular file: it then
+// reads as defaults.
 LoadedFile Load(const std::string& path) {
   const linux_files::FoundName found = linux_files::FindFileIgnoringCase(path);
   LoadedFile file;
   linux_files::ByteBuffer bytes;
   file.ambiguous = found.match == linux_files::NameMatch::kAmbiguous;
-  const int fd = file.ambiguous ? -1 : open(found.path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = file.ambiguous ? -1 : linux_files::OpenRegularFile(AT_FDCWD, found.path).fd;
   if (fd >= 0) {
     if (linux_files::ReadWholeFile(fd, bytes) != 0) bytes = {};
     close(fd);
