@@ -1,12 +1,19 @@
 // One all-or-nothing update of the configuration file on Windows. The platform's profile functions
-// write every value to disk at once, so the run works on a copy: aircraft.cfg is copied beside
-// itself, the whole install reads and writes the copy, and the flushed copy then replaces the file
-// in one step. Runs on the same file are serialized by a named mutex, which the system releases
-// when its owner dies.
+// write every value to disk at once, so the run works on a copy: the file that aircraft.cfg finally
+// names (through links and junctions) is copied beside itself, the whole install reads and writes
+// the copy, and the flushed copy then replaces that file in one step, so a link stays a link.
+//
+// Runs on the same file are serialized by a named mutex, which the system releases when its owner
+// dies. The mutex is named from the identity of the folder holding the file (its volume serial
+// number and file index), not from a spelling of its path: links, junctions, short names, subst
+// drives and UNC paths all reach the same folder, and so the same mutex and the same working copy.
+// The working copy is deleted or written only while the mutex is held.
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 
 #include "platform/platform.h"
 #include "platform/windows/profile_writes.h"
@@ -22,18 +29,51 @@ UpdateResult Failure(const std::string& path, const char* cause) {
   return UpdateResult{path + ": " + cause};
 }
 
-// The mutex name for a file: a hash of its full path with case folded, as the file system folds
-// it, so that every spelling of the path meets the same mutex. Backslashes may not stand in it.
-std::string MutexName(const std::string& fullPath) {
-  std::string folded = fullPath;
-  LCMapStringA(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, fullPath.data(),
-               static_cast<int>(fullPath.size()), folded.data(), static_cast<int>(folded.size()));
-  std::uint64_t hash = 14695981039346656037u;  // 64-bit FNV-1a
-  for (const char c : folded) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+// The mutex name for the folder at `folderPath`, from what the folder is rather than how its path
+// is spelled; nothing when the folder cannot be opened.
+std::optional<std::string> MutexName(const std::string& folderPath) {
+  const HANDLE folder = CreateFileA(folderPath.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION identity{};
+  const bool known = GetFileInformationByHandle(folder, &identity) != FALSE;
+  CloseHandle(folder);
+  if (!known) return std::nullopt;
   char name[64];
-  std::snprintf(name, sizeof name, "Local\\livery-setup-%016llx",
-                static_cast<unsigned long long>(hash));
+  std::snprintf(name, sizeof name, "Local\\livery-setup-%08lx-%08lx%08lx",
+                static_cast<unsigned long>(identity.dwVolumeSerialNumber),
+                static_cast<unsigned long>(identity.nFileIndexHigh),
+                static_cast<unsigned long>(identity.nFileIndexLow));
   return name;
+}
+
+// The path of the file that `fullPath` finally names, through links and junctions, without the
+// "\\?\" prefix: `fullPath` itself for a file that does not exist yet, empty for a link to
+// nothing, nothing when the path does not fit the platform's buffers.
+std::optional<std::string> FinalPath(const std::string& fullPath) {
+  const HANDLE file = CreateFileA(fullPath.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    if (!missing) return std::nullopt;
+    // The name may still stand, as a link whose target is gone: the copy must not replace it.
+    return GetFileAttributesA(fullPath.c_str()) == INVALID_FILE_ATTRIBUTES ? fullPath : "";
+  }
+  char path[kPathBufferSize + 8];
+  const DWORD length = GetFinalPathNameByHandleA(file, path, sizeof path, FILE_NAME_NORMALIZED);
+  CloseHandle(file);
+  if (length == 0 || length >= sizeof path) return std::nullopt;
+  std::string finalPath(path, length);
+  if (finalPath.rfind("\\\\?\\UNC\\", 0) == 0) {
+    finalPath.replace(0, 8, "\\\\");
+  } else if (finalPath.rfind("\\\\?\\", 0) == 0) {
+    finalPath.erase(0, 4);
+  }
+  if (finalPath.size() >= kPathBufferSize) return std::nullopt;
+  return finalPath;
 }
 
 bool IsUtf16(const std::string& path) {
@@ -82,27 +122,53 @@ void ReleaseLock(ConfigUpdate& update) {
   update.lock = -1;
 }
 
+// Waits for the mutex named `name`; false when it cannot be had.
+bool Lock(const std::string& name, ConfigUpdate& update) {
+  const HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr) return false;
+  const DWORD wait = WaitForSingleObject(mutex, INFINITE);
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {  // abandoned: its last owner died
+    CloseHandle(mutex);
+    return false;
+  }
+  update.lock = reinterpret_cast<std::intptr_t>(mutex);
+  return true;
+}
+
+// Locks the file that `fullPath` finally names and sets the update's paths. A link may be changed
+// to name another file while the run waits, so once the mutex is held the path is resolved again,
+// and the run starts over when it no longer names the same file.
+UpdateResult LockFinalFile(const std::string& fullPath, ConfigUpdate& update) {
+  constexpr int kMostAttempts = 100;
+  for (int attempt = 0; attempt < kMostAttempts; ++attempt) {
+    const std::optional<std::string> target = FinalPath(fullPath);
+    if (!target || target->size() + std::strlen(kCopySuffix) >= kPathBufferSize) {
+      return Failure(fullPath, "path too long");
+    }
+    if (target->empty()) return Failure(fullPath, "is a link to a file that does not exist");
+    // The folder is opened through the file's own path, which the system folds lexically.
+    const std::optional<std::string> mutexName = MutexName(*target + "\\..");
+    if (!mutexName || !Lock(*mutexName, update)) return Failure(*target, "cannot be locked");
+    if (FinalPath(fullPath) == target && MutexName(*target + "\\..") == mutexName) {
+      update.targetPath = *target;
+      update.workingPath = *target + kCopySuffix;
+      return {};
+    }
+    ReleaseLock(update);
+  }
+  return Failure(fullPath, "keeps naming another file while the installer waits for it");
+}
+
 }  // namespace
 
 UpdateResult BeginConfigUpdate(const std::string& configurationPath, ConfigUpdate& update) {
   char full[kPathBufferSize];
   const DWORD length = GetFullPathNameA(configurationPath.c_str(), kPathBufferSize, full, nullptr);
   if (length == 0 || length >= kPathBufferSize) return Failure(configurationPath, "path too long");
-  update.targetPath.assign(full, length);
-  update.workingPath = update.targetPath + kCopySuffix;
-  if (update.workingPath.size() >= kPathBufferSize)
-    return Failure(update.targetPath, "path too long");
-
-  const HANDLE mutex = CreateMutexA(nullptr, FALSE, MutexName(update.targetPath).c_str());
-  if (mutex == nullptr) return Failure(update.targetPath, "cannot be locked");
-  const DWORD wait = WaitForSingleObject(mutex, INFINITE);
-  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {  // abandoned: its last owner died
-    CloseHandle(mutex);
-    return Failure(update.targetPath, "cannot be locked");
-  }
-  update.lock = reinterpret_cast<std::intptr_t>(mutex);
+  UpdateResult result = LockFinalFile(std::string(full, length), update);
+  if (!result.ok()) return result;
   windows_profiles::TakeWriteFailure();
-  UpdateResult result = PrepareCopy(update.targetPath, update.workingPath);
+  result = PrepareCopy(update.targetPath, update.workingPath);
   if (!result.ok()) AbandonConfigUpdate(update);
   return result;
 }
@@ -123,7 +189,8 @@ UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
 }
 
 void AbandonConfigUpdate(ConfigUpdate& update) {
-  if (!update.workingPath.empty()) DeleteFileA(update.workingPath.c_str());
+  // Only the mutex's owner may touch the working copy: another run may be writing it.
+  if (update.lock != -1) DeleteFileA(update.workingPath.c_str());
   ReleaseLock(update);
 }
 

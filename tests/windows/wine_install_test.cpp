@@ -114,10 +114,14 @@ TEST(WineInstall, CopyLeftByAKilledRunIsNeitherReadNorKept) {
   EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 }
 
-TEST(WineInstall, ConcurrentRunsWaitForEachOther) {
+TEST(WineInstall, ConcurrentRunsWaitForEachOtherHoweverTheFolderIsReached) {
+  // Half the runs reach the aircraft through a folder link, as a second spelling of its path; they
+  // must still wait for the others, or one deletes another's working copy mid-install.
   ScratchFolder folder;
   constexpr int kLiveries = 8;
-  const AircraftTree first = WindowsTree(folder.path + "/0");
+  const AircraftTree first = WindowsTree(folder.path + "/Mods");
+  std::filesystem::create_directory_symlink(folder.path + "/Mods", folder.path + "/Community");
+  WriteFile(folder.path + "/original.cfg", kExampleCfg);
   std::vector<std::string> setups;
   for (int i = 0; i < kLiveries; ++i) {
     const std::string livery = test_support::LiveryIni("Livery " + std::to_string(i), "m", "u");
@@ -125,7 +129,8 @@ TEST(WineInstall, ConcurrentRunsWaitForEachOther) {
     std::filesystem::create_directory(folderName);
     WriteFile(folderName + "/livery.ini", livery);
     std::filesystem::copy_file(wine_support::BuiltWindowsSetup(), folderName + "/setup.exe");
-    setups.push_back(folderName + "/setup.exe");
+    const std::string reached = i % 2 == 0 ? folder.path + "/Mods" : folder.path + "/Community";
+    setups.push_back(reached + folderName.substr(folder.path.size() + 5) + "/setup.exe");
   }
   std::vector<int> statuses(kLiveries, -1);
   std::vector<std::thread> runs;
@@ -141,6 +146,18 @@ TEST(WineInstall, ConcurrentRunsWaitForEachOther) {
     ++perLivery[titles[i].substr(0, titles[i].rfind(' '))];
   EXPECT_EQ(perLivery.size(), static_cast<std::size_t>(kLiveries));
   for (const auto& [livery, count] : perLivery) EXPECT_EQ(count, 4) << livery;
+  EXPECT_EQ(EntryValues(CfgOf(first), 3), EntryValues(folder.path + "/original.cfg", 3));
+}
+
+TEST(WineInstall, LinkedFileGetsTheEntriesAndTheLinkStays) {
+  ScratchFolder folder;
+  const AircraftTree tree = WindowsTree(folder.path, nullptr);
+  WriteFile(folder.path + "/master.cfg", kExampleCfg);
+  std::filesystem::create_symlink(folder.path + "/master.cfg", CfgOf(tree));
+  EXPECT_EQ(RunUnderWine(tree.setup).status, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(CfgOf(tree)));
+  EXPECT_EQ(EntryTitles(ReadFile(folder.path + "/master.cfg")).size(), 7u);
+  EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 }
 
 // A folder below `root` whose Windows path is exactly `length` characters long.
