@@ -9,9 +9,10 @@ target_sources(livery_core PRIVATE
   platform/windows/profile_calls.cpp
   platform/windows/report_failure.cpp)
 
-# Small and self-contained: unused code dropped, symbols stripped, runtimes static.
+# Small and self-contained: unused code dropped, symbols stripped, runtimes static. No link time
+# in the header, so that two builds of one commit give the same bytes.
 target_compile_options(livery_core PUBLIC -ffunction-sections -fdata-sections)
-set(LIVERY_WINDOWS_LINK_OPTIONS -static -s -Wl,--gc-sections)
+set(LIVERY_WINDOWS_LINK_OPTIONS -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
 
 # livery_windows_program(NAME SOURCE...): NAME.exe as the release ships it, carrying the icon,
 # manifest and version resource that resources/NAME.rc gives it through resources/program.rc.
