@@ -31,15 +31,3 @@ livery_windows_program(setup installer/entry.cpp)
 
 add_executable(profile_probe tests/windows/profile_probe.cpp)
 target_link_options(profile_probe PRIVATE ${LIVERY_WINDOWS_LINK_OPTIONS})
-
-# What livery authors download: the installer and a short text on how to ship it.
-set(LIVERY_RELEASE_ZIP ${CMAKE_BINARY_DIR}/livery-setup.zip)
-add_custom_command(
-  OUTPUT ${LIVERY_RELEASE_ZIP}
-  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/resources/README-livery-authors.txt
-          ${CMAKE_BINARY_DIR}/README-livery-authors.txt
-  COMMAND ${CMAKE_COMMAND} -E tar cf ${LIVERY_RELEASE_ZIP} --format=zip setup.exe
-          README-livery-authors.txt
-  DEPENDS setup ${CMAKE_SOURCE_DIR}/resources/README-livery-authors.txt
-  WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
-add_custom_target(release_zip ALL DEPENDS ${LIVERY_RELEASE_ZIP})

@@ -146,17 +146,4 @@ TEST(WindowsBuild, VersionResourceNamesTheInstallerAndTheProjectVersion) {
   EXPECT_EQ(FixedVersion(version, 16), LIVERY_VERSION ".0");
 }
 
-TEST(WindowsBuild, ReleaseZipHoldsTheInstallerAndTheAuthorsText) {
-  const test_support::ScratchFolder folder;
-  const test_support::ProcessResult unpacked =
-      RunProgram(LIVERY_CMAKE_COMMAND, {"-E", "tar", "xf", wine_support::BuiltReleaseZip()},
-                 {.workingDirectory = folder.path, .userId = -1, .environment = {}});
-  ASSERT_EQ(unpacked.status, 0) << unpacked.errorOutput;
-  EXPECT_EQ(test_support::ListFolder(folder.path),
-            (std::vector<std::string>{"README-livery-authors.txt", "setup.exe"}));
-  EXPECT_EQ(ReadFile(folder.path + "/setup.exe"), ReadFile(wine_support::BuiltWindowsSetup()));
-  EXPECT_NE(ReadFile(folder.path + "/README-livery-authors.txt").find("livery.ini"),
-            std::string::npos);
-}
-
 }  // namespace
