@@ -1,6 +1,6 @@
-# The 32-bit Windows build: a windowless graphical-subsystem setup.exe on the platform's own
-# profile functions, with the C and C++ runtimes linked in so that it runs on a stock machine,
-# plus the test helper that reads profile values through the same functions.
+# The 32-bit Windows build: windowless graphical-subsystem programs on the platform's own profile
+# functions, with the C and C++ runtimes linked in so that they run on a stock machine, plus the
+# test helper that reads profile values through the same functions.
 enable_language(RC)
 
 target_sources(livery_core PRIVATE
@@ -9,26 +9,25 @@ target_sources(livery_core PRIVATE
   platform/windows/profile_calls.cpp
   platform/windows/report_failure.cpp)
 
-# Small and self-contained: unused code dropped, symbols stripped, runtimes static.
+# Small and self-contained: unused code dropped, symbols stripped, runtimes static. No link time
+# in the header, so that two builds of one commit give the same bytes.
 target_compile_options(livery_core PUBLIC -ffunction-sections -fdata-sections)
-set(LIVERY_WINDOWS_LINK_OPTIONS -static -s -Wl,--gc-sections)
+set(LIVERY_WINDOWS_LINK_OPTIONS -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
 
-add_executable(setup WIN32 installer/entry.cpp resources/setup.rc)
-target_link_libraries(setup PRIVATE livery_core)
-target_link_options(setup PRIVATE ${LIVERY_WINDOWS_LINK_OPTIONS})
-set_target_properties(setup PROPERTIES OUTPUT_NAME setup SUFFIX .exe)
+# livery_windows_program(NAME SOURCE...): NAME.exe as the release ships it, carrying the icon,
+# manifest and version resource that resources/NAME.rc gives it through resources/program.rc.
+function(livery_windows_program name)
+  add_executable(${name} WIN32 ${ARGN} resources/${name}.rc)
+  target_link_libraries(${name} PRIVATE livery_core)
+  target_link_options(${name} PRIVATE ${LIVERY_WINDOWS_LINK_OPTIONS})
+  target_compile_definitions(${name} PRIVATE
+    $<$<COMPILE_LANGUAGE:RC>:LIVERY_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}>
+    $<$<COMPILE_LANGUAGE:RC>:LIVERY_VERSION_MINOR=${PROJECT_VERSION_MINOR}>
+    $<$<COMPILE_LANGUAGE:RC>:LIVERY_VERSION_PATCH=${PROJECT_VERSION_PATCH}>)
+  set_target_properties(${name} PROPERTIES OUTPUT_NAME ${name} SUFFIX .exe)
+endfunction()
+
+livery_windows_program(setup installer/entry.cpp)
 
 add_executable(profile_probe tests/windows/profile_probe.cpp)
 target_link_options(profile_probe PRIVATE ${LIVERY_WINDOWS_LINK_OPTIONS})
-
-# What livery authors download: the installer and a short text on how to ship it.
-set(LIVERY_RELEASE_ZIP ${CMAKE_BINARY_DIR}/livery-setup.zip)
-add_custom_command(
-  OUTPUT ${LIVERY_RELEASE_ZIP}
-  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/resources/README-livery-authors.txt
-          ${CMAKE_BINARY_DIR}/README-livery-authors.txt
-  COMMAND ${CMAKE_COMMAND} -E tar cf ${LIVERY_RELEASE_ZIP} --format=zip setup.exe
-          README-livery-authors.txt
-  DEPENDS setup ${CMAKE_SOURCE_DIR}/resources/README-livery-authors.txt
-  WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
-add_custom_target(release_zip ALL DEPENDS ${LIVERY_RELEASE_ZIP})

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Cross-builds the 32-bit Windows installer, setup.exe, and the zip that livery authors download.
+# Cross-builds the 32-bit Windows installer, setup.exe. scripts/release.sh builds what ships.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -7,4 +7,4 @@ cd "$root"
 ensure_packages cmake ninja-build "${WINDOWS_BUILD_PACKAGES[@]}"
 cmake --preset windows >/dev/null
 cmake --build --preset windows >/dev/null
-ls -l build/windows/setup.exe build/windows/livery-setup.zip
+ls -l build/windows/setup.exe

@@ -49,3 +49,6 @@ FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 # The packages that cross-build the Windows installer and run it under Wine.
 WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 icoutils python3)
+
+# The packages that pack the release zip and check that it is reproducible.
+RELEASE_PACKAGES=(git zip unzip)

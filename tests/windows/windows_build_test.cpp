@@ -1,6 +1,6 @@
 // The Windows installer as a file: a 32-bit graphical-subsystem program that runs on a stock
-// machine (it imports only the system's own libraries), small, carrying its icon twice, and
-// shipped in a zip with the text for livery authors.
+// machine (it imports only the system's own libraries), small, carrying its icon twice, a manifest
+// that asks for elevation and names the Windows versions it supports, and a version resource.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -82,17 +82,68 @@ TEST(WindowsBuild, IconHoldsTheEightImagesItsGeneratorDraws) {
   Output("/usr/bin/python3", {LIVERY_SOURCE_DIR "/resources/make_icon.py", "--check"});
 }
 
-TEST(WindowsBuild, ReleaseZipHoldsTheInstallerAndTheAuthorsText) {
+// Resource `type` (a number) under name 1 as its raw bytes.
+std::string Resource(const test_support::ScratchFolder& folder, const std::string& type) {
+  const std::string extracted = folder.path + "/resource" + type;
+  Output("/usr/bin/wrestool", {"-x", "-R", "--type=" + type, "--name=1", "-o", extracted,
+                               wine_support::BuiltWindowsSetup()});
+  return ReadFile(extracted);
+}
+
+TEST(WindowsBuild, ManifestAsksForElevationAndNamesWindowsVistaTo11) {
   const test_support::ScratchFolder folder;
-  const test_support::ProcessResult unpacked =
-      RunProgram(LIVERY_CMAKE_COMMAND, {"-E", "tar", "xf", wine_support::BuiltReleaseZip()},
-                 {.workingDirectory = folder.path, .userId = -1, .environment = {}});
-  ASSERT_EQ(unpacked.status, 0) << unpacked.errorOutput;
-  EXPECT_EQ(test_support::ListFolder(folder.path),
-            (std::vector<std::string>{"README-livery-authors.txt", "setup.exe"}));
-  EXPECT_EQ(ReadFile(folder.path + "/setup.exe"), ReadFile(wine_support::BuiltWindowsSetup()));
-  EXPECT_NE(ReadFile(folder.path + "/README-livery-authors.txt").find("livery.ini"),
+  const std::string manifest = Resource(folder, "24");
+  EXPECT_EQ(manifest, ReadFile(LIVERY_SOURCE_DIR "/resources/livery.manifest"));
+  EXPECT_NE(manifest.find(R"(<requestedExecutionLevel level="requireAdministrator" )"
+                          R"(uiAccess="false"/>)"),
             std::string::npos);
+  for (const char* windows : {"e2011457-1546-43c5-a5fe-008deee3d3f0",     // Vista
+                              "35138b9a-5d96-4fbd-8e2d-a2440225f93a",     // 7
+                              "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",     // 8
+                              "1f676c76-80e1-4239-95bb-83d0f6d0da78",     // 8.1
+                              "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}) {  // 10 and 11
+    EXPECT_NE(manifest.find(std::string(R"(<supportedOS Id="{)") + windows + R"(}"/>)"),
+              std::string::npos)
+        << windows;
+  }
+}
+
+// The text of `key` in a version resource's string table. The resource is UTF-16LE; taking every
+// other byte gives its ASCII text, with the binary fields as noise. A key is followed by its
+// terminator, alignment padding, then its value up to the value's own terminator.
+std::string VersionString(const std::string& resource, const std::string& key) {
+  std::string text;
+  for (std::size_t i = 0; i < resource.size(); i += 2) text += resource[i];
+  std::size_t at = text.find(key + '\0');
+  if (at == std::string::npos) return "(missing)";
+  at = text.find_first_not_of('\0', at + key.size() + 1);
+  return at == std::string::npos ? "(missing)" : text.substr(at, text.find('\0', at) - at);
+}
+
+// The four numbers of the fixed part's file version (or product version, at `offset` 16), which
+// follow its signature and structure version.
+std::string FixedVersion(const std::string& resource, std::size_t offset) {
+  const std::size_t at = resource.find("\xBD\x04\xEF\xFE");
+  if (at == std::string::npos || at + offset + 8 > resource.size()) return "(missing)";
+  const auto word = [&](std::size_t from) {
+    return static_cast<unsigned char>(resource[from]) |
+           static_cast<unsigned char>(resource[from + 1]) << 8;
+  };
+  const std::size_t ms = at + offset, ls = ms + 4;
+  return std::to_string(word(ms + 2)) + "." + std::to_string(word(ms)) + "." +
+         std::to_string(word(ls + 2)) + "." + std::to_string(word(ls));
+}
+
+TEST(WindowsBuild, VersionResourceNamesTheInstallerAndTheProjectVersion) {
+  const test_support::ScratchFolder folder;
+  const std::string version = Resource(folder, "16");
+  EXPECT_EQ(VersionString(version, "FileDescription"), "Livery installer");
+  EXPECT_EQ(VersionString(version, "ProductName"), "Livery installer");
+  EXPECT_EQ(VersionString(version, "OriginalFilename"), "setup.exe");
+  EXPECT_EQ(VersionString(version, "FileVersion"), LIVERY_VERSION);
+  EXPECT_EQ(VersionString(version, "ProductVersion"), LIVERY_VERSION);
+  EXPECT_EQ(FixedVersion(version, 8), LIVERY_VERSION ".0");
+  EXPECT_EQ(FixedVersion(version, 16), LIVERY_VERSION ".0");
 }
 
 }  // namespace

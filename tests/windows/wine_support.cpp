@@ -76,8 +76,5 @@ std::string BuiltWindowsSetup() {
 std::string BuiltProfileProbe() {
   return LIVERY_WINDOWS_BUILD_DIR "/profile_probe.exe";
 }
-std::string BuiltReleaseZip() {
-  return LIVERY_WINDOWS_BUILD_DIR "/livery-setup.zip";
-}
 
 }  // namespace wine_support

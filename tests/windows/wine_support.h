@@ -31,6 +31,5 @@ std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& f
 
 std::string BuiltWindowsSetup();
 std::string BuiltProfileProbe();
-std::string BuiltReleaseZip();
 
 }  // namespace wine_support
