@@ -3,6 +3,8 @@
 // Whatever happens, aircraft.cfg is the file as it was or the complete result, a run that left it
 // unchanged does not report success, a run that changed it does not report it unchanged, nothing
 // is left beside it, and a later run installs.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -32,8 +34,15 @@ struct Tree {
       test_support::MakeAircraftTree(folder.path, &cfg, &livery, LIVERY_PLAIN_SETUP_PATH);
   std::string cfgPath() const { return files.aircraft + "/aircraft.cfg"; }
 
-  // Puts aircraft.cfg back as it was.
-  void Reset() const { WriteFile(cfgPath(), cfg); }
+  // Puts aircraft.cfg back as it was, readable by its owner alone.
+  void Reset() const {
+    WriteFile(cfgPath(), cfg);
+    chmod(cfgPath().c_str(), 0600);
+  }
+  bool KeptPrivate() const {
+    struct stat status {};
+    return stat(cfgPath().c_str(), &status) == 0 && (status.st_mode & 07777) == 0600;
+  }
   bool Clean() const {
     return ListFolder(files.aircraft) == std::vector<std::string>{"Livery", "aircraft.cfg"};
   }
@@ -97,6 +106,7 @@ TEST(FaultInjection, EveryFailedOrKilledCallLeavesTheOldFileOrTheWholeNewOne) {
             << where << " reported a changed file as unchanged: " << failed.status;
       }
       EXPECT_TRUE(tree.Clean()) << where << " left a file behind";
+      EXPECT_TRUE(tree.KeptPrivate()) << where << " opened the file to other users";
       ++faults;
 
       tree.Reset();

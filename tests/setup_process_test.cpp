@@ -178,7 +178,10 @@ TEST(SetupProcess, LinkedLiveryFolderInstallsIntoTheAircraftItWasStartedFrom) {
   const test_support::ProcessResult relative = RunProgram(
       "./Livery/./setup", {}, {.workingDirectory = tree.files.aircraft, .environment = {}});
   EXPECT_EQ(relative.status, 0) << relative.errorOutput;
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 9u);
+  // A link to the program itself, as a shortcut elsewhere, leads to where the link says.
+  std::filesystem::create_symlink(tree.files.setup, tree.folder.path + "/shortcut");
+  EXPECT_EQ(RunProgram(tree.folder.path + "/shortcut", {}).status, 0);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 13u);
   EXPECT_FALSE(test_support::Exists(tree.folder.path + "/Downloads/aircraft.cfg"));
 }
 
@@ -254,9 +257,31 @@ TEST(SetupProcess, ConcurrentRunsAllLandAtDistinctIndices) {
 
 // Holds the aircraft folder's lock the way a running installer does.
 int HoldFolderLock(const std::string& folder) {
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   EXPECT_EQ(flock(fd, LOCK_EX), 0);
   return fd;
+}
+
+TEST(SetupProcess, FolderReplacedWhileWaitingForItsLockIsNotWrittenBehind) {
+  // The shared file's folder is moved away while the run waits for its lock, and a new one takes
+  // its place: the entries belong in the file that the link leads to now.
+  Tree tree(nullptr);
+  const std::string store = tree.folder.path + "/store";
+  std::filesystem::create_directory(store);
+  WriteFile(store + "/master.cfg", kAircraftCfg);
+  std::filesystem::create_symlink("../store/master.cfg", tree.cfgPath());
+  const int lock = HoldFolderLock(store);
+  test_support::ProcessResult result;
+  std::thread run([&] { result = RunSetup(tree.files); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::filesystem::rename(store, store + "_old");
+  std::filesystem::create_directory(store);
+  WriteFile(store + "/master.cfg", kAircraftCfg);
+  close(lock);
+  run.join();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(EntryTitles(ReadFile(store + "/master.cfg")).size(), 5u);
+  EXPECT_EQ(ReadFile(store + "_old/master.cfg"), kAircraftCfg);
 }
 
 TEST(SetupProcess, RunKilledWhileWaitingLeavesNothingAndBlocksNobody) {

@@ -119,9 +119,18 @@ void ReleaseLock(ConfigUpdate& update) {
   update.lock = -1;
 }
 
+// True when `directory` still names the open folder: it may have been moved away while the run
+// waited for the lock, and another folder put in its place.
+bool IsSameFolder(int folder, const std::string& directory) {
+  struct stat locked {};
+  struct stat named {};
+  return fstat(folder, &locked) == 0 && stat(directory.c_str(), &named) == 0 &&
+         locked.st_dev == named.st_dev && locked.st_ino == named.st_ino;
+}
+
 // Locks the folder of the file that `configurationPath` names. A link may be changed to name
-// another file while the run waits, so once the lock is held the path is resolved again, and the
-// run starts over when it no longer names the same file.
+// another file, or the folder moved away, while the run waits, so once the lock is held the path
+// is resolved again, and the run starts over when it no longer leads to the locked folder.
 UpdateResult LockTargetFolder(const std::string& configurationPath, ConfigUpdate& update) {
   constexpr int kMostAttempts = 100;
   for (int attempt = 0; attempt < kMostAttempts; ++attempt) {
@@ -134,7 +143,8 @@ UpdateResult LockTargetFolder(const std::string& configurationPath, ConfigUpdate
     if (folder < 0) return Failure(directory, "cannot lock this folder", errno);
     update.lock = folder;
     std::string again;
-    if (ResolveTarget(configurationPath, again).ok() && again == target) {
+    if (ResolveTarget(configurationPath, again).ok() && again == target &&
+        IsSameFolder(folder, directory)) {
       update.targetPath = target;
       return {};
     }

@@ -20,24 +20,33 @@ std::string Cause(const char* step, int error) {
 
 // Gives the new copy the old file's group (an ordinary member of the group may set it), its owner
 // where allowed (root only), and then its permission bits, which a change of owner may clear.
-void CopyOwnership(int folder, const std::string& name, int copy) {
-  struct stat old {};
-  if (fstatat(folder, name.c_str(), &old, 0) != 0) return;
+// Returns an empty string or the cause of the failure: a copy that would open the file to more
+// users than before is never put in place.
+std::string CopyOwnership(const struct stat& old, int copy) {
   const uid_t owner = geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1);
   (void)!fchown(copy, owner, old.st_gid);  // a refusal leaves the creator's group, as before
-  fchmod(copy, old.st_mode & 07777);
+  if (fchmod(copy, old.st_mode & 07777) != 0) {
+    return Cause("cannot give the new copy the file's permissions", errno);
+  }
+  return {};
 }
 
 // Writes, flushes and closes the copy; returns an empty string or the cause of the failure.
 std::string WriteCopy(int folder, const std::string& name, const std::string& copyName,
                       const std::vector<std::string_view>& pieces) {
+  struct stat old {};
+  const bool replacing = fstatat(folder, name.c_str(), &old, 0) == 0;
+  if (!replacing && errno != ENOENT) return Cause("cannot examine it", errno);
   unlinkat(folder, copyName.c_str(), 0);  // a copy left by a killed run
+  // A new file gets the usual permissions; a copy of an existing one starts private to its owner
+  // until it has the old file's permissions.
   const int copy =
-      openat(folder, copyName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      openat(folder, copyName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+             replacing ? 0600 : 0666);
   if (copy < 0) return Cause("cannot create a new copy in its folder", errno);
-  CopyOwnership(folder, name, copy);
-  const int error = WritePieces(copy, pieces);
-  std::string failure = error != 0 ? Cause("cannot write the new copy", error) : "";
+  std::string failure = replacing ? CopyOwnership(old, copy) : "";
+  const int error = failure.empty() ? WritePieces(copy, pieces) : 0;
+  if (error != 0) failure = Cause("cannot write the new copy", error);
   if (failure.empty() && fsync(copy) != 0) failure = Cause("cannot flush the new copy", errno);
   if (close(copy) != 0 && failure.empty()) failure = Cause("cannot close the new copy", errno);
   return failure;

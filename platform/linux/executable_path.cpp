@@ -1,7 +1,9 @@
 // The running executable's own path on Linux, as the user reached it: the path the process was
 // started by, so that a livery folder that is a link to a folder elsewhere still installs into the
 // aircraft folder it was started from, as on Windows. The kernel's resolved path serves when the
-// path started by no longer names the running file.
+// path started by does not name the running file. A relative start is taken from the working
+// folder, which the kernel knows only resolved: started from inside a linked livery folder by a
+// relative path, the program finds itself where the link points.
 #include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,7 +62,19 @@ std::string WithoutDotSegments(const std::string& absolute) {
   return path.empty() ? "/" : path;
 }
 
-// The path the process was started by (AT_EXECFN), made absolute against the starting folder.
+// The path of the file that the link at `path` names, by the link's text: a relative text is
+// taken from the link's own folder, as a shortcut's target is; nothing when it is no link.
+std::optional<std::string> LinkTarget(const std::string& path) {
+  std::vector<char> buffer(4096);
+  const ssize_t length = readlink(path.c_str(), buffer.data(), buffer.size());
+  if (length < 0 || static_cast<std::size_t>(length) >= buffer.size()) return std::nullopt;
+  const std::string target(buffer.data(), static_cast<std::size_t>(length));
+  if (target.front() == '/') return WithoutDotSegments(target);
+  return WithoutDotSegments(path.substr(0, path.rfind('/') + 1) + target);
+}
+
+// The path the process was started by (AT_EXECFN), made absolute against the starting folder,
+// and, when it is a link to the program, the path that the link names, as it spells it.
 std::optional<std::string> StartedPath() {
   const auto* started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
   if (started == nullptr || *started == '\0') return std::nullopt;
@@ -70,11 +84,17 @@ std::optional<std::string> StartedPath() {
     if (!folder) return std::nullopt;
     path = *folder + "/" + path;
   }
-  return WithoutDotSegments(path);
+  path = WithoutDotSegments(path);
+  constexpr int kMostLinks = 40;  // the kernel's own bound on links in one lookup
+  for (int link = 0; link < kMostLinks; ++link) {
+    const std::optional<std::string> target = LinkTarget(path);
+    if (!target) break;
+    path = *target;
+  }
+  return path;
 }
 
-// True when `path` names, as a plain file and not through a link, the running executable. A
-// program started through a link to it (or through /dev/fd) is located by the file itself.
+// True when `path` names, as a plain file and not through a link, the running executable.
 bool NamesTheRunningFile(const std::string& path) {
   struct stat spelled {};
   struct stat running {};

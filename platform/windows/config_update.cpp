@@ -60,7 +60,13 @@ std::optional<std::string> FinalPath(const std::string& fullPath) {
     const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     if (!missing) return std::nullopt;
     // The name may still stand, as a link whose target is gone: the copy must not replace it.
-    return GetFileAttributesA(fullPath.c_str()) == INVALID_FILE_ATTRIBUTES ? fullPath : "";
+    // Listing the folder sees the link itself, where reading its attributes may follow it.
+    // (Wine shows no trace of a Linux link to nothing, so there the name reads as free.)
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA(fullPath.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return fullPath;
+    FindClose(search);
+    return "";
   }
   char path[kPathBufferSize + 8];
   const DWORD length = GetFinalPathNameByHandleA(file, path, sizeof path, FILE_NAME_NORMALIZED);
