@@ -96,7 +96,7 @@ TEST(InstallLivery, AddsFourVariantEntriesAfterTheLastTitledEntry) {
   const std::string before = TitledEntries(0, 5);
   WriteFile(run.paths.configuration, before);
   WriteFile(run.paths.livery, test_support::LiveryIni("Heron T", "hx", "AL-40"));
-  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
 
   const std::string cfg = run.paths.configuration;
   EXPECT_EQ(ReadFile(cfg).substr(0, before.size()), before);
@@ -110,7 +110,7 @@ TEST(InstallLivery, AddsFourVariantEntriesAfterTheLastTitledEntry) {
 TEST(InstallLivery, CopiesEveryKeyAndWritesMissingOnesEmpty) {
   Installation run;
   WriteFile(run.paths.livery, "[fltsim.0]\r\ntitle=T\r\nkb_checklists=list\r\natc_heavy=1\r\n");
-  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
   for (int index = 0; index < 4; ++index) {
     const std::string section = profile::EntrySectionName(index);
     EXPECT_EQ(ReadBack(run.paths.configuration, section, "kb_checklists"), "list");
@@ -132,7 +132,7 @@ TEST(InstallLivery, FillsGapsAndReusesAnUntitledSectionKeepingItsOtherKeys) {
       run.paths.configuration,
       TitledEntries(0, 1) + "[fltsim.2]\r\ntitle=\r\nmy_note=keep\r\n\r\n" + TitledEntries(4, 4));
   WriteFile(run.paths.livery, test_support::LiveryIni("L", "x", "U"));
-  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
   const std::string cfg = run.paths.configuration;
   ExpectVariantEntry(cfg, 2, "L full", "x", "U");
   EXPECT_EQ(ReadBack(cfg, "fltsim.2", "my_note"), "keep");
@@ -145,7 +145,7 @@ TEST(InstallLivery, FillsGapsAndReusesAnUntitledSectionKeepingItsOtherKeys) {
 TEST(InstallLivery, EmptyTitleStillGivesFourSeparateEntries) {
   Installation run;
   WriteFile(run.paths.livery, test_support::LiveryIni("", "", ""));
-  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
   const std::string created = ReadFile(run.paths.configuration);
   for (const char* title :
        {"title= full\r\n", "title= wing\r\n", "title= VC\r\n", "title= 2D\r\n"}) {
@@ -157,8 +157,8 @@ TEST(InstallLivery, EmptyTitleStillGivesFourSeparateEntries) {
 TEST(InstallLivery, RunningTwiceAddsEightEntries) {
   Installation run;
   WriteFile(run.paths.livery, test_support::LiveryIni("T", "m", "u"));
-  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
-  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
   EXPECT_EQ(FreshNextFreeIndex(run.paths.configuration), 8);
   ExpectVariantEntry(run.paths.configuration, 4, "T full", "m", "u");
   ExpectVariantEntry(run.paths.configuration, 7, "T 2D", "m2D", "u 2D panel only");
@@ -166,14 +166,14 @@ TEST(InstallLivery, RunningTwiceAddsEightEntries) {
 
 TEST(InstallLivery, NothingToInstallLeavesTheConfigurationAlone) {
   Installation run;
-  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kNothingToInstall);
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kNothingToDo);
   EXPECT_FALSE(test_support::Exists(run.paths.configuration));
 
   const std::string before = TitledEntries(0, 0);
   WriteFile(run.paths.configuration, before);
   for (const char* livery : {"", "title=loose\n[fltsim.1]\ntitle=x\n", "[fltsim.0]\n\n   \n"}) {
     WriteFile(run.paths.livery, livery);
-    EXPECT_EQ(installer::InstallLivery(run.paths), installer::kNothingToInstall) << livery;
+    EXPECT_EQ(installer::InstallLivery(run.paths), installer::kNothingToDo) << livery;
     EXPECT_EQ(ReadFile(run.paths.configuration), before);
   }
   EXPECT_EQ(test_support::ListFolder(run.folder.path),
