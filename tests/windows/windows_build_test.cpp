@@ -1,5 +1,5 @@
-// The Windows installer as a file: a 32-bit graphical-subsystem program that runs on a stock
-// machine (it imports only the system's own libraries), small, carrying its icon twice, and
+// The Windows installer and uninstaller as files: 32-bit graphical-subsystem programs that run on a
+// stock machine (they import only the system's own libraries), small, carrying the icon twice, and
 // shipped in a zip with the text for livery authors.
 #include <gtest/gtest.h>
 
@@ -38,33 +38,40 @@ std::multiset<std::string> LinesAfter(const std::string& text, const std::string
   return values;
 }
 
-TEST(WindowsBuild, IsASmall32BitGuiProgramImportingOnlyTheSystemLibraries) {
-  const std::string headers =
-      Output("/usr/bin/i686-w64-mingw32-objdump", {"-p", wine_support::BuiltWindowsSetup()});
-  EXPECT_NE(headers.find("file format pei-i386"), std::string::npos);
-  EXPECT_NE(headers.find("(Windows GUI)"), std::string::npos);
-  EXPECT_EQ(LinesAfter(headers, "DLL Name:"),
-            (std::multiset<std::string>{"KERNEL32.dll", "msvcrt.dll"}));
-  const auto bytes = std::filesystem::file_size(wine_support::BuiltWindowsSetup());
-  std::printf("setup.exe: %ju bytes\n", static_cast<std::uintmax_t>(bytes));
-  EXPECT_LT(bytes, 300u * 1024);
+const std::vector<std::string> kPrograms = {wine_support::BuiltWindowsSetup(),
+                                            wine_support::BuiltWindowsUninstall()};
+
+TEST(WindowsBuild, AreSmall32BitGuiProgramsImportingOnlyTheSystemLibraries) {
+  for (const std::string& program : kPrograms) {
+    const std::string headers = Output("/usr/bin/i686-w64-mingw32-objdump", {"-p", program});
+    EXPECT_NE(headers.find("file format pei-i386"), std::string::npos) << program;
+    EXPECT_NE(headers.find("(Windows GUI)"), std::string::npos) << program;
+    EXPECT_EQ(LinesAfter(headers, "DLL Name:"),
+              (std::multiset<std::string>{"KERNEL32.dll", "msvcrt.dll"}))
+        << program;
+    const auto bytes = std::filesystem::file_size(program);
+    std::printf("%s: %ju bytes\n", program.c_str(), static_cast<std::uintmax_t>(bytes));
+    EXPECT_LT(bytes, 300u * 1024) << program;
+  }
 }
 
-TEST(WindowsBuild, CarriesTheIconTwiceAsTwoIdenticalGroupsOfEightImages) {
-  const std::string resources =
-      Output("/usr/bin/wrestool", {"-l", wine_support::BuiltWindowsSetup()});
-  EXPECT_EQ(LinesAfter(resources, "[type=group_icon").size(), 2u) << resources;
-  EXPECT_EQ(LinesAfter(resources, "[type=icon ").size(), 16u) << resources;
-  const test_support::ScratchFolder folder;
+TEST(WindowsBuild, CarryTheIconTwiceAsTwoIdenticalGroupsOfEightImages) {
   const std::string icon = ReadFile(LIVERY_SOURCE_DIR "/resources/livery.ico");
-  for (const char* group : {"1", "2"}) {
-    const std::string extracted = folder.path + "/group" + group + ".ico";
-    Output("/usr/bin/wrestool", {"-x", "--type=14", std::string("--name=") + group, "-o", extracted,
-                                 wine_support::BuiltWindowsSetup()});
-    // The tool rebuilds the icon file from the group and its images, then appends the group
-    // resource itself; the rebuilt part must be the icon as drawn.
-    const std::string rebuilt = ReadFile(extracted).substr(0, icon.size());
-    EXPECT_TRUE(rebuilt == icon) << "icon group " << group << " differs from resources/livery.ico";
+  for (const std::string& program : kPrograms) {
+    const std::string resources = Output("/usr/bin/wrestool", {"-l", program});
+    EXPECT_EQ(LinesAfter(resources, "[type=group_icon").size(), 2u) << resources;
+    EXPECT_EQ(LinesAfter(resources, "[type=icon ").size(), 16u) << resources;
+    const test_support::ScratchFolder folder;
+    for (const char* group : {"1", "2"}) {
+      const std::string extracted = folder.path + "/group" + group + ".ico";
+      Output("/usr/bin/wrestool",
+             {"-x", "--type=14", std::string("--name=") + group, "-o", extracted, program});
+      // The tool rebuilds the icon file from the group and its images, then appends the group
+      // resource itself; the rebuilt part must be the icon as drawn.
+      const std::string rebuilt = ReadFile(extracted).substr(0, icon.size());
+      EXPECT_TRUE(rebuilt == icon)
+          << program << ": icon group " << group << " differs from resources/livery.ico";
+    }
   }
 }
 
@@ -82,15 +89,17 @@ TEST(WindowsBuild, IconHoldsTheEightImagesItsGeneratorDraws) {
   Output("/usr/bin/python3", {LIVERY_SOURCE_DIR "/resources/make_icon.py", "--check"});
 }
 
-TEST(WindowsBuild, ReleaseZipHoldsTheInstallerAndTheAuthorsText) {
+TEST(WindowsBuild, ReleaseZipHoldsBothProgramsAndTheAuthorsText) {
   const test_support::ScratchFolder folder;
   const test_support::ProcessResult unpacked =
       RunProgram(LIVERY_CMAKE_COMMAND, {"-E", "tar", "xf", wine_support::BuiltReleaseZip()},
                  {.workingDirectory = folder.path, .userId = -1, .environment = {}});
   ASSERT_EQ(unpacked.status, 0) << unpacked.errorOutput;
   EXPECT_EQ(test_support::ListFolder(folder.path),
-            (std::vector<std::string>{"README-livery-authors.txt", "setup.exe"}));
+            (std::vector<std::string>{"README-livery-authors.txt", "setup.exe", "uninstall.exe"}));
   EXPECT_EQ(ReadFile(folder.path + "/setup.exe"), ReadFile(wine_support::BuiltWindowsSetup()));
+  EXPECT_EQ(ReadFile(folder.path + "/uninstall.exe"),
+            ReadFile(wine_support::BuiltWindowsUninstall()));
   EXPECT_NE(ReadFile(folder.path + "/README-livery-authors.txt").find("livery.ini"),
             std::string::npos);
 }
