@@ -1,6 +1,7 @@
-// Many installers started at once on one aircraft, round after round: every livery lands four
-// times per round at distinct indices, earlier entries stay as they were, every run succeeds and
-// nothing is left beside aircraft.cfg.
+// Many installers and uninstallers started at once on one aircraft, round after round: each round
+// some liveries are installed and others removed, every run succeeds, the entries that stay keep
+// their order at the front, each livery ends with the entries it should have, and nothing is left
+// beside aircraft.cfg.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,46 +18,63 @@ namespace {
 using test_support::EntryTitles;
 using test_support::ReadFile;
 
-TEST(ConcurrencyStress, ThirtyTwoInstallersAtOnceForSeveralRounds) {
+// The livery that an entry's title belongs to: the title without its variant suffix.
+std::string LiveryOf(const std::string& title) {
+  return title.substr(0, title.rfind(' '));
+}
+
+TEST(ConcurrencyStress, ThirtyTwoInstallersAndUninstallersAtOnceForSeveralRounds) {
   constexpr int kLiveries = 32;
-  constexpr int kRounds = 3;
   test_support::ScratchFolder folder;
   const std::string cfg = "; years of entries\r\n[fltsim.0]\r\ntitle=Factory\r\n";
-  const test_support::AircraftTree first =
-      test_support::MakeAircraftTree(folder.path, &cfg, nullptr, LIVERY_PLAIN_SETUP_PATH);
-  std::vector<std::string> setups;
+  const test_support::AircraftTree first = test_support::MakeAircraftTree(
+      folder.path, &cfg, nullptr, LIVERY_PLAIN_SETUP_PATH, LIVERY_PLAIN_UNINSTALL_PATH);
+  std::vector<std::string> liveries;
   for (int i = 0; i < kLiveries; ++i) {
     const std::string livery = first.aircraft + "/Livery" + std::to_string(i);
     std::filesystem::create_directory(livery);
     test_support::WriteFile(livery + "/livery.ini",
                             test_support::LiveryIni("L" + std::to_string(i), "m", "u"));
     std::filesystem::copy_file(LIVERY_PLAIN_SETUP_PATH, livery + "/setup");
-    setups.push_back(livery + "/setup");
+    std::filesystem::copy_file(LIVERY_PLAIN_UNINSTALL_PATH, livery + "/uninstall");
+    liveries.push_back(livery);
   }
   std::filesystem::remove_all(first.livery);
 
-  std::string before = cfg;
-  for (int round = 1; round <= kRounds; ++round) {
+  // Round 1 installs every livery; round 2 removes the even ones and installs the odd ones again;
+  // round 3 installs the even ones and removes the odd ones' eight entries.
+  const auto removes = [](int round, int livery) {
+    return round == 2 ? livery % 2 == 0 : round == 3 && livery % 2 == 1;
+  };
+  std::map<std::string, int> entries;  // per livery, as it should stand
+  std::vector<std::string> before = EntryTitles(cfg);
+  for (int round = 1; round <= 3; ++round) {
     std::vector<int> statuses(kLiveries, -1);
     std::vector<std::thread> runs;
-    for (std::size_t i = 0; i < setups.size(); ++i) {
-      runs.emplace_back([&, i] { statuses[i] = test_support::RunProgram(setups[i], {}).status; });
+    for (int i = 0; i < kLiveries; ++i) {
+      const std::string program = liveries[i] + (removes(round, i) ? "/uninstall" : "/setup");
+      runs.emplace_back(
+          [&, i, program] { statuses[i] = test_support::RunProgram(program, {}).status; });
+      entries["L" + std::to_string(i)] =
+          removes(round, i) ? 0 : entries["L" + std::to_string(i)] + 4;
     }
     for (std::thread& run : runs) run.join();
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 0), kLiveries) << "round " << round;
 
-    const std::string after = ReadFile(first.aircraft + "/aircraft.cfg");
-    EXPECT_TRUE(after.compare(0, before.size(), before) == 0)
-        << "round " << round << " changed earlier entries";
-    const std::vector<std::string> titles = EntryTitles(after);
-    ASSERT_EQ(titles.size(), 1u + 4u * kLiveries * round) << "round " << round;
+    const std::vector<std::string> after = EntryTitles(ReadFile(first.aircraft + "/aircraft.cfg"));
+    std::vector<std::string> kept;
+    for (const std::string& title : before) {
+      const std::string livery = LiveryOf(title);
+      if (livery == "Factory" || !removes(round, std::stoi(livery.substr(1))))
+        kept.push_back(title);
+    }
+    ASSERT_GE(after.size(), kept.size()) << "round " << round;
+    EXPECT_TRUE(std::equal(kept.begin(), kept.end(), after.begin()))
+        << "round " << round << " moved or lost entries that stay";
     std::map<std::string, int> perLivery;
-    for (std::size_t i = 1; i < titles.size(); ++i)
-      ++perLivery[titles[i].substr(0, titles[i].rfind(' '))];
-    ASSERT_EQ(perLivery.size(), static_cast<std::size_t>(kLiveries));
-    for (const auto& [livery, count] : perLivery) EXPECT_EQ(count, 4 * round) << livery;
-    EXPECT_EQ(std::filesystem::directory_entry(first.aircraft + "/aircraft.cfg").is_regular_file(),
-              true);
+    for (const std::string& title : after) ++perLivery[LiveryOf(title)];
+    EXPECT_EQ(perLivery["Factory"], 1);
+    for (const auto& [livery, count] : entries) EXPECT_EQ(perLivery[livery], count) << livery;
     for (const auto& entry : std::filesystem::directory_iterator(first.aircraft)) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "aircraft.cfg" || name.rfind("Livery", 0) == 0)
@@ -64,8 +82,8 @@ TEST(ConcurrencyStress, ThirtyTwoInstallersAtOnceForSeveralRounds) {
     }
     before = after;
   }
-  std::printf("%d rounds of %d concurrent installs: %zu entries\n", kRounds, kLiveries,
-              EntryTitles(before).size());
+  std::printf("3 rounds of %d concurrent installs and removals: %zu entries\n", kLiveries,
+              before.size());
 }
 
 }  // namespace
