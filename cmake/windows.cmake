@@ -7,6 +7,7 @@ target_sources(livery_core PRIVATE
   platform/windows/config_update.cpp
   platform/windows/executable_path.cpp
   platform/windows/profile_calls.cpp
+  platform/windows/profile_sections.cpp
   platform/windows/report_failure.cpp)
 
 # Small and self-contained: unused code dropped, symbols stripped, runtimes static. No link time
@@ -28,6 +29,7 @@ function(livery_windows_program name)
 endfunction()
 
 livery_windows_program(setup installer/entry.cpp)
+livery_windows_program(uninstall installer/uninstall_entry.cpp)
 
 add_executable(profile_probe tests/windows/profile_probe.cpp)
 target_link_options(profile_probe PRIVATE ${LIVERY_WINDOWS_LINK_OPTIONS})

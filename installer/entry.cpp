@@ -1,4 +1,4 @@
-// The process entry: hands control to the installer's run, whose result is the exit status.
+// The installer's process entry: hands control to its run, whose result is the exit status.
 // Arguments, start-up values and the environment are ignored.
 #include "installer/run_installer.h"
 

@@ -1,5 +1,6 @@
-// What the installer's logic asks of the operating system: its own executable's path, reading and
-// writing single values of profile files, and updating the configuration file as one step.
+// What the logic of the installer and the uninstaller asks of the operating system: its own
+// executable's path, reading and writing single values of profile files, listing, removing and
+// renaming their sections, and updating the configuration file as one step.
 // Each platform has one implementation of every function declared here (platform/linux,
 // platform/windows); the logic above never calls the operating system directly.
 #pragma once
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -28,6 +30,19 @@ void ReadProfileValue(const char* section, const char* key, const char* defaultT
 // Writes one value into one section of a profile file, adding the section or the key when needed.
 // Writes to a file under a ConfigUpdate take effect on disk only when the update is committed.
 void WriteProfileValue(const char* section, const char* key, const char* text, const char* path);
+
+// The names of the sections of a profile file, as spelled and in the file's order; a name that
+// heads several sections is listed for each. False when the platform could not list them all.
+bool ListProfileSections(const char* path, std::vector<std::string>& names);
+
+// Removes the first section named `section` from a profile file, with all its lines. False when
+// the platform could not.
+bool RemoveProfileSection(const char* section, const char* path);
+
+// Gives the first section named `section` the name `newName`, spelled as given, keeping its
+// entries. False when the platform could not; the Windows build cannot when a section named
+// `newName` with entries exists already, since its profile functions only ever reach the first.
+bool RenameProfileSection(const char* section, const char* newName, const char* path);
 
 enum class SectionState { kHasEntries, kEmptyOrMissing, kAmbiguousFile };
 

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <climits>
 
+#include "profile/ascii_case.h"
 #include "profile/read_setting.h"
 
 namespace profile {
@@ -24,6 +25,23 @@ int NextFreeEntryIndex(const std::string& configurationPath) {
          !ReadSetting(configurationPath.c_str(), EntrySectionName(index).c_str(), "title", "")
               .empty()) {
     ++index;
+  }
+  return index;
+}
+
+std::optional<int> EntryIndexOfName(std::string_view name) {
+  if (name.size() <= kEntryNamePrefix.size() ||
+      !EqualIgnoringAsciiCase(name.substr(0, kEntryNamePrefix.size()), kEntryNamePrefix)) {
+    return std::nullopt;
+  }
+  int index = 0;
+  const char* const end = name.data() + name.size();
+  const std::from_chars_result parsed =
+      std::from_chars(name.data() + kEntryNamePrefix.size(), end, index);
+  // A sign or a leading zero makes a name that EntrySectionName never spells, hence another one.
+  if (parsed.ec != std::errc() || parsed.ptr != end || index < 0 ||
+      EntrySectionName(index).size() != name.size()) {
+    return std::nullopt;
   }
   return index;
 }

@@ -28,12 +28,12 @@ echo "release of $commit reproduced: $(sha256sum <"$first" | cut -d' ' -f1)  ${f
 unpacked=$scratch/unpacked
 mkdir "$unpacked"
 unzip -q "$first" -d "$unpacked"
-[ "$(cd "$unpacked" && LC_ALL=C ls | tr '\n' ' ')" = "README-livery-authors.txt SHA256SUMS setup setup.exe " ] ||
+[ "$(cd "$unpacked" && LC_ALL=C ls | tr '\n' ' ')" = "README-livery-authors.txt SHA256SUMS setup setup.exe uninstall uninstall.exe " ] ||
   fail "unexpected entries: $(ls "$unpacked")"
 (cd "$unpacked" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
-[ "$(cut -d' ' -f3 "$unpacked/SHA256SUMS" | tr '\n' ' ')" = "setup setup.exe " ] ||
+[ "$(cut -d' ' -f3 "$unpacked/SHA256SUMS" | tr '\n' ' ')" = "setup setup.exe uninstall uninstall.exe " ] ||
   fail "SHA256SUMS does not list both programs"
-for program in setup setup.exe; do
+for program in setup setup.exe uninstall uninstall.exe; do
   ! grep -qaF "$scratch" "$unpacked/$program" || fail "$program holds its build folder's path"
 done
 readelf -h "$unpacked/setup" | grep -q 'Machine: *Advanced Micro Devices X86-64' ||

@@ -11,7 +11,7 @@ cd "$root"
 ensure_packages "${LINUX_BUILD_PACKAGES[@]}" "${WINDOWS_BUILD_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}"
 
 # The programs the release ships; each is built for both systems.
-programs=(setup)
+programs=(setup uninstall)
 
 version=$(sed -n 's/^project(livery_installer VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || { echo "no version in CMakeLists.txt" >&2; exit 1; }

@@ -1,7 +1,7 @@
-// Many installers started at once, round after round on one aircraft, and on two aircraft whose
-// aircraft.cfg links to one shared file: every livery lands four times per round at distinct
-// indices, earlier entries stay as they were, every run succeeds and nothing is left beside the
-// file.
+// Many installers and uninstallers started at once on one aircraft, round after round: each round
+// some liveries are installed and others removed, every run succeeds, the entries that stay keep
+// their order at the front, each livery ends with the entries it should have, and nothing is left
+// beside aircraft.cfg. The same for installers on two aircraft whose aircraft.cfg link to one file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,85 +18,63 @@ namespace {
 using test_support::EntryTitles;
 using test_support::ReadFile;
 
-// Makes `count` livery folders below `aircraft`, each with its own livery and the installer, and
-// returns the installers' paths. `firstLivery` numbers the liveries' titles.
-std::vector<std::string> LiveryFolders(const std::string& aircraft, int count, int firstLivery) {
-  std::vector<std::string> setups;
-  for (int i = firstLivery; i < firstLivery + count; ++i) {
-    const std::string livery = aircraft + "/Livery" + std::to_string(i);
-    std::filesystem::create_directories(livery);
+// The livery that an entry's title belongs to: the title without its variant suffix.
+std::string LiveryOf(const std::string& title) {
+  return title.substr(0, title.rfind(' '));
+}
+
+TEST(ConcurrencyStress, ThirtyTwoInstallersAndUninstallersAtOnceForSeveralRounds) {
+  constexpr int kLiveries = 32;
+  test_support::ScratchFolder folder;
+  const std::string cfg = "; years of entries\r\n[fltsim.0]\r\ntitle=Factory\r\n";
+  const test_support::AircraftTree first = test_support::MakeAircraftTree(
+      folder.path, &cfg, nullptr, LIVERY_PLAIN_SETUP_PATH, LIVERY_PLAIN_UNINSTALL_PATH);
+  std::vector<std::string> liveries;
+  for (int i = 0; i < kLiveries; ++i) {
+    const std::string livery = first.aircraft + "/Livery" + std::to_string(i);
+    std::filesystem::create_directory(livery);
     test_support::WriteFile(livery + "/livery.ini",
                             test_support::LiveryIni("L" + std::to_string(i), "m", "u"));
     std::filesystem::copy_file(LIVERY_PLAIN_SETUP_PATH, livery + "/setup");
-    setups.push_back(livery + "/setup");
+    std::filesystem::copy_file(LIVERY_PLAIN_UNINSTALL_PATH, livery + "/uninstall");
+    liveries.push_back(livery);
   }
-  return setups;
-}
-
-// Starts every installer at once and returns how many exited 0.
-long RunAllAtOnce(const std::vector<std::string>& setups) {
-  std::vector<int> statuses(setups.size(), -1);
-  std::vector<std::thread> runs;
-  for (std::size_t i = 0; i < setups.size(); ++i) {
-    runs.emplace_back([&, i] { statuses[i] = test_support::RunProgram(setups[i], {}).status; });
-  }
-  for (std::thread& run : runs) run.join();
-  return std::count(statuses.begin(), statuses.end(), 0);
-}
-
-// Every livery has `times` times four entries after the first `kept` entries.
-void ExpectEachLiveryInstalled(const std::string& cfgText, std::size_t kept, int liveries,
-                               int times) {
-  const std::vector<std::string> titles = EntryTitles(cfgText);
-  ASSERT_EQ(titles.size(), kept + 4u * static_cast<std::size_t>(liveries * times));
-  std::map<std::string, int> perLivery;
-  for (std::size_t i = kept; i < titles.size(); ++i)
-    ++perLivery[titles[i].substr(0, titles[i].rfind(' '))];
-  ASSERT_EQ(perLivery.size(), static_cast<std::size_t>(liveries));
-  for (const auto& [livery, count] : perLivery) EXPECT_EQ(count, 4 * times) << livery;
-}
-
-TEST(ConcurrencyStress, AircraftSharingOneFileThroughLinksNeverLoseAnInstall) {
-  constexpr int kPerAircraft = 12;
-  test_support::ScratchFolder folder;
-  const std::string shared = folder.path + "/store/master.cfg";
-  std::filesystem::create_directories(folder.path + "/store");
-  test_support::WriteFile(shared, "[fltsim.0]\r\ntitle=Factory\r\n");
-  std::vector<std::string> setups;
-  for (const char* aircraft : {"/A", "/B"}) {
-    std::filesystem::create_directories(folder.path + aircraft);
-    std::filesystem::create_symlink("../store/master.cfg",
-                                    folder.path + aircraft + "/aircraft.cfg");
-    const std::vector<std::string> more =
-        LiveryFolders(folder.path + aircraft, kPerAircraft, static_cast<int>(setups.size()));
-    setups.insert(setups.end(), more.begin(), more.end());
-  }
-  EXPECT_EQ(RunAllAtOnce(setups), 2 * kPerAircraft);
-  ExpectEachLiveryInstalled(ReadFile(shared), 1, 2 * kPerAircraft, 1);
-  EXPECT_TRUE(std::filesystem::is_symlink(folder.path + "/A/aircraft.cfg"));
-  EXPECT_EQ(test_support::ListFolder(folder.path + "/store"),
-            std::vector<std::string>{"master.cfg"});
-}
-
-TEST(ConcurrencyStress, ThirtyTwoInstallersAtOnceForSeveralRounds) {
-  constexpr int kLiveries = 32;
-  constexpr int kRounds = 3;
-  test_support::ScratchFolder folder;
-  const std::string cfg = "; years of entries\r\n[fltsim.0]\r\ntitle=Factory\r\n";
-  const test_support::AircraftTree first =
-      test_support::MakeAircraftTree(folder.path, &cfg, nullptr, LIVERY_PLAIN_SETUP_PATH);
-  const std::vector<std::string> setups = LiveryFolders(first.aircraft, kLiveries, 0);
   std::filesystem::remove_all(first.livery);
 
-  std::string before = cfg;
-  for (int round = 1; round <= kRounds; ++round) {
-    EXPECT_EQ(RunAllAtOnce(setups), kLiveries) << "round " << round;
-    const std::string after = ReadFile(first.aircraft + "/aircraft.cfg");
-    EXPECT_TRUE(after.compare(0, before.size(), before) == 0)
-        << "round " << round << " changed earlier entries";
-    ExpectEachLiveryInstalled(after, 1, kLiveries, round);
-    EXPECT_EQ(std::filesystem::directory_entry(first.aircraft + "/aircraft.cfg").is_regular_file(),
-              true);
+  // Round 1 installs every livery; round 2 removes the even ones and installs the odd ones again;
+  // round 3 installs the even ones and removes the odd ones' eight entries.
+  const auto removes = [](int round, int livery) {
+    return round == 2 ? livery % 2 == 0 : round == 3 && livery % 2 == 1;
+  };
+  std::map<std::string, int> entries;  // per livery, as it should stand
+  std::vector<std::string> before = EntryTitles(cfg);
+  for (int round = 1; round <= 3; ++round) {
+    std::vector<int> statuses(kLiveries, -1);
+    std::vector<std::thread> runs;
+    for (int i = 0; i < kLiveries; ++i) {
+      const std::string program = liveries[i] + (removes(round, i) ? "/uninstall" : "/setup");
+      runs.emplace_back(
+          [&, i, program] { statuses[i] = test_support::RunProgram(program, {}).status; });
+      entries["L" + std::to_string(i)] =
+          removes(round, i) ? 0 : entries["L" + std::to_string(i)] + 4;
+    }
+    for (std::thread& run : runs) run.join();
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 0), kLiveries) << "round " << round;
+
+    const std::vector<std::string> after = EntryTitles(ReadFile(first.aircraft + "/aircraft.cfg"));
+    std::vector<std::string> kept;
+    for (const std::string& title : before) {
+      const std::string livery = LiveryOf(title);
+      if (livery == "Factory" || !removes(round, std::stoi(livery.substr(1))))
+        kept.push_back(title);
+    }
+    ASSERT_GE(after.size(), kept.size()) << "round " << round;
+    EXPECT_TRUE(std::equal(kept.begin(), kept.end(), after.begin()))
+        << "round " << round << " moved or lost entries that stay";
+    std::map<std::string, int> perLivery;
+    for (const std::string& title : after) ++perLivery[LiveryOf(title)];
+    EXPECT_EQ(perLivery["Factory"], 1);
+    for (const auto& [livery, count] : entries) EXPECT_EQ(perLivery[livery], count) << livery;
     for (const auto& entry : std::filesystem::directory_iterator(first.aircraft)) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "aircraft.cfg" || name.rfind("Livery", 0) == 0)
@@ -104,8 +82,46 @@ TEST(ConcurrencyStress, ThirtyTwoInstallersAtOnceForSeveralRounds) {
     }
     before = after;
   }
-  std::printf("%d rounds of %d concurrent installs: %zu entries\n", kRounds, kLiveries,
-              EntryTitles(before).size());
+  std::printf("3 rounds of %d concurrent installs and removals: %zu entries\n", kLiveries,
+              before.size());
+}
+
+TEST(ConcurrencyStress, AircraftSharingOneFileThroughLinksNeverLoseAnInstall) {
+  // A/aircraft.cfg and B/aircraft.cfg link to one file: runs from either aircraft replace the same
+  // file, so they must wait for each other however the file was reached.
+  constexpr int kPerAircraft = 12;
+  test_support::ScratchFolder folder;
+  const std::string shared = folder.path + "/store/master.cfg";
+  std::filesystem::create_directories(folder.path + "/store");
+  test_support::WriteFile(shared, "[fltsim.0]\r\ntitle=Factory\r\n");
+  std::vector<std::string> setups;
+  for (const std::string& aircraft : {folder.path + "/A", folder.path + "/B"}) {
+    std::filesystem::create_directories(aircraft);
+    std::filesystem::create_symlink("../store/master.cfg", aircraft + "/aircraft.cfg");
+    for (int i = 0; i < kPerAircraft; ++i) {
+      const std::string livery = aircraft + "/L" + std::to_string(setups.size());
+      std::filesystem::create_directory(livery);
+      test_support::WriteFile(livery + "/livery.ini", test_support::LiveryIni(livery, "m", "u"));
+      std::filesystem::copy_file(LIVERY_PLAIN_SETUP_PATH, livery + "/setup");
+      setups.push_back(livery + "/setup");
+    }
+  }
+  std::vector<int> statuses(setups.size(), -1);
+  std::vector<std::thread> runs;
+  for (std::size_t i = 0; i < setups.size(); ++i) {
+    runs.emplace_back([&, i] { statuses[i] = test_support::RunProgram(setups[i], {}).status; });
+  }
+  for (std::thread& run : runs) run.join();
+  EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 0), 2 * kPerAircraft);
+  std::map<std::string, int> perLivery;
+  for (const std::string& title : EntryTitles(ReadFile(shared))) ++perLivery[LiveryOf(title)];
+  EXPECT_EQ(perLivery.size(), 1u + 2 * kPerAircraft);
+  for (const std::string& setup : setups) {
+    EXPECT_EQ(perLivery[setup.substr(0, setup.rfind('/'))], 4) << setup;
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink(folder.path + "/A/aircraft.cfg"));
+  EXPECT_EQ(test_support::ListFolder(folder.path + "/store"),
+            std::vector<std::string>{"master.cfg"});
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
-// Setting reads, entry numbering and livery entry writing, run in-process against real files in a
-// scratch folder.
+// Setting reads, entry numbering, livery entry writing and removal, run in-process against real
+// files in a scratch folder.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "installer/livery_entries.h"
 #include "installer/run_installer.h"
+#include "installer/run_uninstaller.h"
 #include "platform/platform.h"
 #include "profile/entry_numbering.h"
 #include "profile/read_setting.h"
@@ -13,6 +14,7 @@
 
 namespace {
 
+using test_support::EntryTitles;
 using test_support::ReadFile;
 using test_support::ScratchFolder;
 using test_support::WriteFile;
@@ -96,7 +98,7 @@ TEST(InstallLivery, AddsFourVariantEntriesAfterTheLastTitledEntry) {
   const std::string before = TitledEntries(0, 5);
   WriteFile(run.paths.configuration, before);
   WriteFile(run.paths.livery, test_support::LiveryIni("Heron T", "hx", "AL-40"));
-  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
 
   const std::string cfg = run.paths.configuration;
   EXPECT_EQ(ReadFile(cfg).substr(0, before.size()), before);
@@ -110,7 +112,7 @@ TEST(InstallLivery, AddsFourVariantEntriesAfterTheLastTitledEntry) {
 TEST(InstallLivery, CopiesEveryKeyAndWritesMissingOnesEmpty) {
   Installation run;
   WriteFile(run.paths.livery, "[fltsim.0]\r\ntitle=T\r\nkb_checklists=list\r\natc_heavy=1\r\n");
-  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
   for (int index = 0; index < 4; ++index) {
     const std::string section = profile::EntrySectionName(index);
     EXPECT_EQ(ReadBack(run.paths.configuration, section, "kb_checklists"), "list");
@@ -132,7 +134,7 @@ TEST(InstallLivery, FillsGapsAndReusesAnUntitledSectionKeepingItsOtherKeys) {
       run.paths.configuration,
       TitledEntries(0, 1) + "[fltsim.2]\r\ntitle=\r\nmy_note=keep\r\n\r\n" + TitledEntries(4, 4));
   WriteFile(run.paths.livery, test_support::LiveryIni("L", "x", "U"));
-  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
   const std::string cfg = run.paths.configuration;
   ExpectVariantEntry(cfg, 2, "L full", "x", "U");
   EXPECT_EQ(ReadBack(cfg, "fltsim.2", "my_note"), "keep");
@@ -145,7 +147,7 @@ TEST(InstallLivery, FillsGapsAndReusesAnUntitledSectionKeepingItsOtherKeys) {
 TEST(InstallLivery, EmptyTitleStillGivesFourSeparateEntries) {
   Installation run;
   WriteFile(run.paths.livery, test_support::LiveryIni("", "", ""));
-  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
   const std::string created = ReadFile(run.paths.configuration);
   for (const char* title :
        {"title= full\r\n", "title= wing\r\n", "title= VC\r\n", "title= 2D\r\n"}) {
@@ -157,8 +159,8 @@ TEST(InstallLivery, EmptyTitleStillGivesFourSeparateEntries) {
 TEST(InstallLivery, RunningTwiceAddsEightEntries) {
   Installation run;
   WriteFile(run.paths.livery, test_support::LiveryIni("T", "m", "u"));
-  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
-  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kInstalled);
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
   EXPECT_EQ(FreshNextFreeIndex(run.paths.configuration), 8);
   ExpectVariantEntry(run.paths.configuration, 4, "T full", "m", "u");
   ExpectVariantEntry(run.paths.configuration, 7, "T 2D", "m2D", "u 2D panel only");
@@ -166,18 +168,84 @@ TEST(InstallLivery, RunningTwiceAddsEightEntries) {
 
 TEST(InstallLivery, NothingToInstallLeavesTheConfigurationAlone) {
   Installation run;
-  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kNothingToInstall);
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kNothingToDo);
   EXPECT_FALSE(test_support::Exists(run.paths.configuration));
 
   const std::string before = TitledEntries(0, 0);
   WriteFile(run.paths.configuration, before);
   for (const char* livery : {"", "title=loose\n[fltsim.1]\ntitle=x\n", "[fltsim.0]\n\n   \n"}) {
     WriteFile(run.paths.livery, livery);
-    EXPECT_EQ(installer::InstallLivery(run.paths), installer::kNothingToInstall) << livery;
+    EXPECT_EQ(installer::InstallLivery(run.paths), installer::kNothingToDo) << livery;
     EXPECT_EQ(ReadFile(run.paths.configuration), before);
   }
   EXPECT_EQ(test_support::ListFolder(run.folder.path),
             (std::vector<std::string>{"aircraft.cfg", "livery.ini"}));
+}
+
+TEST(UninstallLivery, GivesBackTheFileAsItWasBeforeTheInstalls) {
+  const std::string example = ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/aircraft.cfg");
+  // Upper-case headers, names that head two sections, mixed line breaks.
+  const std::string duplicates =
+      "; top\n[FLTSIM.0]\ntitle=A\n[General]\nk=1\n[fltsim.1]\r\nTITLE=B\r\n\r\n"
+      "[FltSim.1]\ntitle=hidden\n[GENERAL]\nk=2\n";
+  for (const std::string& before : {example, duplicates}) {
+    Installation run;
+    WriteFile(run.paths.configuration, before);
+    WriteFile(run.paths.livery, test_support::LiveryIni("Heron T", "hx", "AL-40"));
+    ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+    ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+    ASSERT_EQ(FreshNextFreeIndex(run.paths.configuration), before == example ? 11 : 10);
+    EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kChanged);
+    EXPECT_EQ(ReadFile(run.paths.configuration), before);
+    EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kNothingToDo);
+  }
+  // Titles that the platform reads back trimmed: " full" reads as "full".
+  Installation untitled;
+  WriteFile(untitled.paths.livery, test_support::LiveryIni("", "m", "u"));
+  ASSERT_EQ(installer::InstallLivery(untitled.paths), installer::kChanged);
+  EXPECT_EQ(installer::UninstallLivery(untitled.paths), installer::kChanged);
+  EXPECT_EQ(ReadFile(untitled.paths.configuration), "");
+}
+
+TEST(UninstallLivery, RenumbersLaterEntriesDownKeepingTheirHeadersAndGaps) {
+  Installation run;
+  // Entries 0 to 7; [fltsim.8] without a title, which the install fills in, and a gap at 9 to 11,
+  // which it fills too; then a listed entry, a gap at 13 and an entry that is not listed.
+  const std::string kept = TitledEntries(0, 7);
+  WriteFile(run.paths.configuration,
+            kept +
+                "[fltsim.8]\r\ntitle=\r\nmy_note=filled in\r\n\r\n[FltSim.12] ; note\r\n"
+                "title=Later\r\n\r\n[fltsim.14]\r\ntitle=Unlisted\r\n");
+  WriteFile(run.paths.livery, test_support::LiveryIni("L", "m", "u"));
+  ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+  std::vector<std::string> titles = EntryTitles(ReadFile(run.paths.configuration));
+  ASSERT_EQ(titles.size(), 13u);
+  EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kChanged);
+  // The filled-in section goes whole; four indices were emptied below 12 and 14.
+  EXPECT_EQ(ReadFile(run.paths.configuration),
+            kept + "[FltSim.8] ; note\r\ntitle=Later\r\n\r\n[fltsim.10]\r\ntitle=Unlisted\r\n");
+  titles.erase(titles.begin() + 8, titles.begin() + 12);
+  EXPECT_EQ(EntryTitles(ReadFile(run.paths.configuration)), titles);
+}
+
+TEST(UninstallLivery, LaterSectionOfARemovedNameTakesItsPlace) {
+  Installation run;
+  WriteFile(run.paths.configuration, "[fltsim.0]\r\ntitle=A\r\n");
+  WriteFile(run.paths.livery, test_support::LiveryIni("L", "m", "u"));
+  ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+  const std::string installed = ReadFile(run.paths.configuration);
+  // Sections that the platform does not read, behind [fltsim.2] and [fltsim.5].
+  WriteFile(run.paths.configuration,
+            installed +
+                "[fltsim.2]\r\ntitle=Hidden\r\n[fltsim.5]\r\ntitle=E\r\n[FLTSIM.5]\r\n"
+                "title=Hidden too\r\n");
+  EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kChanged);
+  // Index 2 keeps a section, so only 1, 3 and 4 were emptied; both sections of 5 move to 2.
+  EXPECT_EQ(ReadFile(run.paths.configuration),
+            "[fltsim.0]\r\ntitle=A\r\n\r\n[fltsim.1]\r\ntitle=Hidden\r\n[fltsim.2]\r\ntitle=E\r\n"
+            "[FLTSIM.2]\r\ntitle=Hidden too\r\n");
+  EXPECT_EQ(EntryTitles(ReadFile(run.paths.configuration)),
+            (std::vector<std::string>{"A", "Hidden", "E"}));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The built installer run as a user runs it: copied into a livery folder below an aircraft folder,
-// started from elsewhere with arguments. Covers the exit statuses, the files it refuses to damage,
-// file names in any case, links, concurrent runs and runs that are killed.
+// The built installer and uninstaller run as a user runs them: copied into a livery folder below an
+// aircraft folder, started from elsewhere with arguments. Covers the exit statuses, the files they
+// refuse to damage, file names in any case, links, concurrent runs and runs that are killed.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -51,14 +51,18 @@ struct Tree {
   std::string cfgPath() const { return files.aircraft + "/aircraft.cfg"; }
 };
 
-// Expects a refused run: status 2, one line on stderr, the file unchanged, nothing left beside it.
+// Expects refused runs of both programs: status 2, one line on stderr, the file unchanged, nothing
+// left beside it.
 void ExpectRefused(const Tree& tree, const std::string& before, const std::string& mentions) {
-  const test_support::ProcessResult result = RunSetup(tree.files);
-  EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(LineCount(result.errorOutput), 1) << result.errorOutput;
-  EXPECT_NE(result.errorOutput.find(mentions), std::string::npos) << result.errorOutput;
-  EXPECT_EQ(ReadFile(tree.cfgPath()), before);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  for (const std::string& program : {tree.files.setup, tree.files.uninstall}) {
+    const test_support::ProcessResult result = RunProgram(program, {});
+    EXPECT_EQ(result.status, 2) << program;
+    EXPECT_EQ(LineCount(result.errorOutput), 1) << result.errorOutput;
+    EXPECT_NE(result.errorOutput.find(mentions), std::string::npos) << result.errorOutput;
+    EXPECT_EQ(ReadFile(tree.cfgPath()), before);
+    EXPECT_EQ(ListFolder(tree.files.aircraft),
+              (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  }
 }
 
 TEST(SetupProcess, InstallsFromAnyWorkingDirectorySilentlyKeepingEveryEarlierByte) {
@@ -72,6 +76,28 @@ TEST(SetupProcess, InstallsFromAnyWorkingDirectorySilentlyKeepingEveryEarlierByt
   EXPECT_EQ(EntryTitles(after),
             (std::vector<std::string>{"Factory", "Tidewater full", "Tidewater wing", "Tidewater VC",
                                       "Tidewater 2D"}));
+  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
+TEST(SetupProcess, UninstallRemovesWhatSetupAddedOrSaysWhyItRemovesNothing) {
+  Tree tree;
+  ASSERT_EQ(RunSetup(tree.files).status, 0);
+  ASSERT_EQ(RunSetup(tree.files).status, 0);
+  const test_support::ProcessResult removed = RunProgram(tree.files.uninstall, {"--ignored"});
+  EXPECT_EQ(removed.status, 0);
+  EXPECT_EQ(removed.errorOutput + removed.output, "");
+  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
+
+  const test_support::ProcessResult again = RunProgram(tree.files.uninstall, {});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_EQ(LineCount(again.errorOutput), 1) << again.errorOutput;
+  EXPECT_NE(again.errorOutput.find("uninstall: "), std::string::npos) << again.errorOutput;
+  EXPECT_NE(again.errorOutput.find("aircraft.cfg"), std::string::npos) << again.errorOutput;
+  std::filesystem::remove(tree.files.livery + "/livery.ini");
+  const test_support::ProcessResult noLivery = RunProgram(tree.files.uninstall, {});
+  EXPECT_EQ(noLivery.status, 1);
+  EXPECT_NE(noLivery.errorOutput.find("livery.ini"), std::string::npos) << noLivery.errorOutput;
+  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 }
 
@@ -232,7 +258,7 @@ TEST(SetupProcess, ConcurrentRunsAllLandAtDistinctIndices) {
     // Every livery folder goes below the one aircraft folder.
     const std::string moved = trees[0].aircraft + "/Livery" + std::to_string(i);
     std::filesystem::rename(trees.back().livery, moved);
-    trees.back() = {trees[0].aircraft, moved, moved + "/setup"};
+    trees.back() = {trees[0].aircraft, moved, moved + "/setup", moved + "/uninstall"};
   }
   std::vector<std::thread> runs;
   std::vector<int> statuses(kLiveries, -1);

@@ -66,12 +66,17 @@ std::vector<std::string> ListFolder(const std::string& path) {
 }
 
 AircraftTree MakeAircraftTree(const std::string& root, const std::string* aircraftCfg,
-                              const std::string* liveryIni, const std::string& installer) {
-  const std::string name = std::filesystem::path(installer).filename().string();
+                              const std::string* liveryIni, const std::string& installer,
+                              const std::string& uninstaller) {
+  const auto name = [](const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+  };
   AircraftTree tree{root + "/Aircraft", root + "/Aircraft/Livery",
-                    root + "/Aircraft/Livery/" + name};
+                    root + "/Aircraft/Livery/" + name(installer),
+                    root + "/Aircraft/Livery/" + name(uninstaller)};
   std::filesystem::create_directories(tree.livery);
   std::filesystem::copy_file(installer, tree.setup);
+  std::filesystem::copy_file(uninstaller, tree.uninstall);
   if (aircraftCfg != nullptr) WriteFile(tree.aircraft + "/aircraft.cfg", *aircraftCfg);
   if (liveryIni != nullptr) WriteFile(tree.livery + "/livery.ini", *liveryIni);
   return tree;
@@ -131,6 +136,10 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
 
 std::string BuiltSetupPath() {
   return LIVERY_SETUP_PATH;
+}
+
+std::string BuiltUninstallPath() {
+  return LIVERY_UNINSTALL_PATH;
 }
 
 std::string LiveryIni(const std::string& title, const std::string& model,

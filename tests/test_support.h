@@ -25,19 +25,22 @@ std::vector<std::string> ListFolder(const std::string& path);
 
 // An aircraft folder with a livery folder below it, as a user's installation has them.
 struct AircraftTree {
-  std::string aircraft;  // the aircraft folder
-  std::string livery;    // its livery folder
-  std::string setup;     // the installer copied into the livery folder
+  std::string aircraft;   // the aircraft folder
+  std::string livery;     // its livery folder
+  std::string setup;      // the installer copied into the livery folder
+  std::string uninstall;  // the uninstaller copied beside it
 };
 
-// The path of the built installer.
+// The paths of the built installer and uninstaller.
 std::string BuiltSetupPath();
+std::string BuiltUninstallPath();
 
-// Makes `root`/Aircraft/Livery with the installer copied into the livery folder under its own
-// name; the files are written only when their text is given.
+// Makes `root`/Aircraft/Livery with the installer and the uninstaller copied into the livery
+// folder under their own names; the files are written only when their text is given.
 AircraftTree MakeAircraftTree(const std::string& root, const std::string* aircraftCfg,
                               const std::string* liveryIni,
-                              const std::string& installer = BuiltSetupPath());
+                              const std::string& installer = BuiltSetupPath(),
+                              const std::string& uninstaller = BuiltUninstallPath());
 
 struct ProcessResult {
   int status = -1;  // exit status, or 128 + signal number

@@ -73,7 +73,7 @@ Replacement ReplaceFileDurably(int folder, const std::string& name,
   }
   result.inPlace = true;
   if (fsync(folder) != 0) {
-    result.failure = Cause("the new entries are in place but could not be flushed to disk", errno);
+    result.failure = Cause("the new file is in place but could not be flushed to disk", errno);
   }
   return result;
 }

@@ -190,10 +190,11 @@ void EnsureLineBreak(const ProfileDocument& document, ProfileLine& line) {
   if (line.lineBreak.empty()) line.lineBreak = document.lineBreak;
 }
 
-// The file's last line, split out so that it can be changed, or nothing in a file without lines.
-ProfileLine* LastLine(ProfileDocument& document) {
+// The section that holds the file's last line, split so that its lines can be changed, or null in
+// a file without lines.
+ProfileSection* LastSectionWithLines(ProfileDocument& document) {
   for (auto section = document.sections.rbegin(); section != document.sections.rend(); ++section) {
-    if (!Split(*section).lines.empty()) return &section->lines.back();
+    if (!Split(*section).lines.empty()) return &*section;
   }
   return nullptr;
 }
@@ -238,11 +239,12 @@ void AddEntryToSection(ProfileDocument& document, ProfileSection& section, std::
 }
 
 void AddSection(ProfileDocument& document, std::string_view name, std::string entryText) {
-  if (ProfileLine* last = LastLine(document)) {
-    EnsureLineBreak(document, *last);
-    if (!Trim(last->text).empty()) {
-      const ProfileLine blank{{}, BreakForNewLine(document, last, {}, nullptr)};
-      document.sections.back().lines.push_back(blank);
+  if (ProfileSection* last = LastSectionWithLines(document)) {
+    ProfileLine& lastLine = last->lines.back();
+    EnsureLineBreak(document, lastLine);
+    if (!Trim(lastLine.text).empty()) {
+      const ProfileLine blank{{}, BreakForNewLine(document, &lastLine, {}, nullptr)};
+      last->lines.push_back(blank);  // not into a removed section that may stand after it
     }
   }
   ProfileSection& section = document.sections.emplace_back();
@@ -252,6 +254,52 @@ void AddSection(ProfileDocument& document, std::string_view name, std::string en
   section.lines.push_back({KeepLine(document, std::move(entryText)), document.lineBreak});
   AddToIndexIfNew(document.firstSectionByName, header.substr(1, name.size()),
                   document.sections.size() - 1);
+}
+
+// The header line of a section other than the first, which has none.
+std::string_view HeaderLine(const ProfileSection& section) {
+  return section.split ? section.lines.front().text : LineSplitter{section.original}.Next().text;
+}
+
+// The name of a section other than the first, as spelled in its header.
+std::string_view SpelledName(const ProfileSection& section) {
+  return HeaderName(HeaderLine(section)).value_or(std::string_view());
+}
+
+// Files every section's name anew, after an edit in a file where some name heads several sections.
+void RefileNames(ProfileDocument& document) {
+  document.firstSectionByName = {};
+  document.duplicateNames = false;
+  AddToIndexIfNew(document.firstSectionByName, "", 0);
+  for (std::size_t i = 1; i < document.sections.size(); ++i) {
+    if (document.sections[i].removed) continue;
+    if (!AddToIndexIfNew(document.firstSectionByName, SpelledName(document.sections[i]), i)) {
+      document.duplicateNames = true;
+    }
+  }
+}
+
+// The section that `name` stands for, unless it is the first, which has no header to edit.
+std::optional<std::size_t> FindEditableSection(const ProfileDocument& document,
+                                               std::string_view name) {
+  const std::optional<std::size_t> found =
+      FindInIndex(document.firstSectionByName, Trim(OneLine(name)));
+  return found && *found != 0 ? found : std::nullopt;
+}
+
+bool IsLastSection(const ProfileDocument& document, std::size_t index) {
+  return std::all_of(document.sections.begin() + static_cast<std::ptrdiff_t>(index) + 1,
+                     document.sections.end(),
+                     [](const ProfileSection& section) { return section.removed; });
+}
+
+void DropBlankLinesAtEnd(ProfileDocument& document) {
+  for (auto section = document.sections.rbegin(); section != document.sections.rend(); ++section) {
+    if (section->removed) continue;
+    std::vector<ProfileLine>& lines = Split(*section).lines;
+    while (lines.size() > section->bodyLine && Trim(lines.back().text).empty()) lines.pop_back();
+    return;
+  }
 }
 
 }  // namespace
@@ -285,7 +333,9 @@ ProfileDocument ParseProfile(linux_files::ByteBuffer bytes) {
     document.sections.back().original = rest.substr(sectionStart, lineStart - sectionStart);
     sectionStart = lineStart;
     document.sections.emplace_back().bodyOffset = splitter.position - lineStart;
-    AddToIndexIfNew(document.firstSectionByName, *name, document.sections.size() - 1);
+    if (!AddToIndexIfNew(document.firstSectionByName, *name, document.sections.size() - 1)) {
+      document.duplicateNames = true;
+    }
   }
   document.sections.back().original = rest.substr(sectionStart);
   document.lineBreak = FirstLineBreak(rest);
@@ -328,6 +378,55 @@ void SetProfileValue(ProfileDocument& document, std::string_view section, std::s
   if (!RewriteEntry(document, target, key, text)) {
     AddEntryToSection(document, target, JoinLine(key, "=", text));
   }
+}
+
+std::vector<std::string_view> ProfileSectionNames(const ProfileDocument& document) {
+  std::vector<std::string_view> names;
+  for (std::size_t i = 1; i < document.sections.size(); ++i) {
+    if (!document.sections[i].removed) names.push_back(SpelledName(document.sections[i]));
+  }
+  return names;
+}
+
+bool RemoveProfileSection(ProfileDocument& document, std::string_view section) {
+  const std::optional<std::size_t> found = FindEditableSection(document, section);
+  if (!found) return false;
+  ProfileSection& removed = document.sections[*found];
+  removed.removed = true;
+  removed.split = true;
+  removed.lines.clear();
+  document.changed = true;
+  if (document.duplicateNames) {
+    RefileNames(document);
+  } else {
+    RemoveFromIndex(document.firstSectionByName, Trim(OneLine(section)));
+  }
+  if (IsLastSection(document, *found)) DropBlankLinesAtEnd(document);
+  return true;
+}
+
+bool RenameProfileSection(ProfileDocument& document, std::string_view section,
+                          std::string_view newName) {
+  const std::optional<std::size_t> found = FindEditableSection(document, section);
+  if (!found) return false;
+  newName = Trim(OneLine(newName));
+  ProfileLine& header = Split(document.sections[*found]).lines.front();
+  const std::string_view oldName = SpelledName(document.sections[*found]);
+  const std::size_t nameStart = static_cast<std::size_t>(oldName.data() - header.text.data());
+  header.text = KeepLine(document, JoinLine(header.text.substr(0, nameStart), newName,
+                                            header.text.substr(nameStart + oldName.size())));
+  document.changed = true;
+  // Without duplicates, the old name stands for no section any more and the new one for this one,
+  // unless another section has it already.
+  const std::optional<std::size_t> holder = FindInIndex(document.firstSectionByName, newName);
+  if (document.duplicateNames || (holder && *holder != *found)) {
+    RefileNames(document);
+  } else if (!holder) {
+    RemoveFromIndex(document.firstSectionByName, oldName);
+    AddToIndexIfNew(document.firstSectionByName, header.text.substr(nameStart, newName.size()),
+                    *found);
+  }
+  return true;
 }
 
 std::vector<std::string_view> SerializedPieces(const ProfileDocument& document) {

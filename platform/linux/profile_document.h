@@ -43,6 +43,7 @@ struct ProfileSection {
   mutable std::optional<std::string_view> rememberedValue;
   std::vector<ProfileLine> lines;  // once split: its lines, which then stand for it
   bool split = false;
+  bool removed = false;  // taken out of the file: it has no lines and no name
 };
 
 struct ProfileDocument {
@@ -53,6 +54,9 @@ struct ProfileDocument {
   SectionIndex firstSectionByName;       // the first section of each name
   std::string_view lineBreak;            // the file's own (its first), CRLF for a file without one
   bool changed = false;
+  // Some name heads several sections. Then removing or renaming a section must search for the
+  // section that its name stands for next, so every name is filed anew.
+  bool duplicateNames = false;
 };
 
 ProfileDocument ParseProfile(linux_files::ByteBuffer bytes);
@@ -70,6 +74,19 @@ bool SectionHasEntries(const ProfileDocument& document, std::string_view section
 // The text is cut at its first line break, so a value can never split into two lines.
 void SetProfileValue(ProfileDocument& document, std::string_view section, std::string_view key,
                      std::string_view text);
+
+// The names of the sections that have a header, as spelled in the file and in its order; a name
+// that heads several sections is listed for each.
+std::vector<std::string_view> ProfileSectionNames(const ProfileDocument& document);
+
+// Removes the first section named `section` with its lines up to the next header; when no section
+// follows it, the blank lines then left at the end of the file go too. False when there is none.
+bool RemoveProfileSection(ProfileDocument& document, std::string_view section);
+
+// Gives the first section named `section` the name `newName`; every other byte of its header line
+// and all its other lines stay. False when there is none.
+bool RenameProfileSection(ProfileDocument& document, std::string_view section,
+                          std::string_view newName);
 
 // The whole file as it now stands, as pieces to be written one after another. The pieces point
 // into the document and are valid while it is unchanged.

@@ -98,6 +98,24 @@ void WriteProfileValue(const char* section, const char* key, const char* text, c
   profile_engine::SetProfileValue(linux_profiles::FileFor(path).document, section, key, text);
 }
 
+bool ListProfileSections(const char* path, std::vector<std::string>& names) {
+  names.clear();
+  for (const std::string_view name :
+       profile_engine::ProfileSectionNames(linux_profiles::FileFor(path).document)) {
+    names.emplace_back(name);
+  }
+  return true;
+}
+
+bool RemoveProfileSection(const char* section, const char* path) {
+  return profile_engine::RemoveProfileSection(linux_profiles::FileFor(path).document, section);
+}
+
+bool RenameProfileSection(const char* section, const char* newName, const char* path) {
+  return profile_engine::RenameProfileSection(linux_profiles::FileFor(path).document, section,
+                                              newName);
+}
+
 SectionState ProbeProfileSection(const char* section, const char* path) {
   const linux_profiles::LoadedFile& file = linux_profiles::FileFor(path);
   if (file.ambiguous) return SectionState::kAmbiguousFile;

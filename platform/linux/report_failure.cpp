@@ -1,4 +1,7 @@
-// Telling the user why a run stopped: one line on standard error, prefixed with the program's name.
+// Telling the user why a run stopped: one line on standard error, prefixed with the program's name
+// as it was started ("setup", "uninstall").
+#include <errno.h>
+
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -6,7 +9,7 @@
 namespace platform {
 
 void ReportFailure(const std::string& message) {
-  std::fprintf(stderr, "setup: %s\n", message.c_str());
+  std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, message.c_str());
 }
 
 }  // namespace platform

@@ -48,15 +48,21 @@ std::optional<std::size_t> FindInIndex(const SectionIndex& index, std::string_vi
   if (index.slots.empty()) return std::nullopt;
   const SectionIndex::Slot& slot =
       index.slots[Probe(index, profile::HashIgnoringAsciiCase(name), name)];
-  if (slot.section == SectionIndex::kEmpty) return std::nullopt;
+  if (slot.section == SectionIndex::kEmpty || slot.section == SectionIndex::kRemoved) {
+    return std::nullopt;
+  }
   return slot.section;
 }
 
-void AddToIndexIfNew(SectionIndex& index, std::string_view name, std::size_t section) {
+bool AddToIndexIfNew(SectionIndex& index, std::string_view name, std::size_t section) {
   if (2 * (index.used + 1) > index.slots.size()) Grow(index);
   const std::uint64_t hash = profile::HashIgnoringAsciiCase(name);
   SectionIndex::Slot& slot = index.slots[Probe(index, hash, name)];
-  if (slot.section != SectionIndex::kEmpty) return;
+  if (slot.section == SectionIndex::kRemoved) {
+    slot.section = static_cast<std::uint32_t>(section);
+    return true;
+  }
+  if (slot.section != SectionIndex::kEmpty) return false;
   slot.hash = hash;
   slot.section = static_cast<std::uint32_t>(section);
   slot.nameSize = static_cast<std::uint32_t>(name.size());
@@ -66,6 +72,13 @@ void AddToIndexIfNew(SectionIndex& index, std::string_view name, std::size_t sec
     slot.nameData = name.data();
   }
   ++index.used;
+  return true;
+}
+
+void RemoveFromIndex(SectionIndex& index, std::string_view name) {
+  if (index.slots.empty()) return;
+  SectionIndex::Slot& slot = index.slots[Probe(index, profile::HashIgnoringAsciiCase(name), name)];
+  if (slot.section != SectionIndex::kEmpty) slot.section = SectionIndex::kRemoved;
 }
 
 }  // namespace profile_engine

@@ -19,6 +19,10 @@ bool TakeWriteFailure() {
   return failed;
 }
 
+void RecordWriteFailure() {
+  writeFailed = true;
+}
+
 }  // namespace windows_profiles
 
 namespace platform {
@@ -29,7 +33,7 @@ void ReadProfileValue(const char* section, const char* key, const char* defaultT
 }
 
 void WriteProfileValue(const char* section, const char* key, const char* text, const char* path) {
-  if (!WritePrivateProfileStringA(section, key, text, path)) windows_profiles::writeFailed = true;
+  if (!WritePrivateProfileStringA(section, key, text, path)) windows_profiles::RecordWriteFailure();
 }
 
 SectionState ProbeProfileSection(const char* section, const char* path) {

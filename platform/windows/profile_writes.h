@@ -7,4 +7,7 @@ namespace windows_profiles {
 // True when a profile write failed since the last call; the record is cleared.
 bool TakeWriteFailure();
 
+// Records that a profile write failed, for the next TakeWriteFailure.
+void RecordWriteFailure();
+
 }  // namespace windows_profiles

@@ -1,6 +1,7 @@
-// The Windows installer as a file: a 32-bit graphical-subsystem program that runs on a stock
-// machine (it imports only the system's own libraries), small, carrying its icon twice, a manifest
-// that asks for elevation and names the Windows versions it supports, and a version resource.
+// The Windows installer and uninstaller as files: 32-bit graphical-subsystem programs that run on a
+// stock machine (they import only the system's own libraries), small, carrying the icon twice, a
+// manifest that asks for elevation and names the Windows versions they support, and a version
+// resource.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "tests/test_support.h"
 #include "tests/windows/wine_support.h"
@@ -38,33 +40,40 @@ std::multiset<std::string> LinesAfter(const std::string& text, const std::string
   return values;
 }
 
-TEST(WindowsBuild, IsASmall32BitGuiProgramImportingOnlyTheSystemLibraries) {
-  const std::string headers =
-      Output("/usr/bin/i686-w64-mingw32-objdump", {"-p", wine_support::BuiltWindowsSetup()});
-  EXPECT_NE(headers.find("file format pei-i386"), std::string::npos);
-  EXPECT_NE(headers.find("(Windows GUI)"), std::string::npos);
-  EXPECT_EQ(LinesAfter(headers, "DLL Name:"),
-            (std::multiset<std::string>{"KERNEL32.dll", "msvcrt.dll"}));
-  const auto bytes = std::filesystem::file_size(wine_support::BuiltWindowsSetup());
-  std::printf("setup.exe: %ju bytes\n", static_cast<std::uintmax_t>(bytes));
-  EXPECT_LT(bytes, 300u * 1024);
+const std::vector<std::string> kPrograms = {wine_support::BuiltWindowsSetup(),
+                                            wine_support::BuiltWindowsUninstall()};
+
+TEST(WindowsBuild, AreSmall32BitGuiProgramsImportingOnlyTheSystemLibraries) {
+  for (const std::string& program : kPrograms) {
+    const std::string headers = Output("/usr/bin/i686-w64-mingw32-objdump", {"-p", program});
+    EXPECT_NE(headers.find("file format pei-i386"), std::string::npos) << program;
+    EXPECT_NE(headers.find("(Windows GUI)"), std::string::npos) << program;
+    EXPECT_EQ(LinesAfter(headers, "DLL Name:"),
+              (std::multiset<std::string>{"KERNEL32.dll", "msvcrt.dll"}))
+        << program;
+    const auto bytes = std::filesystem::file_size(program);
+    std::printf("%s: %ju bytes\n", program.c_str(), static_cast<std::uintmax_t>(bytes));
+    EXPECT_LT(bytes, 300u * 1024) << program;
+  }
 }
 
-TEST(WindowsBuild, CarriesTheIconTwiceAsTwoIdenticalGroupsOfEightImages) {
-  const std::string resources =
-      Output("/usr/bin/wrestool", {"-l", wine_support::BuiltWindowsSetup()});
-  EXPECT_EQ(LinesAfter(resources, "[type=group_icon").size(), 2u) << resources;
-  EXPECT_EQ(LinesAfter(resources, "[type=icon ").size(), 16u) << resources;
-  const test_support::ScratchFolder folder;
+TEST(WindowsBuild, CarryTheIconTwiceAsTwoIdenticalGroupsOfEightImages) {
   const std::string icon = ReadFile(LIVERY_SOURCE_DIR "/resources/livery.ico");
-  for (const char* group : {"1", "2"}) {
-    const std::string extracted = folder.path + "/group" + group + ".ico";
-    Output("/usr/bin/wrestool", {"-x", "--type=14", std::string("--name=") + group, "-o", extracted,
-                                 wine_support::BuiltWindowsSetup()});
-    // The tool rebuilds the icon file from the group and its images, then appends the group
-    // resource itself; the rebuilt part must be the icon as drawn.
-    const std::string rebuilt = ReadFile(extracted).substr(0, icon.size());
-    EXPECT_TRUE(rebuilt == icon) << "icon group " << group << " differs from resources/livery.ico";
+  for (const std::string& program : kPrograms) {
+    const std::string resources = Output("/usr/bin/wrestool", {"-l", program});
+    EXPECT_EQ(LinesAfter(resources, "[type=group_icon").size(), 2u) << resources;
+    EXPECT_EQ(LinesAfter(resources, "[type=icon ").size(), 16u) << resources;
+    const test_support::ScratchFolder folder;
+    for (const char* group : {"1", "2"}) {
+      const std::string extracted = folder.path + "/group" + group + ".ico";
+      Output("/usr/bin/wrestool",
+             {"-x", "--type=14", std::string("--name=") + group, "-o", extracted, program});
+      // The tool rebuilds the icon file from the group and its images, then appends the group
+      // resource itself; the rebuilt part must be the icon as drawn.
+      const std::string rebuilt = ReadFile(extracted).substr(0, icon.size());
+      EXPECT_TRUE(rebuilt == icon)
+          << program << ": icon group " << group << " differs from resources/livery.ico";
+    }
   }
 }
 
@@ -82,18 +91,18 @@ TEST(WindowsBuild, IconHoldsTheEightImagesItsGeneratorDraws) {
   Output("/usr/bin/python3", {LIVERY_SOURCE_DIR "/resources/make_icon.py", "--check"});
 }
 
-// Resource `type` (a number) under name 1 as its raw bytes.
-std::string Resource(const test_support::ScratchFolder& folder, const std::string& type) {
+// Resource `type` (a number) under name 1 of `program` as its raw bytes.
+std::string Resource(const std::string& program, const std::string& type) {
+  const test_support::ScratchFolder folder;
   const std::string extracted = folder.path + "/resource" + type;
-  Output("/usr/bin/wrestool", {"-x", "-R", "--type=" + type, "--name=1", "-o", extracted,
-                               wine_support::BuiltWindowsSetup()});
+  Output("/usr/bin/wrestool", {"-x", "-R", "--type=" + type, "--name=1", "-o", extracted, program});
   return ReadFile(extracted);
 }
 
 TEST(WindowsBuild, ManifestAsksForElevationAndNamesWindowsVistaTo11) {
-  const test_support::ScratchFolder folder;
-  const std::string manifest = Resource(folder, "24");
+  const std::string manifest = Resource(wine_support::BuiltWindowsSetup(), "24");
   EXPECT_EQ(manifest, ReadFile(LIVERY_SOURCE_DIR "/resources/livery.manifest"));
+  EXPECT_EQ(Resource(wine_support::BuiltWindowsUninstall(), "24"), manifest);
   EXPECT_NE(manifest.find(R"(<requestedExecutionLevel level="requireAdministrator" )"
                           R"(uiAccess="false"/>)"),
             std::string::npos);
@@ -134,16 +143,19 @@ std::string FixedVersion(const std::string& resource, std::size_t offset) {
          std::to_string(word(ls + 2)) + "." + std::to_string(word(ls));
 }
 
-TEST(WindowsBuild, VersionResourceNamesTheInstallerAndTheProjectVersion) {
-  const test_support::ScratchFolder folder;
-  const std::string version = Resource(folder, "16");
-  EXPECT_EQ(VersionString(version, "FileDescription"), "Livery installer");
-  EXPECT_EQ(VersionString(version, "ProductName"), "Livery installer");
-  EXPECT_EQ(VersionString(version, "OriginalFilename"), "setup.exe");
-  EXPECT_EQ(VersionString(version, "FileVersion"), LIVERY_VERSION);
-  EXPECT_EQ(VersionString(version, "ProductVersion"), LIVERY_VERSION);
-  EXPECT_EQ(FixedVersion(version, 8), LIVERY_VERSION ".0");
-  EXPECT_EQ(FixedVersion(version, 16), LIVERY_VERSION ".0");
+TEST(WindowsBuild, VersionResourceNamesEachProgramAndTheProjectVersion) {
+  for (const auto& [program, description, name] :
+       {std::tuple{wine_support::BuiltWindowsSetup(), "Livery installer", "setup.exe"},
+        std::tuple{wine_support::BuiltWindowsUninstall(), "Livery uninstaller", "uninstall.exe"}}) {
+    const std::string version = Resource(program, "16");
+    EXPECT_EQ(VersionString(version, "FileDescription"), description);
+    EXPECT_EQ(VersionString(version, "ProductName"), "Livery installer");
+    EXPECT_EQ(VersionString(version, "OriginalFilename"), name);
+    EXPECT_EQ(VersionString(version, "FileVersion"), LIVERY_VERSION);
+    EXPECT_EQ(VersionString(version, "ProductVersion"), LIVERY_VERSION);
+    EXPECT_EQ(FixedVersion(version, 8), LIVERY_VERSION ".0");
+    EXPECT_EQ(FixedVersion(version, 16), LIVERY_VERSION ".0");
+  }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The Windows installer run under Wine as a user runs it: the same entries as the Linux build, the
-// same exit statuses for what it refuses, runs that wait for each other, paths that do not fit the
-// platform's buffers, and a double-byte code page.
+// The Windows installer and uninstaller run under Wine as a user runs them: the same entries as the
+// Linux build, the same exit statuses for what they refuse, runs that wait for each other, paths
+// that do not fit the platform's buffers, and a double-byte code page.
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -34,7 +34,8 @@ const std::string kExampleLivery =
 
 AircraftTree WindowsTree(const std::string& root, const std::string* cfg = &kExampleCfg,
                          const std::string* livery = &kExampleLivery) {
-  return MakeAircraftTree(root, cfg, livery, wine_support::BuiltWindowsSetup());
+  return MakeAircraftTree(root, cfg, livery, wine_support::BuiltWindowsSetup(),
+                          wine_support::BuiltWindowsUninstall());
 }
 
 std::string CfgOf(const AircraftTree& tree) {
@@ -54,11 +55,19 @@ std::vector<std::optional<std::string>> EntryValues(const std::string& cfg, int 
   return wine_support::ReadThroughPlatform(cfg, queries);
 }
 
-// Expects a refused run: status 2, the file unchanged, and no copy left beside it.
+// Expects refused runs of both programs: status 2, the file unchanged, and no copy left beside it.
 void ExpectRefused(const AircraftTree& tree, const std::string& before) {
-  EXPECT_EQ(RunUnderWine(tree.setup).status, 2);
-  EXPECT_EQ(ReadFile(CfgOf(tree)), before);
-  EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  for (const std::string& program : {tree.setup, tree.uninstall}) {
+    EXPECT_EQ(RunUnderWine(program).status, 2) << program;
+    EXPECT_EQ(ReadFile(CfgOf(tree)), before);
+    EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  }
+}
+
+// Runs `program` of the Windows or the Linux build, as the tree holds.
+int RunEither(const std::string& program) {
+  return program.ends_with(".exe") ? RunUnderWine(program, {"any", "arguments"}).status
+                                   : test_support::RunProgram(program, {}).status;
 }
 
 TEST(WineInstall, GivesTheSameValuesAsTheLinuxBuild) {
@@ -66,21 +75,45 @@ TEST(WineInstall, GivesTheSameValuesAsTheLinuxBuild) {
   const AircraftTree windows = WindowsTree(folder.path + "/windows");
   const AircraftTree linux =
       MakeAircraftTree(folder.path + "/linux", &kExampleCfg, &kExampleLivery);
-  EXPECT_EQ(RunUnderWine(windows.setup, {"any", "arguments"}).status, 0);
-  EXPECT_EQ(test_support::RunProgram(linux.setup, {}).status, 0);
+  for (const AircraftTree& tree : {windows, linux}) EXPECT_EQ(RunEither(tree.setup), 0);
   const std::vector<std::string> titles = EntryTitles(ReadFile(CfgOf(windows)));
   ASSERT_EQ(titles.size(), 7u);
   EXPECT_EQ(titles[6], "Aerolynx AL-40 Heron Tidewater Air 2D");
   EXPECT_EQ(EntryTitles(ReadFile(CfgOf(linux))), titles);
   EXPECT_EQ(EntryValues(CfgOf(windows), 8), EntryValues(CfgOf(linux), 8));
   EXPECT_EQ(ListFolder(windows.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+
+  // A second livery after the first, whose entries the removal of the first renumbers.
+  for (const AircraftTree& tree : {windows, linux}) {
+    const std::string other = tree.aircraft + "/Other";
+    std::filesystem::create_directory(other);
+    WriteFile(other + "/livery.ini", test_support::LiveryIni("Other", "o", "u"));
+    const std::string setup = other + "/" + std::filesystem::path(tree.setup).filename().string();
+    std::filesystem::copy_file(tree.setup, setup);
+    EXPECT_EQ(RunEither(setup), 0);
+    EXPECT_EQ(RunEither(tree.uninstall), 0);
+    EXPECT_EQ(RunEither(tree.uninstall), 1);
+  }
+  const std::vector<std::string> renumbered = EntryTitles(ReadFile(CfgOf(windows)));
+  ASSERT_EQ(renumbered.size(), 7u);
+  EXPECT_EQ(renumbered[3], "Other full");
+  EXPECT_EQ(EntryTitles(ReadFile(CfgOf(linux))), renumbered);
+  EXPECT_EQ(EntryValues(CfgOf(windows), 12), EntryValues(CfgOf(linux), 12));
+  EXPECT_EQ(ListFolder(windows.aircraft),
+            (std::vector<std::string>{"Livery", "Other", "aircraft.cfg"}));
 }
 
-TEST(WineInstall, NothingToInstallWritesNothing) {
+TEST(WineInstall, NothingToInstallOrToRemoveWritesNothing) {
   ScratchFolder folder;
   const AircraftTree missing = WindowsTree(folder.path + "/missing", nullptr, nullptr);
   EXPECT_EQ(RunUnderWine(missing.setup).status, 1);
+  EXPECT_EQ(RunUnderWine(missing.uninstall).status, 1);
   EXPECT_EQ(ListFolder(missing.aircraft), (std::vector<std::string>{"Livery"}));
+  const AircraftTree notInstalled = WindowsTree(folder.path + "/not-installed");
+  EXPECT_EQ(RunUnderWine(notInstalled.uninstall).status, 1);
+  EXPECT_EQ(ReadFile(CfgOf(notInstalled)), kExampleCfg);
+  EXPECT_EQ(ListFolder(notInstalled.aircraft),
+            (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 
   const std::string empty = "title=loose\r\n[fltsim.0]\r\n\r\n[fltsim.1]\r\ntitle=x\r\n";
   const AircraftTree noEntries = WindowsTree(folder.path + "/empty", nullptr, &empty);
@@ -116,36 +149,45 @@ TEST(WineInstall, CopyLeftByAKilledRunIsNeitherReadNorKept) {
 
 TEST(WineInstall, ConcurrentRunsWaitForEachOtherHoweverTheFolderIsReached) {
   // Half the runs reach the aircraft through a folder link, as a second spelling of its path; they
-  // must still wait for the others, or one deletes another's working copy mid-install.
+  // must still wait for the others, or one deletes another's working copy mid-install. All install
+  // at once; then the even ones are removed while the odd ones install again.
   ScratchFolder folder;
   constexpr int kLiveries = 8;
   const AircraftTree first = WindowsTree(folder.path + "/Mods");
   std::filesystem::create_directory_symlink(folder.path + "/Mods", folder.path + "/Community");
   WriteFile(folder.path + "/original.cfg", kExampleCfg);
-  std::vector<std::string> setups;
+  std::vector<std::string> liveries;  // as each run reaches its livery folder
   for (int i = 0; i < kLiveries; ++i) {
     const std::string livery = test_support::LiveryIni("Livery " + std::to_string(i), "m", "u");
     const std::string folderName = first.aircraft + "/Livery" + std::to_string(i);
     std::filesystem::create_directory(folderName);
     WriteFile(folderName + "/livery.ini", livery);
     std::filesystem::copy_file(wine_support::BuiltWindowsSetup(), folderName + "/setup.exe");
+    std::filesystem::copy_file(wine_support::BuiltWindowsUninstall(),
+                               folderName + "/uninstall.exe");
     const std::string reached = i % 2 == 0 ? folder.path + "/Mods" : folder.path + "/Community";
-    setups.push_back(reached + folderName.substr(folder.path.size() + 5) + "/setup.exe");
+    liveries.push_back(reached + folderName.substr(folder.path.size() + 5));
   }
-  std::vector<int> statuses(kLiveries, -1);
-  std::vector<std::thread> runs;
-  for (std::size_t i = 0; i < setups.size(); ++i) {
-    runs.emplace_back([&, i] { statuses[i] = RunUnderWine(setups[i]).status; });
+  for (int round = 1; round <= 2; ++round) {
+    std::vector<int> statuses(kLiveries, -1);
+    std::vector<std::thread> runs;
+    for (std::size_t i = 0; i < liveries.size(); ++i) {
+      const bool removes = round == 2 && i % 2 == 0;
+      const std::string program = liveries[i] + (removes ? "/uninstall.exe" : "/setup.exe");
+      runs.emplace_back([&, i, program] { statuses[i] = RunUnderWine(program).status; });
+    }
+    for (std::thread& run : runs) run.join();
+    for (std::size_t i = 0; i < liveries.size(); ++i) {
+      EXPECT_EQ(statuses[i], 0) << "round " << round << ", livery " << i;
+    }
+    const std::vector<std::string> titles = EntryTitles(ReadFile(CfgOf(first)));
+    ASSERT_EQ(titles.size(), 3u + 4 * kLiveries) << "round " << round;
+    std::map<std::string, int> perLivery;
+    for (std::size_t i = 3; i < titles.size(); ++i)
+      ++perLivery[titles[i].substr(0, titles[i].rfind(' '))];
+    EXPECT_EQ(perLivery.size(), static_cast<std::size_t>(round == 1 ? kLiveries : kLiveries / 2));
+    for (const auto& [livery, count] : perLivery) EXPECT_EQ(count, 4 * round) << livery;
   }
-  for (std::thread& run : runs) run.join();
-  EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 0), kLiveries);
-  const std::vector<std::string> titles = EntryTitles(ReadFile(CfgOf(first)));
-  ASSERT_EQ(titles.size(), 3u + 4 * kLiveries);
-  std::map<std::string, int> perLivery;
-  for (std::size_t i = 3; i < titles.size(); ++i)
-    ++perLivery[titles[i].substr(0, titles[i].rfind(' '))];
-  EXPECT_EQ(perLivery.size(), static_cast<std::size_t>(kLiveries));
-  for (const auto& [livery, count] : perLivery) EXPECT_EQ(count, 4) << livery;
   EXPECT_EQ(EntryValues(CfgOf(first), 3), EntryValues(folder.path + "/original.cfg", 3));
 }
 

@@ -73,6 +73,9 @@ std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& f
 std::string BuiltWindowsSetup() {
   return LIVERY_WINDOWS_BUILD_DIR "/setup.exe";
 }
+std::string BuiltWindowsUninstall() {
+  return LIVERY_WINDOWS_BUILD_DIR "/uninstall.exe";
+}
 std::string BuiltProfileProbe() {
   return LIVERY_WINDOWS_BUILD_DIR "/profile_probe.exe";
 }

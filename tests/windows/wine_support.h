@@ -30,6 +30,7 @@ std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& f
                                                             const std::vector<Query>& queries);
 
 std::string BuiltWindowsSetup();
+std::string BuiltWindowsUninstall();
 std::string BuiltProfileProbe();
 
 }  // namespace wine_support
