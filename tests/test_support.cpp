@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,11 +13,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/linux/profile_document.h"
 #include "profile/entry_numbering.h"
+#include "profile/profile_document.h"
 
 namespace test_support {
 
@@ -102,6 +104,9 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
     if (chdir(options.workingDirectory.c_str()) != 0) _exit(127);
     for (const std::string& setting : options.environment)
       putenv(const_cast<char*>(setting.c_str()));
+    const rlimit processorTime{static_cast<rlim_t>(options.processorSeconds),
+                               static_cast<rlim_t>(options.processorSeconds)};
+    if (options.processorSeconds > 0) setrlimit(RLIMIT_CPU, &processorTime);
     const bool dropRoot = options.userId >= 0 && geteuid() == 0;
     if (dropRoot &&
         (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(options.userId)) != 0 ||
@@ -140,13 +145,13 @@ std::string LiveryIni(const std::string& title, const std::string& model,
 }
 
 std::vector<std::string> EntryTitles(const std::string& cfgText) {
-  const profile_engine::ProfileDocument document = profile_engine::ParseProfile(cfgText);
+  const profile::Document document = profile::ParseDocument(cfgText);
   std::vector<std::string> titles;
   for (int i = 0;; ++i) {
-    const auto title =
-        profile_engine::FindProfileValue(document, profile::EntrySectionName(i), "title");
+    std::optional<std::string> title =
+        profile::FindValue(document, profile::EntrySectionName(i), "title");
     if (!title || title->empty()) return titles;
-    titles.emplace_back(*title);
+    titles.push_back(std::move(*title));
   }
 }
 

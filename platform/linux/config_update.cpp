@@ -63,7 +63,7 @@ bool IsUtf16(std::string_view bytes) {
 
 // Reads the existing file into `bytes` after checking that it may be replaced; a missing file
 // reads as empty and is created by the commit.
-UpdateResult ReadReplaceableFile(const std::string& path, linux_files::ByteBuffer& bytes) {
+UpdateResult ReadReplaceableFile(const std::string& path, std::string& bytes) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? UpdateResult{} : Failure(path, "cannot open it", errno);
   struct stat status {};
@@ -74,9 +74,9 @@ UpdateResult ReadReplaceableFile(const std::string& path, linux_files::ByteBuffe
     result = Failure(path, "is not a regular file");
   } else if ((status.st_mode & 0222) == 0 || access(path.c_str(), W_OK) != 0) {
     result = Failure(path, "is read-only");
-  } else if (const int error = linux_files::ReadWholeFile(fd, bytes); error != 0) {
+  } else if (const int error = ReadWholeFile(fd, bytes); error != 0) {
     result = Failure(path, "cannot read it", error);
-  } else if (IsUtf16(bytes.view())) {
+  } else if (IsUtf16(bytes)) {
     result = Failure(path, "is UTF-16 text, which an 8-bit edit would corrupt");
   }
   close(fd);
@@ -84,17 +84,17 @@ UpdateResult ReadReplaceableFile(const std::string& path, linux_files::ByteBuffe
 }
 
 UpdateResult LoadUnderLock(const std::string& configurationPath, ConfigUpdate& update) {
-  const linux_files::FoundName found = linux_files::FindFileIgnoringCase(configurationPath);
-  if (found.match == linux_files::NameMatch::kAmbiguous) {
+  const FoundName found = FindFileIgnoringCase(configurationPath);
+  if (found.match == NameMatch::kAmbiguous) {
     return Failure(configurationPath, "several files match this name in all but case");
   }
   update.targetPath = ReplacementTarget(found.path);
   if (update.targetPath.empty())
     return Failure(found.path, "is a link to a file that does not exist");
-  linux_files::ByteBuffer bytes;
+  std::string bytes;
   UpdateResult result = ReadReplaceableFile(update.targetPath, bytes);
   if (!result.ok()) return result;
-  linux_profiles::AdoptDocument(configurationPath, profile_engine::ParseProfile(std::move(bytes)));
+  AdoptDocument(configurationPath, profile::ParseDocument(std::move(bytes)));
   update.workingPath = configurationPath;
   return result;
 }
@@ -107,7 +107,7 @@ void ReleaseLock(ConfigUpdate& update) {
 }  // namespace
 
 UpdateResult BeginConfigUpdate(const std::string& configurationPath, ConfigUpdate& update) {
-  const std::string directory = linux_files::SplitDirectoryAndName(configurationPath).directory;
+  const std::string directory = SplitDirectoryAndName(configurationPath).directory;
   const int folder = LockFolder(directory);
   if (folder < 0) return Failure(directory, "cannot lock this folder", errno);
   update.lock = folder;
@@ -117,12 +117,11 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, ConfigUpdat
 }
 
 UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
-  const profile_engine::ProfileDocument* document =
-      linux_profiles::LoadedDocument(update.workingPath);
+  const profile::Document* document = LoadedDocument(update.workingPath);
   UpdateResult result;
   if (document != nullptr && document->changed) {
-    const std::string cause = linux_files::ReplaceFileDurably(
-        update.targetPath, profile_engine::SerializedPieces(*document));
+    const std::string cause =
+        ReplaceFileDurably(update.targetPath, profile::SerializedPieces(*document));
     if (!cause.empty()) result = Failure(update.targetPath, cause);
   }
   AbandonConfigUpdate(update);
@@ -130,7 +129,7 @@ UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
 }
 
 void AbandonConfigUpdate(ConfigUpdate& update) {
-  linux_profiles::DropDocument(update.workingPath);
+  DropDocument(update.workingPath);
   ReleaseLock(update);
 }
 

@@ -10,7 +10,7 @@
 
 #include "platform/linux/file_io.h"
 
-namespace linux_files {
+namespace platform {
 
 namespace {
 
@@ -68,4 +68,4 @@ std::string ReplaceFileDurably(const std::string& path,
   return failure;
 }
 
-}  // namespace linux_files
+}  // namespace platform

@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-namespace linux_files {
+namespace platform {
 
 // Replaces the file at `path` (or creates it) with the pieces written one after another, keeping
 // its permission bits and owner. Returns an empty string, or the cause of the failure.
 std::string ReplaceFileDurably(const std::string& path,
                                const std::vector<std::string_view>& pieces);
 
-}  // namespace linux_files
+}  // namespace platform

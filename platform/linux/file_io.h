@@ -6,9 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/byte_buffer.h"
-
-namespace linux_files {
+namespace platform {
 
 struct DirectoryAndName {
   std::string directory;  // "." when the path names no directory
@@ -18,7 +16,7 @@ struct DirectoryAndName {
 DirectoryAndName SplitDirectoryAndName(const std::string& path);
 
 // Reads the open file to its end into `bytes`; returns 0 or the errno of the failure.
-int ReadWholeFile(int fd, ByteBuffer& bytes);
+int ReadWholeFile(int fd, std::string& bytes);
 
 // Writes all of the pieces, one after another; returns 0 or the errno of the failure.
 int WritePieces(int fd, const std::vector<std::string_view>& pieces);
@@ -35,4 +33,4 @@ struct FoundName {
 // kAmbiguous. A folder that cannot be listed is taken to hold the exact name only.
 FoundName FindFileIgnoringCase(const std::string& path);
 
-}  // namespace linux_files
+}  // namespace platform

@@ -101,7 +101,7 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, ConfigUpdat
     return Failure(update.targetPath, "cannot be locked");
   }
   update.lock = reinterpret_cast<std::intptr_t>(mutex);
-  windows_profiles::TakeWriteFailure();
+  TakeWriteFailure();
   UpdateResult result = PrepareCopy(update.targetPath, update.workingPath);
   if (!result.ok()) AbandonConfigUpdate(update);
   return result;
@@ -109,7 +109,7 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, ConfigUpdat
 
 UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
   UpdateResult result;
-  if (windows_profiles::TakeWriteFailure()) {
+  if (TakeWriteFailure()) {
     result = Failure(update.workingPath, "cannot be written");
   } else if (!FlushToDisk(update.workingPath)) {
     result = Failure(update.workingPath, "cannot be flushed to disk");

@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 #include "platform/windows/profile_writes.h"
 
-namespace windows_profiles {
+namespace platform {
 
 namespace {
 
@@ -19,17 +19,13 @@ bool TakeWriteFailure() {
   return failed;
 }
 
-}  // namespace windows_profiles
-
-namespace platform {
-
 void ReadProfileValue(const char* section, const char* key, const char* defaultText, char* buffer,
                       std::size_t size, const char* path) {
   GetPrivateProfileStringA(section, key, defaultText, buffer, static_cast<DWORD>(size), path);
 }
 
 void WriteProfileValue(const char* section, const char* key, const char* text, const char* path) {
-  if (!WritePrivateProfileStringA(section, key, text, path)) windows_profiles::writeFailed = true;
+  if (!WritePrivateProfileStringA(section, key, text, path)) writeFailed = true;
 }
 
 SectionState ProbeProfileSection(const char* section, const char* path) {

@@ -2,9 +2,9 @@
 // run failed, since the platform reports a failed write only through its result.
 #pragma once
 
-namespace windows_profiles {
+namespace platform {
 
 // True when a profile write failed since the last call; the record is cleared.
 bool TakeWriteFailure();
 
-}  // namespace windows_profiles
+}  // namespace platform

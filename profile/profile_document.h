@@ -1,0 +1,77 @@
+// A profile file held in memory: parsed once by the platform's rules (profile_syntax.h), read and
+// edited any number of times, written back whole. Reads give what the platform's profile read
+// gives; edits change only the lines that a write is about, and every other byte stays as read.
+//
+// - Names match regardless of ASCII case; only the first section of a name and, in it, the first
+//   entry of a key count. The nameless section of the lines before the first header comes first,
+//   so a "[]" header is never found.
+// - In a UTF-8 file (one that starts with the byte order mark) names and text are Windows-1252 on
+//   the outside (code_page.h): names asked for are compared after conversion to UTF-8, values are
+//   handed out converted from UTF-8, and written names and text are stored as UTF-8.
+// - A write rewrites the first entry of its key as key=text, the key spelled as in the file, or
+//   adds the entry after its section's last non-blank line, or adds the section at the end after
+//   one blank line. New lines take the file's first line break (CRLF for a file without one).
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "profile/name_hash.h"
+#include "profile/profile_syntax.h"
+
+namespace profile {
+
+// One section: its header line and the lines after it up to the next header. Its lines stay
+// bytes as read (`body`) until a write touches the section and splits them out (`lines`).
+struct Section {
+  std::string_view name;    // as the file spells it; empty for the lines before the first header
+  Line header;              // empty for the lines before the first header
+  std::string_view body;    // the lines after the header as read; empty once split
+  std::vector<Line> lines;  // the lines after the header once split, with the lines written since
+};
+
+struct Document {
+  std::unique_ptr<const std::string> source;  // the bytes read; the views point into them
+  std::deque<std::string> writtenLines;       // lines made by writes; views point into them too
+  std::string_view byteOrderMark;             // the UTF-8 mark, in a UTF-8 file
+  std::vector<Section> sections;              // sections[0]: the lines before the first header
+  // The first section of each name, under the name with A-Z folded to a-z.
+  std::unordered_map<std::string, std::size_t, NameHash> firstSectionByName;
+  std::string_view lineBreak;  // the file's first, or CRLF for a file without one
+  bool changed = false;
+};
+
+Document ParseDocument(std::string bytes);
+
+// The value of `key` in `section` as the platform hands it out, whole; nothing when the section,
+// the key or its "=" is missing.
+std::optional<std::string> FindValue(const Document& document, std::string_view section,
+                                     std::string_view key);
+
+// The platform's profile read: the value, or the default text when it is missing, cut to fit the
+// buffer and zero-terminated.
+void ReadValue(const Document& document, std::string_view section, std::string_view key,
+               std::string_view defaultText, char* buffer, std::size_t size);
+
+// True when `section` exists and holds at least one entry with a key or an "=".
+bool SectionHasEntries(const Document& document, std::string_view section);
+
+// Sets `key` of `section` to `text`. Each is cut at its first line break or NUL, so that a value
+// can never split into two lines; the names are trimmed.
+void WriteValue(Document& document, std::string_view section, std::string_view key,
+                std::string_view text);
+
+// The whole file as it now stands, as pieces to be written one after another. The pieces point
+// into the document and are valid while it is unchanged.
+std::vector<std::string_view> SerializedPieces(const Document& document);
+
+// The whole file as it now stands, in one string.
+std::string Serialize(const Document& document);
+
+}  // namespace profile
