@@ -187,10 +187,15 @@ void AddSection(Document& document, std::string_view name, std::string entryText
 
 }  // namespace
 
-Document ParseDocument(std::string bytes) {
+Document ParseDocument(std::string text) {
+  auto owned = std::make_shared<const std::string>(std::move(text));
+  return ParseDocument(FileBytes{*owned, owned});
+}
+
+Document ParseDocument(FileBytes bytes) {
   Document document;
-  document.source = std::make_unique<const std::string>(std::move(bytes));
-  std::string_view text = *document.source;
+  document.source = std::move(bytes);
+  std::string_view text = document.source.text;
   if (text.starts_with(kUtf8ByteOrderMark)) {
     document.byteOrderMark = text.substr(0, kUtf8ByteOrderMark.size());
     text.remove_prefix(kUtf8ByteOrderMark.size());

@@ -36,18 +36,27 @@ struct Section {
   std::vector<Line> lines;  // the lines after the header once split, with the lines written since
 };
 
+// The bytes of a file, and whatever keeps them where they are (a string, a mapping of the file).
+struct FileBytes {
+  std::string_view text;
+  std::shared_ptr<const void> owner;
+};
+
 struct Document {
-  std::unique_ptr<const std::string> source;  // the bytes read; the views point into them
-  std::deque<std::string> writtenLines;       // lines made by writes; views point into them too
-  std::string_view byteOrderMark;             // the UTF-8 mark, in a UTF-8 file
-  std::vector<Section> sections;              // sections[0]: the lines before the first header
+  FileBytes source;                      // the bytes read; the views point into them
+  std::deque<std::string> writtenLines;  // lines made by writes; views point into them too
+  std::string_view byteOrderMark;        // the UTF-8 mark, in a UTF-8 file
+  std::vector<Section> sections;         // sections[0]: the lines before the first header
   // The first section of each name, under the name with A-Z folded to a-z.
   std::unordered_map<std::string, std::size_t, NameHash> firstSectionByName;
   std::string_view lineBreak;  // the file's first, or CRLF for a file without one
   bool changed = false;
 };
 
-Document ParseDocument(std::string bytes);
+Document ParseDocument(FileBytes bytes);
+
+// A document of text made in memory.
+Document ParseDocument(std::string text);
 
 // The value of `key` in `section` as the platform hands it out, whole; nothing when the section,
 // the key or its "=" is missing.

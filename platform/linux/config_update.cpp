@@ -63,7 +63,7 @@ bool IsUtf16(std::string_view bytes) {
 
 // Reads the existing file into `bytes` after checking that it may be replaced; a missing file
 // reads as empty and is created by the commit.
-UpdateResult ReadReplaceableFile(const std::string& path, std::string& bytes) {
+UpdateResult ReadReplaceableFile(const std::string& path, profile::FileBytes& bytes) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? UpdateResult{} : Failure(path, "cannot open it", errno);
   struct stat status {};
@@ -76,7 +76,7 @@ UpdateResult ReadReplaceableFile(const std::string& path, std::string& bytes) {
     result = Failure(path, "is read-only");
   } else if (const int error = ReadWholeFile(fd, bytes); error != 0) {
     result = Failure(path, "cannot read it", error);
-  } else if (IsUtf16(bytes)) {
+  } else if (IsUtf16(bytes.text)) {
     result = Failure(path, "is UTF-16 text, which an 8-bit edit would corrupt");
   }
   close(fd);
@@ -91,7 +91,7 @@ UpdateResult LoadUnderLock(const std::string& configurationPath, ConfigUpdate& u
   update.targetPath = ReplacementTarget(found.path);
   if (update.targetPath.empty())
     return Failure(found.path, "is a link to a file that does not exist");
-  std::string bytes;
+  profile::FileBytes bytes;
   UpdateResult result = ReadReplaceableFile(update.targetPath, bytes);
   if (!result.ok()) return result;
   AdoptDocument(configurationPath, profile::ParseDocument(std::move(bytes)));

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "profile/profile_document.h"
+
 namespace platform {
 
 struct DirectoryAndName {
@@ -15,8 +17,11 @@ struct DirectoryAndName {
 
 DirectoryAndName SplitDirectoryAndName(const std::string& path);
 
-// Reads the open file to its end into `bytes`; returns 0 or the errno of the failure.
-int ReadWholeFile(int fd, std::string& bytes);
+// Reads the open file to its end into `bytes`; returns 0 or the errno of the failure. A regular
+// file is mapped rather than copied. Installers wait for each other's lock, but another program
+// that shortened a mapped file during a run would kill that run (SIGBUS) when it next looked at
+// the lost bytes: always before the run has written anything, so its files stay as they were.
+int ReadWholeFile(int fd, profile::FileBytes& bytes);
 
 // Writes all of the pieces, one after another; returns 0 or the errno of the failure.
 int WritePieces(int fd, const std::vector<std::string_view>& pieces);

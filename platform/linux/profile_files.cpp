@@ -27,11 +27,11 @@ std::map<std::string, LoadedFile, std::less<>>& Files() {
 LoadedFile Load(const std::string& path) {
   const FoundName found = FindFileIgnoringCase(path);
   LoadedFile file;
-  std::string bytes;
+  profile::FileBytes bytes;
   file.ambiguous = found.match == NameMatch::kAmbiguous;
   const int fd = file.ambiguous ? -1 : open(found.path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd >= 0) {
-    if (ReadWholeFile(fd, bytes) != 0) bytes.clear();
+    if (ReadWholeFile(fd, bytes) != 0) bytes = {};
     close(fd);
   }
   file.document = profile::ParseDocument(std::move(bytes));
