@@ -4,14 +4,24 @@
 // earlier in the run is seen.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace profile {
 
 inline constexpr std::size_t kSettingBufferSize = 1024;
 
+using SettingBuffer = std::array<char, kSettingBufferSize>;
+
 // All four arguments are zero-terminated 8-bit strings, as the platform's profile read takes them.
 std::string ReadSetting(const char* filePath, const char* section, const char* key,
                         const char* defaultValue);
+
+// The same read into a buffer of the caller's, for a caller that reads very often and keeps
+// nothing: the result is a view of the buffer.
+std::string_view ReadSettingInto(SettingBuffer& buffer, const char* filePath, const char* section,
+                                 const char* key, const char* defaultValue);
 
 }  // namespace profile
