@@ -8,8 +8,8 @@ namespace profile {
 std::string_view ReadSettingInto(SettingBuffer& buffer, const char* filePath, const char* section,
                                  const char* key, const char* defaultValue) {
   // Not cleared: the platform terminates what it writes. Clearing the 1 KB before each of the
-  // numbering's reads, four per existing entry, cost about 65 ms of an install into a file of
-  // 100,000 entries and 5 ms at 10,000.
+  // numbering's reads, one per existing entry, cost about 0.16 us a read on the development
+  // machine: 65 ms of an install that read 400,000 titles.
   buffer.front() = '\0';
   platform::ReadProfileValue(section, key, defaultValue, buffer.data(), buffer.size(), filePath);
   buffer.back() = '\0';  // the platform terminates it; this makes the bound independent of that
