@@ -1,5 +1,5 @@
-// A profile file held in memory: sections found in one pass, a hash map from folded section names
-// (keyed at random, name_hash.h), edits that split only the sections they touch.
+// A profile file held in memory: sections found in one pass, an ordered map from folded section
+// names, edits that split only the sections they touch.
 #include "profile/profile_document.h"
 
 #include <algorithm>
@@ -45,7 +45,6 @@ std::string Folded(std::string_view name) {
 
 void IndexSections(Document& document) {
   document.firstSectionByName.clear();
-  document.firstSectionByName.reserve(document.sections.size());
   for (std::size_t i = 0; i < document.sections.size(); ++i) {
     document.firstSectionByName.try_emplace(Folded(document.sections[i].name), i);
   }

@@ -15,14 +15,13 @@
 
 #include <cstddef>
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
-#include "profile/name_hash.h"
 #include "profile/profile_syntax.h"
 
 namespace profile {
@@ -47,8 +46,9 @@ struct Document {
   std::deque<std::string> writtenLines;  // lines made by writes; views point into them too
   std::string_view byteOrderMark;        // the UTF-8 mark, in a UTF-8 file
   std::vector<Section> sections;         // sections[0]: the lines before the first header
-  // The first section of each name, under the name with A-Z folded to a-z.
-  std::unordered_map<std::string, std::size_t, NameHash> firstSectionByName;
+  // The first section of each name, under the name with A-Z folded to a-z. An ordered map: no
+  // hash, so no file can be made whose names all land in one place and make lookups slow.
+  std::map<std::string, std::size_t> firstSectionByName;
   std::string_view lineBreak;  // the file's first, or CRLF for a file without one
   bool changed = false;
 };
