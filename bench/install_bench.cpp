@@ -4,7 +4,10 @@
 //  - atomic replacement: the same, then rename the copy over a file and flush their folder
 //    ("...; mv copy other; sync folder"), which is what the install itself does to be
 //    all-or-nothing.
-// Prints one table row per size; the median of several runs counts.
+// Prints one table row per size; the median of several runs counts. Then times installs from a
+// livery.ini of 40,000 section names crafted to share one hash under the unkeyed hash that the
+// engine's index once used, beside one of 40,000 random names: lookups must not depend on what
+// names a file holds.
 //
 // Usage: install_bench [--data FILE] [ENTRIES...]   (default: 100 1000 10000 100000)
 //   --data FILE also writes the figures as tab-separated columns, for plotting.
@@ -13,11 +16,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "installer/livery_entries.h"
@@ -37,6 +44,40 @@ std::string ConfigurationText(int entries) {
     text += "\r\n";
   }
   return text;
+}
+
+// Headers of `count` 16-byte section names that all hash to 0 under FNV-1a over folded 8-byte
+// words, as the engine's index once hashed them: the second word of each name cancels its first.
+// Each name reads back as it is (nothing in it is folded, cut or trimmed, and it holds no "]").
+std::string CraftedSectionNames(int count) {
+  std::string headers;
+  for (unsigned long long i = 0; count > 0; ++i) {
+    char name[17];
+    std::snprintf(name, 9, "s%07llu", i);
+    std::uint64_t word;
+    std::memcpy(&word, name, 8);
+    word = ((14695981039346656037u ^ 16) ^ word) * 1099511628211u;
+    std::memcpy(name + 8, &word, 8);
+    const std::string_view second(name + 8, 8);
+    if (second.find_first_of(std::string_view("\0\t\n\v\f\r\x1a ]ABCDEFGHIJKLMNOPQRSTUVWXYZ",
+                                              35)) == std::string_view::npos) {
+      headers += "[" + std::string(name, 16) + "]\r\n";
+      --count;
+    }
+  }
+  return headers;
+}
+
+// Headers of `count` random 16-byte section names.
+std::string RandomSectionNames(int count) {
+  std::mt19937 random(1);
+  std::string headers;
+  for (int i = 0; i < count; ++i) {
+    headers += "[";
+    for (int j = 0; j < 16; ++j) headers += static_cast<char>('a' + random() % 26);
+    headers += "]\r\n";
+  }
+  return headers;
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
@@ -79,6 +120,22 @@ struct Row {
   double durable;
   double atomic;
 };
+
+// The median time of an install from a livery.ini that holds `sections` before its entry.
+double MeasureLivery(const std::string& folder, const std::string& sections) {
+  const std::string aircraft = folder + "/Names";
+  const std::string livery = aircraft + "/Livery";
+  std::filesystem::create_directories(livery);
+  std::filesystem::copy_file(LIVERY_SETUP_PATH, livery + "/setup",
+                             std::filesystem::copy_options::overwrite_existing);
+  WriteFile(livery + "/livery.ini", sections + "[fltsim.0]\r\ntitle=Names\r\nmodel=\r\n");
+  std::vector<double> installs;
+  for (int run = 0; run < kRuns; ++run) {
+    WriteFile(aircraft + "/aircraft.cfg", "[fltsim.0]\r\ntitle=Factory\r\n");
+    installs.push_back(TimeProgram({livery + "/setup"}));
+  }
+  return Median(installs);
+}
 
 Row Measure(const std::string& folder, int entries) {
   const std::string aircraft = folder + "/Aircraft";
@@ -140,6 +197,11 @@ int main(int argc, char** argv) {
     }
   }
   if (data != nullptr) std::fclose(data);
+  constexpr int kNames = 40000;
+  std::printf(
+      "\nlivery.ini of %d section names: crafted to share one hash %.2f ms, random %.2f ms\n",
+      kNames, MeasureLivery(folder, CraftedSectionNames(kNames)) * 1e3,
+      MeasureLivery(folder, RandomSectionNames(kNames)) * 1e3);
   std::filesystem::remove_all(folder);
   return 0;
 }

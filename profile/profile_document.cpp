@@ -43,6 +43,8 @@ std::string Folded(std::string_view name) {
   return folded;
 }
 
+// Files every section under its folded name, the first section of a name winning. An edit that
+// removes or renames sections files them all again.
 void IndexSections(Document& document) {
   document.firstSectionByName.clear();
   for (std::size_t i = 0; i < document.sections.size(); ++i) {

@@ -3,9 +3,6 @@
 // nothing that was in aircraft.cfg is lost.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <random>
 #include <string>
 
@@ -14,7 +11,6 @@
 
 namespace {
 
-using namespace std::string_view_literals;
 using test_support::AircraftTree;
 using test_support::EntryTitles;
 using test_support::ReadFile;
@@ -32,10 +28,9 @@ struct InstallRun {
   test_support::ScratchFolder folder;
   AircraftTree tree;
   test_support::ProcessResult result;
-  InstallRun(const std::string* cfg, const std::string& livery,
-             const test_support::RunOptions& options = {})
+  InstallRun(const std::string* cfg, const std::string& livery)
       : tree(test_support::MakeAircraftTree(folder.path, cfg, &livery)),
-        result(test_support::RunProgram(tree.setup, {}, options)) {}
+        result(test_support::RunProgram(tree.setup, {})) {}
   std::string Cfg() const { return ReadFile(tree.aircraft + "/aircraft.cfg"); }
 };
 
@@ -104,38 +99,6 @@ TEST(BadInput, HundredThousandSectionsAreNumberedPast) {
   EXPECT_TRUE(after.compare(0, cfg.size(), cfg) == 0);
   EXPECT_EQ(ValueIn(after, "fltsim.100000", "title"), "New full");
   EXPECT_EQ(ValueIn(after, "fltsim.100003", "title"), "New 2D");
-}
-
-// Headers of `count` 16-byte section names that share one hash under the unkeyed FNV-1a over
-// folded 8-byte words that the engine's section index once used: the second word of each name
-// cancels its first, so every name hashes to 0 and each new name was compared with all before it.
-std::string SectionNamesCraftedToShareOneHash(int count) {
-  std::string headers;
-  for (unsigned long long i = 0; count > 0; ++i) {
-    char name[17];
-    std::snprintf(name, 9, "s%07llu", i);
-    std::uint64_t word;
-    std::memcpy(&word, name, 8);
-    word = ((14695981039346656037u ^ 16) ^ word) * 1099511628211u;
-    std::memcpy(name + 8, &word, 8);
-    const std::string_view second(name + 8, 8);  // must read back as it is: no folding or cutting
-    if (second.find_first_of("\0\t\n\v\f\r\x1a ]ABCDEFGHIJKLMNOPQRSTUVWXYZ"sv) == second.npos) {
-      headers += "[" + std::string(name, 16) + "]\r\n";
-      --count;
-    }
-  }
-  return headers;
-}
-
-TEST(BadInput, SectionNamesCraftedToShareAHashInstallAsFastAsAny) {
-  const std::string livery =
-      SectionNamesCraftedToShareOneHash(40000) + test_support::LiveryIni("Crafted", "m", "u");
-  // Under a second is expected; the former index needed about 20 s of processor time.
-  test_support::RunOptions options;
-  options.processorSeconds = 10;
-  InstallRun run(&kCfg, livery, options);
-  EXPECT_EQ(run.result.status, 0);
-  EXPECT_EQ(EntryTitles(run.Cfg()).back(), "Crafted 2D");
 }
 
 }  // namespace

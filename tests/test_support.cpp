@@ -4,7 +4,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -104,9 +103,6 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
     if (chdir(options.workingDirectory.c_str()) != 0) _exit(127);
     for (const std::string& setting : options.environment)
       putenv(const_cast<char*>(setting.c_str()));
-    const rlimit processorTime{static_cast<rlim_t>(options.processorSeconds),
-                               static_cast<rlim_t>(options.processorSeconds)};
-    if (options.processorSeconds > 0) setrlimit(RLIMIT_CPU, &processorTime);
     const bool dropRoot = options.userId >= 0 && geteuid() == 0;
     if (dropRoot &&
         (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(options.userId)) != 0 ||

@@ -49,7 +49,6 @@ struct RunOptions {
   std::string workingDirectory = "/";
   int userId = -1;                       // when root: run as this user and group instead
   std::vector<std::string> environment;  // NAME=value settings added to the inherited ones
-  int processorSeconds = 0;  // when set: the program is stopped once it used this much CPU time
 };
 
 // Runs `program` with `arguments` and waits for it.

@@ -50,7 +50,6 @@ const std::vector<Case>& Corpus() {
       {"8-bit text",
        "[\xC0\xE9t\xE9]\nk=\xE9t\xE9\x80\xFF\x81\x8D\n\xFC"
        "ber=\xB0\xA3\n"},
-      {"byte order mark, ASCII", "\xEF\xBB\xBF[fltsim.0]\ntitle=abc\n"},
       {"NUL bytes",
        "[fltsim.1\0 old]\ntitle=x\nv=ab\0cd\nk\0z=4\nq=\"ab\0cd\"\nq2=\"ab\"\0cd\n"
        "sp=ab \0 cd \n t\0 = 5\n[fltsim.1]\ntitle=second\n[\0x]\nn=1\n[a]\n\0=7\nb\0\n"
