@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "platform/linux/profile_document.h"
+#include "profile/profile_document.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -36,9 +36,7 @@ struct InstallRun {
 
 // The value of `key` in `section` of the text, as the platform's read would give it.
 std::string ValueIn(const std::string& text, const std::string& section, const std::string& key) {
-  const profile_engine::ProfileDocument document = profile_engine::ParseProfile(text);
-  const auto value = profile_engine::FindProfileValue(document, section, key);
-  return value ? std::string(*value) : "<default>";
+  return profile::FindValue(profile::ParseDocument(text), section, key).value_or("<default>");
 }
 
 TEST(BadInput, GarbageLiveryIsNothingToInstall) {

@@ -31,7 +31,7 @@ TEST(WritePieces, WritesManyPiecesAndHugeOnesInOrderAcrossBatches) {
   const std::string path = folder.path + "/out";
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
   ASSERT_GE(fd, 0);
-  EXPECT_EQ(linux_files::WritePieces(fd, pieces), 0);
+  EXPECT_EQ(platform::WritePieces(fd, pieces), 0);
   close(fd);
   const std::string written = test_support::ReadFile(path);
   EXPECT_TRUE(written == expected) << written.size() << " bytes written of " << expected.size();
@@ -42,7 +42,7 @@ TEST(WritePieces, ReportsTheFailureOfAWrite) {
   ASSERT_EQ(pipe(ends), 0);
   close(ends[0]);  // nobody reads: the write fails with EPIPE
   signal(SIGPIPE, SIG_IGN);
-  EXPECT_EQ(linux_files::WritePieces(ends[1], {"data"}), EPIPE);
+  EXPECT_EQ(platform::WritePieces(ends[1], {"data"}), EPIPE);
   close(ends[1]);
 }
 

@@ -1,23 +1,21 @@
 // How the profile engine reads a file: line breaks, trimming, headers, entries, quotes, names that
-// ignore case, and which of several sections or entries of one name counts.
+// ignore case, which of several sections or entries of one name counts, NUL bytes, and UTF-8 files.
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
-#include "platform/linux/profile_document.h"
+#include "profile/profile_document.h"
 
 namespace {
 
-using profile_engine::FindProfileValue;
-using profile_engine::ParseProfile;
+using profile::ParseDocument;
+using namespace std::string_literals;
 
 // The value of `key` in `section` of a file holding `text`, or nothing when it reads as default.
 std::optional<std::string> Read(const std::string& text, const std::string& section,
                                 const std::string& key) {
-  const profile_engine::ProfileDocument document = ParseProfile(text);
-  const std::optional<std::string_view> value = FindProfileValue(document, section, key);
-  return value ? std::optional<std::string>(*value) : std::nullopt;
+  return profile::FindValue(ParseDocument(text), section, key);
 }
 
 TEST(ProfileReading, AcceptsEveryLineBreakMixedAndNoFinalBreak) {
@@ -96,20 +94,36 @@ TEST(ProfileReading, LinesBeforeTheFirstHeaderFormTheNamelessSection) {
   EXPECT_EQ(Read("[]\nk=v\n", "", "k"), std::nullopt);
 }
 
-TEST(ProfileReading, ByteOrderMarkIsNotPartOfTheFirstLineAndBytesPassThrough) {
-  EXPECT_EQ(Read("\xEF\xBB\xBF[fltsim.0]\ntitle=\xE9t\xE9\x80\xFF\n", "fltsim.0", "title"),
-            "\xE9t\xE9\x80\xFF");
+TEST(ProfileReading, NulByteEndsANameOrValueOfALineParsedAsUsual) {
+  const std::string text =
+      "[fltsim.1\0 old]\nv=ab\0cd\nk\0z=4\nq=\"ab\0cd\"\nsp=ab \0 cd \n[fltsim.1]\nlate=x\n"s;
+  EXPECT_EQ(Read(text, "fltsim.1", "v"), "ab");
+  EXPECT_EQ(Read(text, "fltsim.1", "k"), "4");
+  EXPECT_EQ(Read(text, "fltsim.1", "q"), "\"ab");  // quotes go after the cut
+  EXPECT_EQ(Read(text, "fltsim.1", "sp"), "ab ");  // trimming goes before it
+  EXPECT_EQ(Read(text, "fltsim.1", "late"), std::nullopt);
+}
+
+TEST(ProfileReading, FileWithByteOrderMarkIsUtf8TextReadInWindows1252) {
+  const std::string text =
+      "\xEF\xBB\xBF[Soci\xC3\xA9t\xC3\xA9]\nt=Caf\xC3\xA9 \xE2\x82\xAC\xC5\xA0\xC5\xB8\n"
+      "lacks=\xE4\xB8\xAD|\xF0\x9F\x98\x80|\x80|\xE2\x82|\xC0\xAF\n[\xE4\xB8\xAD]\nk=q\n";
+  EXPECT_EQ(Read(text, "soci\xE9t\xE9", "T"), "Caf\xE9 \x80\x8A\x9F");
+  EXPECT_EQ(Read(text, "Soci\xC3\xA9t\xC3\xA9", "t"), std::nullopt);  // names are converted
+  EXPECT_EQ(Read(text, "soci\xE9t\xE9", "lacks"), "?|??|?|?|??");
+  EXPECT_EQ(Read(text, "?", "k"), std::nullopt);  // compared as UTF-8, not as what it reads as
 }
 
 TEST(ProfileReading, SectionHasEntriesNeedsANonBlankLineInTheFirstSectionOfTheName) {
   const auto has = [](const std::string& text) {
-    return profile_engine::SectionHasEntries(ParseProfile(text), "fltsim.0");
+    return profile::SectionHasEntries(ParseDocument(text), "fltsim.0");
   };
   EXPECT_TRUE(has("[fltsim.0]\ntitle=\n"));
   EXPECT_TRUE(has("[FltSim.0]\nbare\n"));
   EXPECT_FALSE(has(""));
   EXPECT_FALSE(has("title=x\n[fltsim.0]\n\n  \n[fltsim.1]\ntitle=x\n"));
   EXPECT_FALSE(has("[fltsim.0]\n[fltsim.0]\ntitle=in the second section of the name\n"));
+  EXPECT_FALSE(has("[fltsim.0]\n\0 key cut to nothing\n"s));
 }
 
 }  // namespace

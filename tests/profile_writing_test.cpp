@@ -4,28 +4,28 @@
 
 #include <string>
 
-#include "platform/linux/profile_document.h"
+#include "profile/profile_document.h"
 
 namespace {
 
-using profile_engine::ParseProfile;
-using profile_engine::SerializeProfile;
-using profile_engine::SetProfileValue;
+using profile::ParseDocument;
+using profile::Serialize;
+using profile::WriteValue;
 
 // The file holding `text` after one write.
 std::string AfterWrite(const std::string& text, const std::string& section, const std::string& key,
                        const std::string& value) {
-  profile_engine::ProfileDocument document = ParseProfile(text);
-  SetProfileValue(document, section, key, value);
-  return SerializeProfile(document);
+  profile::Document document = ParseDocument(text);
+  WriteValue(document, section, key, value);
+  return Serialize(document);
 }
 
 TEST(ProfileWriting, UnchangedDocumentSerializesToTheSameBytes) {
   const std::string text =
       "\xEF\xBB\xBF; head\r\nloose line\n\n[A] x\r\n  Key = \"v\" "
       "\r\n;c\r\n\r\n[b\rk\x1a\n\xE9=\xFF";
-  profile_engine::ProfileDocument document = ParseProfile(text);
-  EXPECT_EQ(SerializeProfile(document), text);
+  profile::Document document = ParseDocument(text);
+  EXPECT_EQ(Serialize(document), text);
   EXPECT_FALSE(document.changed);
 }
 
@@ -82,14 +82,21 @@ TEST(ProfileWriting, TextIsWrittenAsGivenButNeverBreaksALine) {
   EXPECT_EQ(AfterWrite("[a]\n", "a", "t", "\xE9\xFF"), "[a]\nt=\xE9\xFF\n");
 }
 
+TEST(ProfileWriting, Utf8FileTakesWritesAsUtf8AndKeepsEveryOtherByte) {
+  const std::string text = "\xEF\xBB\xBF[caf\xC3\xA9]\nk=\xE9\xFF\n[b]\n";  // k: not UTF-8
+  EXPECT_EQ(AfterWrite(text, "CAF\xE9", "j\xE9", "Cr\xE8me \x80"),
+            "\xEF\xBB\xBF[caf\xC3\xA9]\nk=\xE9\xFF\nj\xC3\xA9=Cr\xC3\xA8me \xE2\x82\xAC\n[b]\n");
+  EXPECT_EQ(AfterWrite(text, "\xE9", "k", "\xE9"), text + "\n[\xC3\xA9]\nk=\xC3\xA9\n");
+}
+
 TEST(ProfileWriting, WritesAreSeenByLaterReadsAndLaterWrites) {
-  profile_engine::ProfileDocument document = ParseProfile("[fltsim.0]\ntitle=a\n");
-  SetProfileValue(document, "fltsim.1", "title", "b");
-  SetProfileValue(document, "fltsim.1", "model", "m");
-  SetProfileValue(document, "FLTSIM.1", "Title", "c");
-  EXPECT_EQ(profile_engine::FindProfileValue(document, "fltsim.1", "title"), "c");
-  EXPECT_EQ(profile_engine::FindProfileValue(document, "fltsim.1", "model"), "m");
-  EXPECT_EQ(SerializeProfile(document), "[fltsim.0]\ntitle=a\n\n[fltsim.1]\ntitle=c\nmodel=m\n");
+  profile::Document document = ParseDocument("[fltsim.0]\ntitle=a\n");
+  WriteValue(document, "fltsim.1", "title", "b");
+  WriteValue(document, "fltsim.1", "model", "m");
+  WriteValue(document, "FLTSIM.1", "Title", "c");
+  EXPECT_EQ(profile::FindValue(document, "fltsim.1", "title"), "c");
+  EXPECT_EQ(profile::FindValue(document, "fltsim.1", "model"), "m");
+  EXPECT_EQ(Serialize(document), "[fltsim.0]\ntitle=a\n\n[fltsim.1]\ntitle=c\nmodel=m\n");
   EXPECT_TRUE(document.changed);
 }
 

@@ -46,8 +46,9 @@ struct Tree {
   ScratchFolder folder;
   AircraftTree files;
   explicit Tree(const std::string* cfg = &kAircraftCfg,
-                const std::string& livery = test_support::LiveryIni("Tidewater", "m", "u"))
-      : files(MakeAircraftTree(folder.path, cfg, &livery)) {}
+                const std::string& livery = test_support::LiveryIni("Tidewater", "m", "u"),
+                const std::string& installer = test_support::BuiltSetupPath())
+      : files(MakeAircraftTree(folder.path, cfg, &livery, installer)) {}
   std::string cfgPath() const { return files.aircraft + "/aircraft.cfg"; }
 };
 
@@ -360,7 +361,10 @@ TEST(SetupProcess, DiskFullOrIoErrorIsReportedAndChangesNothing) {
                                                         {"fsync", "error=ENOSPC:when=1"},
                                                         {"rename,renameat,renameat2", "error=EIO"},
                                                         {"fsync", "error=EIO:when=2"}}) {
-    Tree tree;
+    // The installer as users get it: the sanitizers' own writes (made when memory is unmapped)
+    // would take the injected fault in its place.
+    Tree tree(&kAircraftCfg, test_support::LiveryIni("Tidewater", "m", "u"),
+              LIVERY_PLAIN_SETUP_PATH);
     const test_support::ProcessResult result = RunWithInjectedFault(tree.files, calls, fault);
     const std::string after = ReadFile(tree.cfgPath());
     // A failed flush of the folder comes after the rename: the new file is whole, but the run

@@ -12,11 +12,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/linux/profile_document.h"
 #include "profile/entry_numbering.h"
+#include "profile/profile_document.h"
 
 namespace test_support {
 
@@ -150,13 +151,13 @@ std::string LiveryIni(const std::string& title, const std::string& model,
 }
 
 std::vector<std::string> EntryTitles(const std::string& cfgText) {
-  const profile_engine::ProfileDocument document = profile_engine::ParseProfile(cfgText);
+  const profile::Document document = profile::ParseDocument(cfgText);
   std::vector<std::string> titles;
   for (int i = 0;; ++i) {
-    const auto title =
-        profile_engine::FindProfileValue(document, profile::EntrySectionName(i), "title");
+    std::optional<std::string> title =
+        profile::FindValue(document, profile::EntrySectionName(i), "title");
     if (!title || title->empty()) return titles;
-    titles.emplace_back(*title);
+    titles.push_back(std::move(*title));
   }
 }
 

@@ -65,8 +65,8 @@ std::string ReplacementTarget(const std::string& path) {
 
 // Finds the file that `configurationPath` names, regardless of case and through a link.
 UpdateResult ResolveTarget(const std::string& configurationPath, std::string& target) {
-  const linux_files::FoundName found = linux_files::FindFileIgnoringCase(configurationPath);
-  if (found.match == linux_files::NameMatch::kAmbiguous) {
+  const FoundName found = FindFileIgnoringCase(configurationPath);
+  if (found.match == NameMatch::kAmbiguous) {
     return Failure(configurationPath, "several files match this name in all but case");
   }
   target = ReplacementTarget(found.path);
@@ -82,8 +82,8 @@ bool IsUtf16(std::string_view bytes) {
 // Reads the existing file `name` of the locked folder into `bytes` after checking that it may be
 // replaced; a missing file reads as empty and is created by the commit.
 UpdateResult ReadReplaceableFile(int folder, const std::string& path, const std::string& name,
-                                 linux_files::ByteBuffer& bytes) {
-  const linux_files::OpenedFile file = linux_files::OpenRegularFile(folder, name);
+                                 profile::FileBytes& bytes) {
+  const OpenedFile file = OpenRegularFile(folder, name);
   if (file.notRegular) return Failure(path, "is not a regular file");
   if (file.fd < 0) {
     return file.error == ENOENT ? UpdateResult{} : Failure(path, "cannot open it", file.error);
@@ -94,9 +94,9 @@ UpdateResult ReadReplaceableFile(int folder, const std::string& path, const std:
     result = Failure(path, "cannot examine it", errno);
   } else if ((status.st_mode & 0222) == 0 || faccessat(folder, name.c_str(), W_OK, 0) != 0) {
     result = Failure(path, "is read-only");
-  } else if (const int error = linux_files::ReadWholeFile(file.fd, bytes); error != 0) {
+  } else if (const int error = ReadWholeFile(file.fd, bytes); error != 0) {
     result = Failure(path, "cannot read it", error);
-  } else if (IsUtf16(bytes.view())) {
+  } else if (IsUtf16(bytes.text)) {
     result = Failure(path, "is UTF-16 text, which an 8-bit edit would corrupt");
   }
   close(file.fd);
@@ -104,12 +104,12 @@ UpdateResult ReadReplaceableFile(int folder, const std::string& path, const std:
 }
 
 UpdateResult LoadUnderLock(const std::string& configurationPath, ConfigUpdate& update) {
-  linux_files::ByteBuffer bytes;
-  const std::string name = linux_files::SplitDirectoryAndName(update.targetPath).name;
+  profile::FileBytes bytes;
+  const std::string name = SplitDirectoryAndName(update.targetPath).name;
   UpdateResult result =
       ReadReplaceableFile(static_cast<int>(update.lock), update.targetPath, name, bytes);
   if (!result.ok()) return result;
-  linux_profiles::AdoptDocument(configurationPath, profile_engine::ParseProfile(std::move(bytes)));
+  AdoptDocument(configurationPath, profile::ParseDocument(std::move(bytes)));
   update.workingPath = configurationPath;
   return result;
 }
@@ -138,7 +138,7 @@ UpdateResult LockTargetFolder(const std::string& configurationPath, ConfigUpdate
     if (UpdateResult resolved = ResolveTarget(configurationPath, target); !resolved.ok()) {
       return resolved;
     }
-    const std::string directory = linux_files::SplitDirectoryAndName(target).directory;
+    const std::string directory = SplitDirectoryAndName(target).directory;
     const int folder = LockFolder(directory);
     if (folder < 0) return Failure(directory, "cannot lock this folder", errno);
     update.lock = folder;
@@ -163,13 +163,12 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, ConfigUpdat
 }
 
 UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
-  const profile_engine::ProfileDocument* document =
-      linux_profiles::LoadedDocument(update.workingPath);
+  const profile::Document* document = LoadedDocument(update.workingPath);
   UpdateResult result;
   if (document != nullptr && document->changed) {
-    const linux_files::Replacement replaced = linux_files::ReplaceFileDurably(
-        static_cast<int>(update.lock), linux_files::SplitDirectoryAndName(update.targetPath).name,
-        profile_engine::SerializedPieces(*document));
+    const Replacement replaced = ReplaceFileDurably(static_cast<int>(update.lock),
+                                                    SplitDirectoryAndName(update.targetPath).name,
+                                                    profile::SerializedPieces(*document));
     if (!replaced.failure.empty()) result = Failure(update.targetPath, replaced.failure);
     result.inPlace = replaced.inPlace;
   }
@@ -178,7 +177,7 @@ UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
 }
 
 void AbandonConfigUpdate(ConfigUpdate& update) {
-  linux_profiles::DropDocument(update.workingPath);
+  DropDocument(update.workingPath);
   ReleaseLock(update);
 }
 

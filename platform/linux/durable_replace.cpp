@@ -10,7 +10,7 @@
 
 #include "platform/linux/file_io.h"
 
-namespace linux_files {
+namespace platform {
 
 namespace {
 
@@ -78,4 +78,4 @@ Replacement ReplaceFileDurably(int folder, const std::string& name,
   return result;
 }
 
-}  // namespace linux_files
+}  // namespace platform

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace linux_files {
+namespace platform {
 
 struct Replacement {
   std::string failure;   // empty on success, otherwise the cause
@@ -20,4 +20,4 @@ struct Replacement {
 Replacement ReplaceFileDurably(int folder, const std::string& name,
                                const std::vector<std::string_view>& pieces);
 
-}  // namespace linux_files
+}  // namespace platform

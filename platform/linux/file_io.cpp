@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -11,11 +12,12 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "profile/ascii_case.h"
 
-namespace linux_files {
+namespace platform {
 
 DirectoryAndName SplitDirectoryAndName(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -38,31 +40,40 @@ OpenedFile OpenRegularFile(int folder, const std::string& name) {
   return {fd, 0, false};
 }
 
-int ReadWholeFile(int fd, ByteBuffer& bytes) {
-  // Sized from the file's length, plus room to see its end, so that a whole file is read straight
-  // into place; a file that grows meanwhile still reads to its end.
+int ReadWholeFile(int fd, profile::FileBytes& bytes) {
+  // A regular file is mapped: its pages then come straight from the system's file cache, with no
+  // copy and no fresh memory to fault in, which was dear on the development machine. Reading an
+  // aircraft.cfg of 80 MB (100,000 entries) into memory instead made an install 70 to 180 ms
+  // slower, one of 7.8 MB (10,000 entries) 4 to 17 ms, as the machine was more or less busy.
   struct stat status {};
+  const bool regular = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
   const std::size_t expected =
-      fstat(fd, &status) == 0 && status.st_size > 0 ? static_cast<std::size_t>(status.st_size) : 0;
-  std::size_t capacity = expected + 4096;
-  ByteBuffer buffer = ByteBuffer::Allocate(capacity);
-  for (;;) {
-    if (buffer.size == capacity) {
-      capacity *= 2;
-      ByteBuffer larger = ByteBuffer::Allocate(capacity);
-      std::memcpy(larger.data.get(), buffer.data.get(), buffer.size);
-      larger.size = buffer.size;
-      buffer = std::move(larger);
+      regular && status.st_size > 0 ? static_cast<std::size_t>(status.st_size) : 0;
+  if (expected > 0) {
+    void* mapped = mmap(nullptr, expected, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (mapped != MAP_FAILED) {
+      bytes.text = {static_cast<const char*>(mapped), expected};
+      bytes.owner = std::shared_ptr<const void>(
+          mapped, [expected](const void* start) { munmap(const_cast<void*>(start), expected); });
+      return 0;
     }
-    const ssize_t count = read(fd, buffer.data.get() + buffer.size, capacity - buffer.size);
+  }
+  // Anything else is read to its end, however long it turns out to be.
+  std::string buffer(expected + 4096, '\0');
+  std::size_t size = 0;
+  for (;;) {
+    if (size == buffer.size()) buffer.resize(2 * buffer.size());
+    const ssize_t count = read(fd, buffer.data() + size, buffer.size() - size);
     if (count == 0) break;
     if (count < 0) {
       if (errno == EINTR) continue;
       return errno;
     }
-    buffer.size += static_cast<std::size_t>(count);
+    size += static_cast<std::size_t>(count);
   }
-  bytes = std::move(buffer);
+  buffer.resize(size);
+  auto owned = std::make_shared<const std::string>(std::move(buffer));
+  bytes = {*owned, owned};
   return 0;
 }
 
@@ -126,4 +137,4 @@ FoundName FindFileIgnoringCase(const std::string& path) {
   return {NameMatch::kAmbiguous, path};
 }
 
-}  // namespace linux_files
+}  // namespace platform

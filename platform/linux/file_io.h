@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/byte_buffer.h"
+#include "profile/profile_document.h"
 
-namespace linux_files {
+namespace platform {
 
 struct DirectoryAndName {
   std::string directory;  // "." when the path names no directory
@@ -28,8 +28,11 @@ struct OpenedFile {
 // with O_NONBLOCK, so that no open blocks and no run hangs holding its lock.
 OpenedFile OpenRegularFile(int folder, const std::string& name);
 
-// Reads the open file to its end into `bytes`; returns 0 or the errno of the failure.
-int ReadWholeFile(int fd, ByteBuffer& bytes);
+// Reads the open file to its end into `bytes`; returns 0 or the errno of the failure. A regular
+// file is mapped rather than copied. Installers wait for each other's lock, but another program
+// that shortened a mapped file during a run would kill that run (SIGBUS) when it next looked at
+// the lost bytes: always before the run has written anything, so its files stay as they were.
+int ReadWholeFile(int fd, profile::FileBytes& bytes);
 
 // Writes all of the pieces, one after another; returns 0 or the errno of the failure.
 int WritePieces(int fd, const std::vector<std::string_view>& pieces);
@@ -46,4 +49,4 @@ struct FoundName {
 // kAmbiguous. A folder that cannot be listed is taken to hold the exact name only.
 FoundName FindFileIgnoringCase(const std::string& path);
 
-}  // namespace linux_files
+}  // namespace platform

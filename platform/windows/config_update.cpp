@@ -173,7 +173,7 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, ConfigUpdat
   if (length == 0 || length >= kPathBufferSize) return Failure(configurationPath, "path too long");
   UpdateResult result = LockFinalFile(std::string(full, length), update);
   if (!result.ok()) return result;
-  windows_profiles::TakeWriteFailure();
+  TakeWriteFailure();
   result = PrepareCopy(update.targetPath, update.workingPath);
   if (!result.ok()) AbandonConfigUpdate(update);
   return result;
@@ -181,7 +181,7 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, ConfigUpdat
 
 UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
   UpdateResult result;
-  if (windows_profiles::TakeWriteFailure()) {
+  if (TakeWriteFailure()) {
     result = Failure(update.workingPath, "cannot be written");
   } else if (!FlushToDisk(update.workingPath)) {
     result = Failure(update.workingPath, "cannot be flushed to disk");

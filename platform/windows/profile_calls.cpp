@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 #include "platform/windows/profile_writes.h"
 
-namespace windows_profiles {
+namespace platform {
 
 namespace {
 
@@ -23,17 +23,13 @@ void RecordWriteFailure() {
   writeFailed = true;
 }
 
-}  // namespace windows_profiles
-
-namespace platform {
-
 void ReadProfileValue(const char* section, const char* key, const char* defaultText, char* buffer,
                       std::size_t size, const char* path) {
   GetPrivateProfileStringA(section, key, defaultText, buffer, static_cast<DWORD>(size), path);
 }
 
 void WriteProfileValue(const char* section, const char* key, const char* text, const char* path) {
-  if (!WritePrivateProfileStringA(section, key, text, path)) windows_profiles::RecordWriteFailure();
+  if (!WritePrivateProfileStringA(section, key, text, path)) RecordWriteFailure();
 }
 
 SectionState ProbeProfileSection(const char* section, const char* path) {

@@ -54,7 +54,7 @@ bool ListProfileSections(const char* path, std::vector<std::string>& names) {
 
 bool RemoveProfileSection(const char* section, const char* path) {
   if (WritePrivateProfileStringA(section, nullptr, nullptr, path)) return true;
-  windows_profiles::RecordWriteFailure();
+  RecordWriteFailure();
   return false;
 }
 
@@ -68,7 +68,7 @@ bool RenameProfileSection(const char* section, const char* newName, const char* 
   }
   entries.push_back('\0');  // the list ends in two zeroes: this one and the string's own
   if (!WritePrivateProfileSectionA(newName, entries.c_str(), path)) {
-    windows_profiles::RecordWriteFailure();
+    RecordWriteFailure();
     return false;
   }
   return RemoveProfileSection(section, path);

@@ -2,7 +2,7 @@
 // run failed, since the platform reports a failed write only through its result.
 #pragma once
 
-namespace windows_profiles {
+namespace platform {
 
 // True when a profile write failed since the last call; the record is cleared.
 bool TakeWriteFailure();
@@ -10,4 +10,4 @@ bool TakeWriteFailure();
 // Records that a profile write failed, for the next TakeWriteFailure.
 void RecordWriteFailure();
 
-}  // namespace windows_profiles
+}  // namespace platform

@@ -1,25 +1,27 @@
 // A fuzz target for the profile engine, with a property rather than "does not crash": for an
 // arbitrary file and an arbitrary sequence of writes,
 //  - every written key reads back as the platform's rules give the written text (cut at the
-//    first line break, trimmed, one pair of quotes removed, cut at 1023), before and after the
-//    file is written out and read in again;
+//    first line break or NUL, trimmed, one pair of quotes removed, cut at 1023), before and after
+//    the file is written out and read in again, in 8-bit files and UTF-8 files alike;
 //  - every line of the file that no write was about stands in the output byte for byte, in order.
 // Which lines a write is about is worked out here by a plain line-by-line reading of the rules,
-// independent of the engine's index.
+// independent of the engine's sections and index.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "platform/linux/profile_document.h"
 #include "profile/ascii_case.h"
+#include "profile/code_page.h"
+#include "profile/profile_document.h"
 
 namespace {
 
@@ -64,17 +66,22 @@ std::vector<Line> SplitLines(std::string_view bytes) {
   return lines;
 }
 
+std::string_view CutAtNul(std::string_view text) {
+  return text.substr(0, text.find('\0'));
+}
+
 // The section name of a header line, or nothing.
 bool HeaderName(std::string_view line, std::string_view& name) {
   line = Trim(line);
   if (line.empty() || line.front() != '[') return false;
   const std::size_t close = line.rfind(']');
   if (close == std::string_view::npos) return false;
-  name = Trim(line.substr(1, close - 1));
+  name = CutAtNul(Trim(line.substr(1, close - 1)));
   return true;
 }
 
-// The index of the line that a write of `key` in `section` rewrites, or -1 when it adds one.
+// The index of the line that a write of `key` in `section` (both as the file spells them)
+// rewrites, or -1 when it adds one.
 long TouchedLine(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
   // The lines before the first header are the first section named "".
   bool inFirstOfName = section.empty();
@@ -89,7 +96,7 @@ long TouchedLine(const std::vector<Line>& lines, std::string_view section, std::
     }
     const std::string_view entry = Trim(lines[i].text);
     if (!inFirstOfName || entry.empty()) continue;
-    if (profile::EqualIgnoringAsciiCase(Trim(entry.substr(0, entry.find('='))), key)) {
+    if (profile::EqualIgnoringAsciiCase(CutAtNul(Trim(entry.substr(0, entry.find('=')))), key)) {
       return static_cast<long>(i);
     }
   }
@@ -134,11 +141,11 @@ std::string Folded(std::string name) {
   return name;
 }
 
-std::string Read(const profile_engine::ProfileDocument& document, std::string_view section,
+std::string Read(const profile::Document& document, std::string_view section,
                  std::string_view key) {
-  const auto value = profile_engine::FindProfileValue(document, section, key);
+  const std::optional<std::string> value = profile::FindValue(document, section, key);
   REQUIRE(value.has_value());
-  return std::string(value->substr(0, kReadLimit));
+  return value->substr(0, kReadLimit);
 }
 
 }  // namespace
@@ -157,19 +164,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string original = input.ConsumeRemainingBytesAsString();
 
   const std::string_view bom = "\xEF\xBB\xBF";
-  const std::string_view body =
-      std::string_view(original).substr(original.rfind(bom, 0) == 0 ? bom.size() : 0);
+  const bool utf8 = original.rfind(bom, 0) == 0;
+  const std::string_view body = std::string_view(original).substr(utf8 ? bom.size() : 0);
   const std::vector<Line> lines = SplitLines(body);
+  const auto inFile = [&](const std::string& name) {
+    return utf8 ? profile::Utf8FromWindows1252(name) : name;
+  };
   std::set<long> touched;
-  for (const Write& write : writes) touched.insert(TouchedLine(lines, write.section, write.key));
+  for (const Write& write : writes) {
+    touched.insert(TouchedLine(lines, inFile(write.section), inFile(write.key)));
+  }
 
-  profile_engine::ProfileDocument document = profile_engine::ParseProfile(original);
+  profile::Document document = profile::ParseDocument(original);
   std::map<std::pair<std::string, std::string>, std::string> expected;  // folded names -> read
   for (const Write& write : writes) {
-    profile_engine::SetProfileValue(document, write.section, write.key, write.text);
+    profile::WriteValue(document, write.section, write.key, write.text);
     expected[{Folded(write.section), Folded(write.key)}] = ExpectedRead(write.text);
   }
-  const std::string output = profile_engine::SerializeProfile(document);
+  const std::string output = profile::Serialize(document);
   if (std::getenv("PROFILE_FUZZ_TRACE") != nullptr) {
     for (const Write& write : writes) {
       std::fprintf(stderr, "write [%s] %s = %s\n", Escaped(write.section).c_str(),
@@ -178,7 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fprintf(stderr, "before: %s\nafter:  %s\n", Escaped(original).c_str(),
                  Escaped(output).c_str());
   }
-  const profile_engine::ProfileDocument reread = profile_engine::ParseProfile(output);
+  const profile::Document reread = profile::ParseDocument(output);
   for (const Write& write : writes) {
     const std::string& want = expected[{Folded(write.section), Folded(write.key)}];
     REQUIRE(Read(document, write.section, write.key) == want);

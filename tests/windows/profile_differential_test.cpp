@@ -1,6 +1,6 @@
 // The Linux profile engine against the platform's own profile read, run under Wine: for a set of
-// tricky files, every section and key that the file names (and case variants, and names it does
-// not hold) is read both ways, and every value must agree.
+// tricky files, 8-bit and UTF-8, every section and key that the file names (and case variants,
+// and names it does not hold) is read both ways, and every value must agree.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,12 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/profile_document.h"
+#include "profile/code_page.h"
+#include "profile/profile_document.h"
+#include "profile/profile_syntax.h"
 #include "profile/read_setting.h"
 #include "tests/test_support.h"
 #include "tests/windows/wine_support.h"
 
 namespace {
+
+using namespace std::string_literals;
 
 struct Case {
   const char* name;
@@ -46,15 +50,33 @@ const std::vector<Case>& Corpus() {
       {"8-bit text",
        "[\xC0\xE9t\xE9]\nk=\xE9t\xE9\x80\xFF\x81\x8D\n\xFC"
        "ber=\xB0\xA3\n"},
-      {"byte order mark, ASCII", "\xEF\xBB\xBF[fltsim.0]\ntitle=abc\n"},
+      {"NUL bytes",
+       "[fltsim.1\0 old]\ntitle=x\nv=ab\0cd\nk\0z=4\nq=\"ab\0cd\"\nq2=\"ab\"\0cd\n"
+       "sp=ab \0 cd \n t\0 = 5\n[fltsim.1]\ntitle=second\n[\0x]\nn=1\n[a]\n\0=7\nb\0\n"
+       "[b\0]c]\nk=8\n[ c \0d]\nk=9\n"s},
+      {"byte order mark, UTF-8 text",
+       "\xEF\xBB\xBF[Soci\xC3\xA9t\xC3\xA9]\ntitle=Caf\xC3\xA9 Cr\xC3\xA8me\n"
+       "k=\xE2\x82\xAC\xE2\x80\x9A\xC5\xA0\xC5\xB8\xC5\xBD\xE2\x84\xA2\n"
+       "undefined=\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D\ncjk=\xE4\xB8\xAD\xE6\x96\x87\n"
+       "beyond=\xF0\x9F\x98\x80x\nnul=\xC3\xA9\0\xC3\xA9\n"
+       "bad=a\x80z|\xE2\x82z|\xF0\x9F\x98z|\xC0\xAFz|\xFFz|\xE9t\xE9\n"
+       "\xC3\xA9t\xC3\xA9=key\n[\xE4\xB8\xAD]\nx=1\n[?]\nx=2\n[\xC3\x89T\xC3\x89]\nx=3\n"s},
       {"aircraft file", test_support::ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/aircraft.cfg")},
   };
   return corpus;
 }
 
+// A name of the file as the installer would ask for it: 8-bit text, which ends at a NUL byte.
+std::string AsAsked(std::string name, bool utf8) {
+  name = name.substr(0, name.find('\0'));
+  return utf8 ? profile::Windows1252FromUtf8(name) : name;
+}
+
 // Every section name and key the text could be asked for: the names it holds, their case
 // variants, and names it does not hold.
-std::vector<wine_support::Query> QueriesFor(const std::string& text) {
+std::vector<wine_support::Query> QueriesFor(std::string text) {
+  const bool utf8 = text.starts_with(profile::kUtf8ByteOrderMark);
+  if (utf8) text.erase(0, profile::kUtf8ByteOrderMark.size());
   std::set<std::string> sections{"", "missing"};
   std::set<std::string> keys{"missing", "title"};
   std::size_t start = 0;
@@ -65,9 +87,9 @@ std::vector<wine_support::Query> QueriesFor(const std::string& text) {
     const std::size_t open = line.find('[');
     const std::size_t close = line.rfind(']');
     if (open != std::string::npos && close != std::string::npos && close > open) {
-      sections.insert(line.substr(open + 1, close - open - 1));
+      sections.insert(AsAsked(line.substr(open + 1, close - open - 1), utf8));
     }
-    keys.insert(line.substr(0, line.find('=')));
+    keys.insert(AsAsked(line.substr(0, line.find('=')), utf8));
     start = end + 1;
   }
   const auto withCaseVariants = [](const std::set<std::string>& names) {
@@ -92,12 +114,11 @@ std::vector<wine_support::Query> QueriesFor(const std::string& text) {
 }
 
 // What the engine gives for the query, as the platform's read through a 1024-byte buffer would.
-std::optional<std::string> ReadThroughEngine(const profile_engine::ProfileDocument& document,
+std::optional<std::string> ReadThroughEngine(const profile::Document& document,
                                              const wine_support::Query& query) {
-  const std::optional<std::string_view> value =
-      profile_engine::FindProfileValue(document, query.section, query.key);
+  const std::optional<std::string> value = profile::FindValue(document, query.section, query.key);
   if (!value) return std::nullopt;
-  return std::string(value->substr(0, profile::kSettingBufferSize - 1));
+  return value->substr(0, profile::kSettingBufferSize - 1);
 }
 
 TEST(ProfileDifferential, EngineReadsEveryValueAsThePlatformDoes) {
@@ -109,7 +130,7 @@ TEST(ProfileDifferential, EngineReadsEveryValueAsThePlatformDoes) {
     const std::vector<wine_support::Query> queries = QueriesFor(file.text);
     const std::vector<std::optional<std::string>> platform =
         wine_support::ReadThroughPlatform(path, queries);
-    const profile_engine::ProfileDocument document = profile_engine::ParseProfile(file.text);
+    const profile::Document document = profile::ParseDocument(file.text);
     for (std::size_t i = 0; i < queries.size(); ++i) {
       EXPECT_EQ(ReadThroughEngine(document, queries[i]), platform[i])
           << file.name << ": [" << queries[i].section << "] " << queries[i].key;

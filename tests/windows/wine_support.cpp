@@ -56,9 +56,12 @@ std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& f
   std::string text;
   for (const Query& query : queries) text += Hex(query.section) + " " + Hex(query.key) + "\n";
   test_support::WriteFile(folder.path + "/queries", text);
+  // The locale gives the probe code page 1252, which the Linux engine takes for the active one.
   const test_support::ProcessResult result =
-      RunUnderWine(BuiltProfileProbe(), {WindowsPath(file), WindowsPath(folder.path + "/queries"),
-                                         WindowsPath(folder.path + "/results")});
+      RunUnderWine(BuiltProfileProbe(),
+                   {WindowsPath(file), WindowsPath(folder.path + "/queries"),
+                    WindowsPath(folder.path + "/results")},
+                   {"LC_ALL=C.UTF-8"});
   EXPECT_EQ(result.status, 0) << result.errorOutput;
   std::istringstream lines(test_support::ReadFile(folder.path + "/results"));
   std::vector<std::optional<std::string>> values;

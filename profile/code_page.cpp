@@ -1,0 +1,105 @@
+// Windows-1252 text to and from UTF-8.
+#include "profile/code_page.h"
+
+#include <array>
+
+namespace profile {
+
+namespace {
+
+// The characters of the bytes 0x80-0x9F; every other byte is the character of its own number.
+constexpr std::array<char32_t, 32> kCharactersFrom0x80 = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// What the UTF-8 reader gives for bytes that are not a whole character.
+constexpr char32_t kNotUtf8 = 0xFFFFFFFF;
+
+char32_t CharacterOfByte(unsigned char byte) {
+  return byte >= 0x80 && byte < 0xA0 ? kCharactersFrom0x80[byte - 0x80] : byte;
+}
+
+// The byte of a character, or '?' when Windows-1252 lacks it.
+char ByteOfCharacter(char32_t character) {
+  if (character < 0x80 || (character >= 0xA0 && character <= 0xFF)) {
+    return static_cast<char>(character);
+  }
+  for (std::size_t i = 0; i < kCharactersFrom0x80.size(); ++i) {
+    if (kCharactersFrom0x80[i] == character) return static_cast<char>(0x80 + i);
+  }
+  return '?';
+}
+
+void AppendUtf8(std::string& text, char32_t character) {
+  const auto byte = [](char32_t bits) { return static_cast<char>(bits); };
+  if (character < 0x80) {
+    text += byte(character);
+  } else if (character < 0x800) {
+    text += byte(0xC0 | (character >> 6));
+    text += byte(0x80 | (character & 0x3F));
+  } else {  // Windows-1252 holds nothing beyond U+FFFF
+    text += byte(0xE0 | (character >> 12));
+    text += byte(0x80 | ((character >> 6) & 0x3F));
+    text += byte(0x80 | (character & 0x3F));
+  }
+}
+
+// The character that starts at `at`, which moves past it. Bytes that are not a whole character
+// give kNotUtf8: a lead byte with the continuation bytes that fit it, or one other byte. The
+// ranges are those of well-formed UTF-8, so overlong forms and surrogates are not characters.
+char32_t TakeCharacter(std::string_view text, std::size_t& at) {
+  const auto lead = static_cast<unsigned char>(text[at++]);
+  if (lead < 0x80) return lead;
+  int length = 0;
+  unsigned char low = 0x80;  // the range of the second byte; later ones are 0x80-0xBF
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return kNotUtf8;
+  }
+  char32_t character = lead & (0x7F >> length);
+  for (int i = 1; i < length; ++i, low = 0x80, high = 0xBF) {
+    const auto next = at < text.size() ? static_cast<unsigned char>(text[at]) : 0;
+    if (next < low || next > high) return kNotUtf8;
+    character = (character << 6) | (next & 0x3F);
+    ++at;
+  }
+  return character;
+}
+
+}  // namespace
+
+std::string Utf8FromWindows1252(std::string_view text) {
+  std::string utf8;
+  utf8.reserve(text.size());
+  for (const char byte : text) AppendUtf8(utf8, CharacterOfByte(static_cast<unsigned char>(byte)));
+  return utf8;
+}
+
+std::string Windows1252FromUtf8(std::string_view text) {
+  std::string bytes;
+  bytes.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const char32_t character = TakeCharacter(text, at);
+    if (character == kNotUtf8) {
+      bytes += '?';
+    } else if (character > 0xFFFF) {
+      bytes += "??";
+    } else {
+      bytes += ByteOfCharacter(character);
+    }
+  }
+  return bytes;
+}
+
+}  // namespace profile
