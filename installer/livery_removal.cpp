@@ -51,6 +51,9 @@ struct Removal {
   std::vector<int> emptied;  // indices left without a section, in increasing order
   bool removedAny = false;
   bool failed = false;
+  // A hidden later section of a removed entry's name, without a title, would stand at its index
+  // and cut the list short there: the entries after it would no longer be listed.
+  bool wouldUnlist = false;
 };
 
 // Removes, at each listed index, the sections that the platform reads as one of `titles`: the
@@ -79,6 +82,11 @@ Removal RemoveMatchingSections(const char* path, const std::vector<std::string>&
     }
     removal.removedAny = removal.removedAny || removedHere;
     if (removedHere && left == 0) removal.emptied.push_back(index);
+    if (removedHere && left > 0 && index + 1 < listed &&
+        profile::ReadSetting(path, name.c_str(), "title", "").empty()) {
+      removal.wouldUnlist = true;
+      break;
+    }
   }
   return removal;
 }
@@ -111,6 +119,11 @@ RunStatus RemoveLiveryEntries(const InstallerPaths& paths) {
   }
   const Removal removal = RemoveMatchingSections(path, titles, sections);
   if (removal.failed) return Fail(kNotUpdated, paths.configuration + ": cannot remove an entry");
+  if (removal.wouldUnlist) {
+    return Fail(kNotUpdated, paths.configuration +
+                                 ": a second section of a removed entry's name has no title and "
+                                 "would hide the entries after it; remove it by hand first");
+  }
   if (!removal.removedAny) {
     return Fail(kNothingToDo,
                 paths.configuration + ": nothing to remove (no entry of this livery)");

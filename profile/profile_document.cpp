@@ -43,14 +43,14 @@ std::string Folded(std::string_view name) {
   return folded;
 }
 
-// Files every section under its folded name, the first section of a name winning. An edit that
-// removes or renames sections files them all again.
+// Files every section under its folded name, the first section of a name winning, and notes the
+// names that head several sections.
 void IndexSections(Document& document) {
   document.firstSectionByName.clear();
   for (std::size_t i = 0; i < document.sections.size(); ++i) {
-    if (document.sections[i].removed) continue;
-    if (!document.firstSectionByName.try_emplace(Folded(document.sections[i].name), i).second) {
-      document.duplicateNames = true;
+    std::string folded = Folded(document.sections[i].name);
+    if (!document.firstSectionByName.try_emplace(folded, i).second) {
+      document.duplicatedNames.insert(std::move(folded));
     }
   }
 }
@@ -218,7 +218,7 @@ std::optional<std::size_t> FindEditableSection(const Document& document, std::st
 // Takes the name off the section it stands for, so that it stands for its next section, if any.
 void UnfileName(Document& document, const std::string& folded, std::size_t section) {
   document.firstSectionByName.erase(folded);
-  if (document.duplicateNames) FileNextOfName(document, folded, section + 1);
+  if (document.duplicatedNames.contains(folded)) FileNextOfName(document, folded, section + 1);
 }
 
 bool IsLastSection(const Document& document, std::size_t index) {
@@ -365,10 +365,11 @@ bool RenameSection(Document& document, std::string_view section, std::string_vie
   renamed.name = renamed.header.text.substr(nameStart, spelled.size());
   document.changed = true;
   UnfileName(document, oldFolded, *found);
-  const auto [holder, filed] = document.firstSectionByName.try_emplace(Folded(spelled), *found);
+  std::string newFolded = Folded(spelled);
+  const auto [holder, filed] = document.firstSectionByName.try_emplace(newFolded, *found);
   if (!filed) {
-    document.duplicateNames = true;
     holder->second = std::min(holder->second, *found);
+    document.duplicatedNames.insert(std::move(newFolded));
   }
   return true;
 }

@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,9 +53,10 @@ struct Document {
   std::map<std::string, std::size_t> firstSectionByName;
   std::string_view lineBreak;  // the file's first, or CRLF for a file without one
   bool changed = false;
-  // Some name heads several sections: an edit that takes a name off a section must then look for
-  // the section that the name stands for next.
-  bool duplicateNames = false;
+  // The folded names that head several sections: an edit that takes one of them off a section
+  // must look for the section that the name stands for next. Other names are simply unfiled, so
+  // that renumbering a large file stays linear when some unrelated name is duplicated.
+  std::set<std::string> duplicatedNames;
 };
 
 Document ParseDocument(FileBytes bytes);

@@ -3,7 +3,7 @@
 # the last commit, in two differently named folders, each run scripts/release.sh, one after the
 # other, the second under another time zone and umask; the two zips must be identical. Then one
 # is unpacked: its entries, SHA256SUMS, and `setup`, which must be a static x86-64 program that
-# installs the bundled example.
+# installs the bundled example, and `uninstall`, which must remove it again byte for byte.
 set -euo pipefail
 shopt -s inherit_errexit
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -46,3 +46,7 @@ cp "$unpacked/setup" "$scratch/Heron/Tidewater_Air/"
 [ "$(grep -c '^title=' "$scratch/Heron/aircraft.cfg")" -eq \
   "$(($(grep -c '^title=' "$root/examples/Heron/aircraft.cfg") + 4))" ] ||
   fail "setup from the zip did not add four entries"
+cp "$unpacked/uninstall" "$scratch/Heron/Tidewater_Air/"
+(cd / && "$scratch/Heron/Tidewater_Air/uninstall") || fail "uninstall from the zip exited with status $?"
+cmp -s "$scratch/Heron/aircraft.cfg" "$root/examples/Heron/aircraft.cfg" ||
+  fail "uninstall from the zip did not give back the example's aircraft.cfg"

@@ -246,6 +246,13 @@ TEST(UninstallLivery, LaterSectionOfARemovedNameTakesItsPlace) {
             "[FLTSIM.2]\r\ntitle=Hidden too\r\n");
   EXPECT_EQ(EntryTitles(ReadFile(run.paths.configuration)),
             (std::vector<std::string>{"A", "Hidden", "E"}));
+
+  // A hidden section without a title would stand at index 1 and hide E: nothing is removed.
+  ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+  const std::string hiding = ReadFile(run.paths.configuration) + "[fltsim.3]\r\nsim=leftover\r\n";
+  WriteFile(run.paths.configuration, hiding);
+  EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kNotUpdated);
+  EXPECT_EQ(ReadFile(run.paths.configuration), hiding);
 }
 
 }  // namespace
