@@ -1,4 +1,4 @@
-// A profile file held in memory: sections found in one pass, an ordered map from folded section
+// A profile file held in memory: sections found in one pass, a hash map from folded section
 // names, edits that split only the sections they touch.
 #include "profile/profile_document.h"
 
@@ -47,6 +47,7 @@ std::string Folded(std::string_view name) {
 // names that head several sections.
 void IndexSections(Document& document) {
   document.firstSectionByName.clear();
+  document.firstSectionByName.reserve(document.sections.size());
   for (std::size_t i = 0; i < document.sections.size(); ++i) {
     std::string folded = Folded(document.sections[i].name);
     if (!document.firstSectionByName.try_emplace(folded, i).second) {
