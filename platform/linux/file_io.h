@@ -28,10 +28,8 @@ struct OpenedFile {
 // with O_NONBLOCK, so that no open blocks and no run hangs holding its lock.
 OpenedFile OpenRegularFile(int folder, const std::string& name);
 
-// Reads the open file to its end into `bytes`; returns 0 or the errno of the failure. A regular
-// file is mapped rather than copied. Installers wait for each other's lock, but another program
-// that shortened a mapped file during a run would kill that run (SIGBUS) when it next looked at
-// the lost bytes: always before the run has written anything, so its files stay as they were.
+// Reads the open file to its end into `bytes`, a copy of its own; returns 0 or the errno of the
+// failure.
 int ReadWholeFile(int fd, profile::FileBytes& bytes);
 
 // Writes all of the pieces, one after another; returns 0 or the errno of the failure.
