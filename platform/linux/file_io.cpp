@@ -47,12 +47,19 @@ int ReadWholeFile(int fd, profile::FileBytes& bytes) {
   struct stat status {};
   const std::size_t expected =
       fstat(fd, &status) == 0 && status.st_size > 0 ? static_cast<std::size_t>(status.st_size) : 0;
-  // Read to its end, however long it turns out to be.
-  std::string buffer(expected + 4096, '\0');
+  // Read to its end, however long it turns out to be, into memory that is not cleared first:
+  // every byte used is read.
+  std::size_t capacity = expected + 4096;
+  std::shared_ptr<char[]> buffer(new char[capacity]);
   std::size_t size = 0;
   for (;;) {
-    if (size == buffer.size()) buffer.resize(2 * buffer.size());
-    const ssize_t count = read(fd, buffer.data() + size, buffer.size() - size);
+    if (size == capacity) {
+      std::shared_ptr<char[]> larger(new char[2 * capacity]);
+      std::memcpy(larger.get(), buffer.get(), size);
+      buffer = std::move(larger);
+      capacity *= 2;
+    }
+    const ssize_t count = read(fd, buffer.get() + size, capacity - size);
     if (count == 0) break;
     if (count < 0) {
       if (errno == EINTR) continue;
@@ -60,9 +67,7 @@ int ReadWholeFile(int fd, profile::FileBytes& bytes) {
     }
     size += static_cast<std::size_t>(count);
   }
-  buffer.resize(size);
-  auto owned = std::make_shared<const std::string>(std::move(buffer));
-  bytes = {*owned, owned};
+  bytes = {std::string_view(buffer.get(), size), buffer};
   return 0;
 }
 
