@@ -88,11 +88,8 @@ UpdateResult ReadReplaceableFile(int folder, const std::string& path, const std:
   if (file.fd < 0) {
     return file.error == ENOENT ? UpdateResult{} : Failure(path, "cannot open it", file.error);
   }
-  struct stat status {};
   UpdateResult result;
-  if (fstat(file.fd, &status) != 0) {
-    result = Failure(path, "cannot examine it", errno);
-  } else if ((status.st_mode & 0222) == 0 || faccessat(folder, name.c_str(), W_OK, 0) != 0) {
+  if ((file.status.st_mode & 0222) == 0 || faccessat(folder, name.c_str(), W_OK, 0) != 0) {
     result = Failure(path, "is read-only");
   } else if (const int error = ReadWholeFile(file.fd, bytes); error != 0) {
     result = Failure(path, "cannot read it", error);

@@ -27,16 +27,20 @@ DirectoryAndName SplitDirectoryAndName(const std::string& path) {
 OpenedFile OpenRegularFile(int folder, const std::string& name) {
   // The type is looked at before the open, which may have effects on a device, and again on the
   // descriptor, in case the name came to stand for another file in between.
-  struct stat status {};
-  if (fstatat(folder, name.c_str(), &status, 0) != 0) return {-1, errno, false};
-  if (!S_ISREG(status.st_mode)) return {-1, 0, true};
-  const int fd = openat(folder, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return {-1, errno, false};
-  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    close(fd);
-    return {-1, 0, true};
+  OpenedFile file;
+  if (fstatat(folder, name.c_str(), &file.status, 0) != 0) {
+    file.error = errno;
+  } else if (!S_ISREG(file.status.st_mode)) {
+    file.notRegular = true;
+  } else if (file.fd = openat(folder, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+             file.fd < 0) {
+    file.error = errno;
+  } else if (fstat(file.fd, &file.status) != 0 || !S_ISREG(file.status.st_mode)) {
+    close(file.fd);
+    file.fd = -1;
+    file.notRegular = true;
   }
-  return {fd, 0, false};
+  return file;
 }
 
 int ReadWholeFile(int fd, profile::FileBytes& bytes) {

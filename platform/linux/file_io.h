@@ -2,6 +2,8 @@
 // retry interrupted and short transfers, path splitting, and names found regardless of case.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +21,7 @@ DirectoryAndName SplitDirectoryAndName(const std::string& path);
 
 struct OpenedFile {
   int fd = -1;              // a descriptor of a regular file opened for reading, or -1
+  struct stat status {};    // with fd: what fstat says of it
   int error = 0;            // with fd -1: the errno of the failure, ENOENT for a missing file
   bool notRegular = false;  // with fd -1: the path names a FIFO, socket, device or directory
 };

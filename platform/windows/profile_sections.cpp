@@ -31,11 +31,6 @@ bool WholeList(Call call, std::string& list) {
   return false;
 }
 
-bool HasEntries(const char* section, const char* path) {
-  char entries[16];
-  return GetPrivateProfileSectionA(section, entries, sizeof entries, path) > 0;
-}
-
 }  // namespace
 
 bool ListProfileSections(const char* path, std::vector<std::string>& names) {
@@ -59,7 +54,7 @@ bool RemoveProfileSection(const char* section, const char* path) {
 }
 
 bool RenameProfileSection(const char* section, const char* newName, const char* path) {
-  if (HasEntries(newName, path)) return false;
+  if (ProbeProfileSection(newName, path) == SectionState::kHasEntries) return false;
   std::string entries;
   if (!WholeList([&](char* buffer,
                      DWORD size) { return GetPrivateProfileSectionA(section, buffer, size, path); },
