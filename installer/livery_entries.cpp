@@ -2,7 +2,7 @@
 #include "installer/livery_entries.h"
 
 #include "platform/platform.h"
-#include "profile/ascii_case.h"
+#include "engine/ascii_case.h"
 #include "profile/entry_numbering.h"
 #include "profile/read_setting.h"
 
@@ -12,9 +12,9 @@ namespace {
 
 // The variant's suffix for `key`, or nothing for a key that is copied unchanged.
 const char* SuffixForKey(const char* key, const VariantSuffix& variant) {
-  if (profile::EqualIgnoringAsciiCase(key, "title")) return variant.title;
-  if (profile::EqualIgnoringAsciiCase(key, "model")) return variant.model;
-  if (profile::EqualIgnoringAsciiCase(key, "ui_type")) return variant.uiType;
+  if (engine::EqualIgnoringAsciiCase(key, "title")) return variant.title;
+  if (engine::EqualIgnoringAsciiCase(key, "model")) return variant.model;
+  if (engine::EqualIgnoringAsciiCase(key, "ui_type")) return variant.uiType;
   return nullptr;
 }
 

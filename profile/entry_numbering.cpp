@@ -4,7 +4,7 @@
 #include <charconv>
 #include <climits>
 
-#include "profile/ascii_case.h"
+#include "engine/ascii_case.h"
 #include "profile/read_setting.h"
 
 namespace profile {
@@ -34,7 +34,7 @@ int NextFreeEntryIndex(const std::string& configurationPath) {
 
 std::optional<int> EntryIndexOfName(std::string_view name) {
   if (name.size() <= kEntryNamePrefix.size() ||
-      !EqualIgnoringAsciiCase(name.substr(0, kEntryNamePrefix.size()), kEntryNamePrefix)) {
+      !engine::EqualIgnoringAsciiCase(name.substr(0, kEntryNamePrefix.size()), kEntryNamePrefix)) {
     return std::nullopt;
   }
   int index = 0;

@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "profile/profile_document.h"
+#include "engine/profile_document.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -36,7 +36,7 @@ struct InstallRun {
 
 // The value of `key` in `section` of the text, as the platform's read would give it.
 std::string ValueIn(const std::string& text, const std::string& section, const std::string& key) {
-  return profile::FindValue(profile::ParseDocument(text), section, key).value_or("<default>");
+  return engine::FindValue(engine::ParseDocument(text), section, key).value_or("<default>");
 }
 
 TEST(BadInput, GarbageLiveryIsNothingToInstall) {

@@ -5,17 +5,17 @@
 #include <optional>
 #include <string>
 
-#include "profile/profile_document.h"
+#include "engine/profile_document.h"
 
 namespace {
 
-using profile::ParseDocument;
+using engine::ParseDocument;
 using namespace std::string_literals;
 
 // The value of `key` in `section` of a file holding `text`, or nothing when it reads as default.
 std::optional<std::string> Read(const std::string& text, const std::string& section,
                                 const std::string& key) {
-  return profile::FindValue(ParseDocument(text), section, key);
+  return engine::FindValue(ParseDocument(text), section, key);
 }
 
 TEST(ProfileReading, AcceptsEveryLineBreakMixedAndNoFinalBreak) {
@@ -116,7 +116,7 @@ TEST(ProfileReading, FileWithByteOrderMarkIsUtf8TextReadInWindows1252) {
 
 TEST(ProfileReading, SectionHasEntriesNeedsANonBlankLineInTheFirstSectionOfTheName) {
   const auto has = [](const std::string& text) {
-    return profile::SectionHasEntries(ParseDocument(text), "fltsim.0");
+    return engine::SectionHasEntries(ParseDocument(text), "fltsim.0");
   };
   EXPECT_TRUE(has("[fltsim.0]\ntitle=\n"));
   EXPECT_TRUE(has("[FltSim.0]\nbare\n"));

@@ -4,18 +4,18 @@
 
 #include <string>
 
-#include "profile/profile_document.h"
+#include "engine/profile_document.h"
 
 namespace {
 
-using profile::ParseDocument;
-using profile::Serialize;
-using profile::WriteValue;
+using engine::ParseDocument;
+using engine::Serialize;
+using engine::WriteValue;
 
 // The file holding `text` after one write.
 std::string AfterWrite(const std::string& text, const std::string& section, const std::string& key,
                        const std::string& value) {
-  profile::Document document = ParseDocument(text);
+  engine::Document document = ParseDocument(text);
   WriteValue(document, section, key, value);
   return Serialize(document);
 }
@@ -24,7 +24,7 @@ TEST(ProfileWriting, UnchangedDocumentSerializesToTheSameBytes) {
   const std::string text =
       "\xEF\xBB\xBF; head\r\nloose line\n\n[A] x\r\n  Key = \"v\" "
       "\r\n;c\r\n\r\n[b\rk\x1a\n\xE9=\xFF";
-  profile::Document document = ParseDocument(text);
+  engine::Document document = ParseDocument(text);
   EXPECT_EQ(Serialize(document), text);
   EXPECT_FALSE(document.changed);
 }
@@ -90,12 +90,12 @@ TEST(ProfileWriting, Utf8FileTakesWritesAsUtf8AndKeepsEveryOtherByte) {
 }
 
 TEST(ProfileWriting, WritesAreSeenByLaterReadsAndLaterWrites) {
-  profile::Document document = ParseDocument("[fltsim.0]\ntitle=a\n");
+  engine::Document document = ParseDocument("[fltsim.0]\ntitle=a\n");
   WriteValue(document, "fltsim.1", "title", "b");
   WriteValue(document, "fltsim.1", "model", "m");
   WriteValue(document, "FLTSIM.1", "Title", "c");
-  EXPECT_EQ(profile::FindValue(document, "fltsim.1", "title"), "c");
-  EXPECT_EQ(profile::FindValue(document, "fltsim.1", "model"), "m");
+  EXPECT_EQ(engine::FindValue(document, "fltsim.1", "title"), "c");
+  EXPECT_EQ(engine::FindValue(document, "fltsim.1", "model"), "m");
   EXPECT_EQ(Serialize(document), "[fltsim.0]\ntitle=a\n\n[fltsim.1]\ntitle=c\nmodel=m\n");
   EXPECT_TRUE(document.changed);
 }

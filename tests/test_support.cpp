@@ -17,7 +17,7 @@
 #include <stdexcept>
 
 #include "profile/entry_numbering.h"
-#include "profile/profile_document.h"
+#include "engine/profile_document.h"
 
 namespace test_support {
 
@@ -151,11 +151,11 @@ std::string LiveryIni(const std::string& title, const std::string& model,
 }
 
 std::vector<std::string> EntryTitles(const std::string& cfgText) {
-  const profile::Document document = profile::ParseDocument(cfgText);
+  const engine::Document document = engine::ParseDocument(cfgText);
   std::vector<std::string> titles;
   for (int i = 0;; ++i) {
     std::optional<std::string> title =
-        profile::FindValue(document, profile::EntrySectionName(i), "title");
+        engine::FindValue(document, profile::EntrySectionName(i), "title");
     if (!title || title->empty()) return titles;
     titles.push_back(std::move(*title));
   }

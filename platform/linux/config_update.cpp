@@ -82,7 +82,7 @@ bool IsUtf16(std::string_view bytes) {
 // Reads the existing file `name` of the locked folder into `bytes` after checking that it may be
 // replaced; a missing file reads as empty and is created by the commit.
 UpdateResult ReadReplaceableFile(int folder, const std::string& path, const std::string& name,
-                                 profile::FileBytes& bytes) {
+                                 engine::FileBytes& bytes) {
   const OpenedFile file = OpenRegularFile(folder, name);
   if (file.notRegular) return Failure(path, "is not a regular file");
   if (file.fd < 0) {
@@ -101,12 +101,12 @@ UpdateResult ReadReplaceableFile(int folder, const std::string& path, const std:
 }
 
 UpdateResult LoadUnderLock(const std::string& configurationPath, ConfigUpdate& update) {
-  profile::FileBytes bytes;
+  engine::FileBytes bytes;
   const std::string name = SplitDirectoryAndName(update.targetPath).name;
   UpdateResult result =
       ReadReplaceableFile(static_cast<int>(update.lock), update.targetPath, name, bytes);
   if (!result.ok()) return result;
-  AdoptDocument(configurationPath, profile::ParseDocument(std::move(bytes)));
+  AdoptDocument(configurationPath, engine::ParseDocument(std::move(bytes)));
   update.workingPath = configurationPath;
   return result;
 }
@@ -160,12 +160,12 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, ConfigUpdat
 }
 
 UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
-  const profile::Document* document = LoadedDocument(update.workingPath);
+  const engine::Document* document = LoadedDocument(update.workingPath);
   UpdateResult result;
   if (document != nullptr && document->changed) {
     const Replacement replaced = ReplaceFileDurably(static_cast<int>(update.lock),
                                                     SplitDirectoryAndName(update.targetPath).name,
-                                                    profile::SerializedPieces(*document));
+                                                    engine::SerializedPieces(*document));
     if (!replaced.failure.empty()) result = Failure(update.targetPath, replaced.failure);
     result.inPlace = replaced.inPlace;
   }

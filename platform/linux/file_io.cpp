@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "profile/ascii_case.h"
+#include "engine/ascii_case.h"
 
 namespace platform {
 
@@ -43,7 +43,7 @@ OpenedFile OpenRegularFile(int folder, const std::string& name) {
   return file;
 }
 
-int ReadWholeFile(int fd, profile::FileBytes& bytes) {
+int ReadWholeFile(int fd, engine::FileBytes& bytes) {
   // The file is copied into memory, never mapped: the run then works on a snapshot, so another
   // program that rewrites or shortens the file meanwhile can neither garble what the run writes
   // back nor kill it. Mapping saved 70-180 ms at 100,000 entries (80 MB), but a rewrite during
@@ -122,7 +122,7 @@ FoundName FindFileIgnoringCase(const std::string& path) {
   if (folder == nullptr) return {NameMatch::kFound, path};
   std::vector<std::string> matches;
   while (const dirent* entry = readdir(folder)) {
-    if (profile::EqualIgnoringAsciiCase(entry->d_name, parts.name))
+    if (engine::EqualIgnoringAsciiCase(entry->d_name, parts.name))
       matches.emplace_back(entry->d_name);
   }
   closedir(folder);

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "profile/profile_document.h"
+#include "engine/profile_document.h"
 
 namespace platform {
 
@@ -33,7 +33,7 @@ OpenedFile OpenRegularFile(int folder, const std::string& name);
 
 // Reads the open file to its end into `bytes`, a copy of its own; returns 0 or the errno of the
 // failure.
-int ReadWholeFile(int fd, profile::FileBytes& bytes);
+int ReadWholeFile(int fd, engine::FileBytes& bytes);
 
 // Writes all of the pieces, one after another; returns 0 or the errno of the failure.
 int WritePieces(int fd, const std::vector<std::string_view>& pieces);

@@ -14,7 +14,7 @@ namespace platform {
 namespace {
 
 struct LoadedFile {
-  profile::Document document;
+  engine::Document document;
   bool ambiguous = false;  // several files match the name in all but case; none was read
 };
 
@@ -28,14 +28,14 @@ std::map<std::string, LoadedFile, std::less<>>& Files() {
 LoadedFile Load(const std::string& path) {
   const FoundName found = FindFileIgnoringCase(path);
   LoadedFile file;
-  profile::FileBytes bytes;
+  engine::FileBytes bytes;
   file.ambiguous = found.match == NameMatch::kAmbiguous;
   const int fd = file.ambiguous ? -1 : OpenRegularFile(AT_FDCWD, found.path).fd;
   if (fd >= 0) {
     if (ReadWholeFile(fd, bytes) != 0) bytes = {};
     close(fd);
   }
-  file.document = profile::ParseDocument(std::move(bytes));
+  file.document = engine::ParseDocument(std::move(bytes));
   return file;
 }
 
@@ -50,11 +50,11 @@ LoadedFile& FileFor(std::string_view path) {
 
 }  // namespace
 
-void AdoptDocument(const std::string& path, profile::Document document) {
+void AdoptDocument(const std::string& path, engine::Document document) {
   Files().insert_or_assign(path, LoadedFile{std::move(document), false});
 }
 
-const profile::Document* LoadedDocument(const std::string& path) {
+const engine::Document* LoadedDocument(const std::string& path) {
   const auto found = Files().find(path);
   return found == Files().end() ? nullptr : &found->second.document;
 }
@@ -65,30 +65,30 @@ void DropDocument(const std::string& path) {
 
 void ReadProfileValue(const char* section, const char* key, const char* defaultText, char* buffer,
                       std::size_t size, const char* path) {
-  profile::ReadValue(FileFor(path).document, section, key, defaultText, buffer, size);
+  engine::ReadValue(FileFor(path).document, section, key, defaultText, buffer, size);
 }
 
 void WriteProfileValue(const char* section, const char* key, const char* text, const char* path) {
-  profile::WriteValue(FileFor(path).document, section, key, text);
+  engine::WriteValue(FileFor(path).document, section, key, text);
 }
 
 bool ListProfileSections(const char* path, std::vector<std::string>& names) {
-  names = profile::SectionNames(FileFor(path).document);
+  names = engine::SectionNames(FileFor(path).document);
   return true;
 }
 
 bool RemoveProfileSection(const char* section, const char* path) {
-  return profile::RemoveSection(FileFor(path).document, section);
+  return engine::RemoveSection(FileFor(path).document, section);
 }
 
 bool RenameProfileSection(const char* section, const char* newName, const char* path) {
-  return profile::RenameSection(FileFor(path).document, section, newName);
+  return engine::RenameSection(FileFor(path).document, section, newName);
 }
 
 SectionState ProbeProfileSection(const char* section, const char* path) {
   const LoadedFile& file = FileFor(path);
   if (file.ambiguous) return SectionState::kAmbiguousFile;
-  return profile::SectionHasEntries(file.document, section) ? SectionState::kHasEntries
+  return engine::SectionHasEntries(file.document, section) ? SectionState::kHasEntries
                                                             : SectionState::kEmptyOrMissing;
 }
 

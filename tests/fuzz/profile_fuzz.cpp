@@ -19,9 +19,9 @@
 #include <utility>
 #include <vector>
 
-#include "profile/ascii_case.h"
-#include "profile/code_page.h"
-#include "profile/profile_document.h"
+#include "engine/ascii_case.h"
+#include "engine/code_page.h"
+#include "engine/profile_document.h"
 
 namespace {
 
@@ -90,13 +90,13 @@ long TouchedLine(const std::vector<Line>& lines, std::string_view section, std::
     std::string_view name;
     if (HeaderName(lines[i].text, name)) {
       if (inFirstOfName) return -1;
-      inFirstOfName = !seenName && profile::EqualIgnoringAsciiCase(name, section);
+      inFirstOfName = !seenName && engine::EqualIgnoringAsciiCase(name, section);
       seenName = seenName || inFirstOfName;
       continue;
     }
     const std::string_view entry = Trim(lines[i].text);
     if (!inFirstOfName || entry.empty()) continue;
-    if (profile::EqualIgnoringAsciiCase(CutAtNul(Trim(entry.substr(0, entry.find('=')))), key)) {
+    if (engine::EqualIgnoringAsciiCase(CutAtNul(Trim(entry.substr(0, entry.find('=')))), key)) {
       return static_cast<long>(i);
     }
   }
@@ -137,13 +137,13 @@ std::string Escaped(std::string_view bytes) {
 }
 
 std::string Folded(std::string name) {
-  for (char& c : name) c = profile::FoldAsciiCase(c);
+  for (char& c : name) c = engine::FoldAsciiCase(c);
   return name;
 }
 
-std::string Read(const profile::Document& document, std::string_view section,
+std::string Read(const engine::Document& document, std::string_view section,
                  std::string_view key) {
-  const std::optional<std::string> value = profile::FindValue(document, section, key);
+  const std::optional<std::string> value = engine::FindValue(document, section, key);
   REQUIRE(value.has_value());
   return value->substr(0, kReadLimit);
 }
@@ -168,20 +168,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view body = std::string_view(original).substr(utf8 ? bom.size() : 0);
   const std::vector<Line> lines = SplitLines(body);
   const auto inFile = [&](const std::string& name) {
-    return utf8 ? profile::Utf8FromWindows1252(name) : name;
+    return utf8 ? engine::Utf8FromAnsi(name) : name;
   };
   std::set<long> touched;
   for (const Write& write : writes) {
     touched.insert(TouchedLine(lines, inFile(write.section), inFile(write.key)));
   }
 
-  profile::Document document = profile::ParseDocument(original);
+  engine::Document document = engine::ParseDocument(original);
   std::map<std::pair<std::string, std::string>, std::string> expected;  // folded names -> read
   for (const Write& write : writes) {
-    profile::WriteValue(document, write.section, write.key, write.text);
+    engine::WriteValue(document, write.section, write.key, write.text);
     expected[{Folded(write.section), Folded(write.key)}] = ExpectedRead(write.text);
   }
-  const std::string output = profile::Serialize(document);
+  const std::string output = engine::Serialize(document);
   if (std::getenv("PROFILE_FUZZ_TRACE") != nullptr) {
     for (const Write& write : writes) {
       std::fprintf(stderr, "write [%s] %s = %s\n", Escaped(write.section).c_str(),
@@ -190,7 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fprintf(stderr, "before: %s\nafter:  %s\n", Escaped(original).c_str(),
                  Escaped(output).c_str());
   }
-  const profile::Document reread = profile::ParseDocument(output);
+  const engine::Document reread = engine::ParseDocument(output);
   for (const Write& write : writes) {
     const std::string& want = expected[{Folded(write.section), Folded(write.key)}];
     REQUIRE(Read(document, write.section, write.key) == want);

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "profile/code_page.h"
-#include "profile/profile_document.h"
-#include "profile/profile_syntax.h"
+#include "engine/code_page.h"
+#include "engine/profile_document.h"
+#include "engine/profile_syntax.h"
 #include "profile/read_setting.h"
 #include "tests/test_support.h"
 #include "tests/windows/wine_support.h"
@@ -69,14 +69,14 @@ const std::vector<Case>& Corpus() {
 // A name of the file as the installer would ask for it: 8-bit text, which ends at a NUL byte.
 std::string AsAsked(std::string name, bool utf8) {
   name = name.substr(0, name.find('\0'));
-  return utf8 ? profile::Windows1252FromUtf8(name) : name;
+  return utf8 ? engine::AnsiFromUtf8(name) : name;
 }
 
 // Every section name and key the text could be asked for: the names it holds, their case
 // variants, and names it does not hold.
 std::vector<wine_support::Query> QueriesFor(std::string text) {
-  const bool utf8 = text.starts_with(profile::kUtf8ByteOrderMark);
-  if (utf8) text.erase(0, profile::kUtf8ByteOrderMark.size());
+  const bool utf8 = text.starts_with(engine::kUtf8ByteOrderMark);
+  if (utf8) text.erase(0, engine::kUtf8ByteOrderMark.size());
   std::set<std::string> sections{"", "missing"};
   std::set<std::string> keys{"missing", "title"};
   std::size_t start = 0;
@@ -114,9 +114,9 @@ std::vector<wine_support::Query> QueriesFor(std::string text) {
 }
 
 // What the engine gives for the query, as the platform's read through a 1024-byte buffer would.
-std::optional<std::string> ReadThroughEngine(const profile::Document& document,
+std::optional<std::string> ReadThroughEngine(const engine::Document& document,
                                              const wine_support::Query& query) {
-  const std::optional<std::string> value = profile::FindValue(document, query.section, query.key);
+  const std::optional<std::string> value = engine::FindValue(document, query.section, query.key);
   if (!value) return std::nullopt;
   return value->substr(0, profile::kSettingBufferSize - 1);
 }
@@ -130,7 +130,7 @@ TEST(ProfileDifferential, EngineReadsEveryValueAsThePlatformDoes) {
     const std::vector<wine_support::Query> queries = QueriesFor(file.text);
     const std::vector<std::optional<std::string>> platform =
         wine_support::ReadThroughPlatform(path, queries);
-    const profile::Document document = profile::ParseDocument(file.text);
+    const engine::Document document = engine::ParseDocument(file.text);
     for (std::size_t i = 0; i < queries.size(); ++i) {
       EXPECT_EQ(ReadThroughEngine(document, queries[i]), platform[i])
           << file.name << ": [" << queries[i].section << "] " << queries[i].key;

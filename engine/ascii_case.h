@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string_view>
 
-namespace profile {
+namespace engine {
 
 // The byte with A-Z folded to a-z.
 constexpr char FoldAsciiCase(char c) {
@@ -19,4 +19,4 @@ constexpr bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
          });
 }
 
-}  // namespace profile
+}  // namespace engine

@@ -22,7 +22,7 @@
 #include <optional>
 #include <string_view>
 
-namespace profile {
+namespace engine {
 
 inline constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
@@ -52,4 +52,4 @@ ParsedLine ParseLine(std::string_view line);
 // otherwise npos. Only such a line can be a section header.
 std::size_t StartOfHeaderLine(std::string_view text, std::size_t at);
 
-}  // namespace profile
+}  // namespace engine

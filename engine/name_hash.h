@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <string_view>
 
-namespace profile {
+namespace engine {
 
 struct NameHash {
   std::size_t operator()(std::string_view name) const;
 };
 
-}  // namespace profile
+}  // namespace engine

@@ -10,10 +10,10 @@
 #include <string>
 #include <string_view>
 
-namespace profile {
+namespace engine {
 
-std::string Utf8FromWindows1252(std::string_view text);
+std::string Utf8FromAnsi(std::string_view text);
 
-std::string Windows1252FromUtf8(std::string_view text);
+std::string AnsiFromUtf8(std::string_view text);
 
-}  // namespace profile
+}  // namespace engine

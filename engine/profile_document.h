@@ -23,10 +23,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "profile/name_hash.h"
-#include "profile/profile_syntax.h"
+#include "engine/name_hash.h"
+#include "engine/profile_syntax.h"
 
-namespace profile {
+namespace engine {
 
 // One section: its header line and the lines after it up to the next header. Its lines stay
 // bytes as read (`body`) until a write touches the section and splits them out (`lines`).
@@ -105,4 +105,4 @@ std::vector<std::string_view> SerializedPieces(const Document& document);
 // The whole file as it now stands, in one string.
 std::string Serialize(const Document& document);
 
-}  // namespace profile
+}  // namespace engine

@@ -1,9 +1,9 @@
-// Windows-1252 text to and from UTF-8.
-#include "profile/code_page.h"
+// Windows-1252 text to and from UTF-8: the Linux build's stand-in for the active code page.
+#include "engine/code_page.h"
 
 #include <array>
 
-namespace profile {
+namespace engine {
 
 namespace {
 
@@ -79,14 +79,14 @@ char32_t TakeCharacter(std::string_view text, std::size_t& at) {
 
 }  // namespace
 
-std::string Utf8FromWindows1252(std::string_view text) {
+std::string Utf8FromAnsi(std::string_view text) {
   std::string utf8;
   utf8.reserve(text.size());
   for (const char byte : text) AppendUtf8(utf8, CharacterOfByte(static_cast<unsigned char>(byte)));
   return utf8;
 }
 
-std::string Windows1252FromUtf8(std::string_view text) {
+std::string AnsiFromUtf8(std::string_view text) {
   std::string bytes;
   bytes.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
@@ -102,4 +102,4 @@ std::string Windows1252FromUtf8(std::string_view text) {
   return bytes;
 }
 
-}  // namespace profile
+}  // namespace engine

@@ -1,5 +1,5 @@
 // SipHash-1-3 (one compression round, three finalization rounds) of a name under a random key.
-#include "profile/name_hash.h"
+#include "engine/name_hash.h"
 
 #include <array>
 #include <bit>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <random>
 
-namespace profile {
+namespace engine {
 
 namespace {
 
@@ -68,4 +68,4 @@ std::size_t NameHash::operator()(std::string_view name) const {
   return static_cast<std::size_t>(state.v0 ^ state.v1 ^ state.v2 ^ state.v3);
 }
 
-}  // namespace profile
+}  // namespace engine

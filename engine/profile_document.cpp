@@ -1,14 +1,14 @@
 // A profile file held in memory: sections found in one pass, a hash map from folded section
 // names, edits that split only the sections they touch.
-#include "profile/profile_document.h"
+#include "engine/profile_document.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "profile/ascii_case.h"
-#include "profile/code_page.h"
+#include "engine/ascii_case.h"
+#include "engine/code_page.h"
 
-namespace profile {
+namespace engine {
 
 namespace {
 
@@ -20,14 +20,14 @@ bool IsUtf8(const Document& document) {
 
 // Names and text given in 8-bit text, as the file spells them.
 std::string InFileText(const Document& document, std::string_view text) {
-  return IsUtf8(document) ? Utf8FromWindows1252(text) : std::string(text);
+  return IsUtf8(document) ? Utf8FromAnsi(text) : std::string(text);
 }
 
 // The same without a copy in an 8-bit file; `converted` holds the text of a UTF-8 file.
 std::string_view InFileText(const Document& document, std::string_view text,
                             std::string& converted) {
   if (!IsUtf8(document)) return text;
-  converted = Utf8FromWindows1252(text);
+  converted = Utf8FromAnsi(text);
   return converted;
 }
 
@@ -283,7 +283,7 @@ std::optional<std::string> FindValue(const Document& document, std::string_view 
                                      std::string_view key) {
   const std::optional<std::string_view> value = FindValueBytes(document, section, key);
   if (!value) return std::nullopt;
-  return IsUtf8(document) ? Windows1252FromUtf8(*value) : std::string(*value);
+  return IsUtf8(document) ? AnsiFromUtf8(*value) : std::string(*value);
 }
 
 void ReadValue(const Document& document, std::string_view section, std::string_view key,
@@ -291,7 +291,7 @@ void ReadValue(const Document& document, std::string_view section, std::string_v
   if (size == 0) return;
   const std::optional<std::string_view> value = FindValueBytes(document, section, key);
   std::string converted;
-  if (value && IsUtf8(document)) converted = Windows1252FromUtf8(*value);
+  if (value && IsUtf8(document)) converted = AnsiFromUtf8(*value);
   const std::string_view text = !value ? defaultText : IsUtf8(document) ? converted : *value;
   const std::size_t length = std::min(text.size(), size - 1);
   std::memcpy(buffer, text.data(), length);
@@ -333,7 +333,7 @@ std::vector<std::string> SectionNames(const Document& document) {
   std::vector<std::string> names;
   for (const Section& section : document.sections) {
     if (!HasHeader(section)) continue;  // the lines before the first header, or a removed section
-    names.push_back(IsUtf8(document) ? Windows1252FromUtf8(section.name)
+    names.push_back(IsUtf8(document) ? AnsiFromUtf8(section.name)
                                      : std::string(section.name));
   }
   return names;
@@ -406,4 +406,4 @@ std::string Serialize(const Document& document) {
   return bytes;
 }
 
-}  // namespace profile
+}  // namespace engine

@@ -1,9 +1,9 @@
 // How the platform reads a profile file: lines, trimming, headers, entries, NUL bytes, quotes.
-#include "profile/profile_syntax.h"
+#include "engine/profile_syntax.h"
 
 #include <algorithm>
 
-namespace profile {
+namespace engine {
 
 namespace {
 
@@ -79,4 +79,4 @@ std::size_t StartOfHeaderLine(std::string_view text, std::size_t at) {
   return startsLine ? at : std::string_view::npos;
 }
 
-}  // namespace profile
+}  // namespace engine
