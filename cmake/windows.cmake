@@ -6,9 +6,10 @@ enable_language(RC)
 target_sources(livery_core PRIVATE
   platform/windows/config_update.cpp
   platform/windows/executable_path.cpp
+  platform/windows/file_io.cpp
   platform/windows/profile_calls.cpp
-  platform/windows/profile_sections.cpp
-  platform/windows/report_failure.cpp)
+  platform/windows/report_failure.cpp
+  platform/windows/run_document.cpp)
 
 # Small and self-contained: unused code dropped, symbols stripped, runtimes static. No link time
 # in the header, so that two builds of one commit give the same bytes.
@@ -18,7 +19,7 @@ set(LIVERY_WINDOWS_LINK_OPTIONS -static -s -Wl,--gc-sections -Wl,--no-insert-tim
 # livery_windows_program(NAME SOURCE...): NAME.exe as the release ships it, carrying the icon,
 # manifest and version resource that resources/NAME.rc gives it through resources/program.rc.
 function(livery_windows_program name)
-  add_executable(${name} WIN32 ${ARGN} resources/${name}.rc)
+  add_executable(${name} WIN32 ${ARGN} platform/windows/terminate_handler.cpp resources/${name}.rc)
   target_link_libraries(${name} PRIVATE livery_core)
   target_link_options(${name} PRIVATE ${LIVERY_WINDOWS_LINK_OPTIONS})
   target_compile_definitions(${name} PRIVATE

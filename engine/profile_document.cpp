@@ -235,6 +235,35 @@ void DropBlankLinesAtEnd(Document& document) {
   }
 }
 
+// What a section says, in order: its entries as lines parse, blank lines left out.
+std::vector<ParsedLine> EntriesOf(const Section& section) {
+  std::vector<ParsedLine> entries;
+  VisitLines(section, [&](const Line& line) {
+    const ParsedLine parsed = ParseLine(line.text);
+    if (parsed.kind == LineKind::kEntry) entries.push_back(parsed);
+    return false;
+  });
+  return entries;
+}
+
+bool SameEntries(const Section& a, const Section& b) {
+  const std::vector<ParsedLine> left = EntriesOf(a);
+  const std::vector<ParsedLine> right = EntriesOf(b);
+  return std::equal(left.begin(), left.end(), right.begin(), right.end(),
+                    [](const ParsedLine& x, const ParsedLine& y) {
+                      return x.name == y.name && x.value == y.value;
+                    });
+}
+
+// The sections that stand in the file: those removed from it are not there.
+std::vector<const Section*> SectionsInFile(const Document& document) {
+  std::vector<const Section*> sections;
+  for (const Section& section : document.sections) {
+    if (!section.removed) sections.push_back(&section);
+  }
+  return sections;
+}
+
 }  // namespace
 
 Document ParseDocument(std::string text) {
@@ -329,12 +358,20 @@ void WriteValue(Document& document, std::string_view section, std::string_view k
   }
 }
 
+bool ReadAlike(const Document& a, const Document& b) {
+  const std::vector<const Section*> left = SectionsInFile(a);
+  const std::vector<const Section*> right = SectionsInFile(b);
+  return IsUtf8(a) == IsUtf8(b) && std::equal(left.begin(), left.end(), right.begin(), right.end(),
+                                              [](const Section* x, const Section* y) {
+                                                return x->name == y->name && SameEntries(*x, *y);
+                                              });
+}
+
 std::vector<std::string> SectionNames(const Document& document) {
   std::vector<std::string> names;
   for (const Section& section : document.sections) {
     if (!HasHeader(section)) continue;  // the lines before the first header, or a removed section
-    names.push_back(IsUtf8(document) ? AnsiFromUtf8(section.name)
-                                     : std::string(section.name));
+    names.push_back(IsUtf8(document) ? AnsiFromUtf8(section.name) : std::string(section.name));
   }
   return names;
 }

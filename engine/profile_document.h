@@ -86,6 +86,12 @@ bool SectionHasEntries(const Document& document, std::string_view section);
 void WriteValue(Document& document, std::string_view section, std::string_view key,
                 std::string_view text);
 
+// True when the two documents read alike: both UTF-8 or both 8-bit, the same sections in the
+// same order, each named alike and holding the same entries (key and value, as lines parse) in
+// the same order. Layout may differ: blank lines, blanks around names and "=", line breaks, and
+// what follows a header's "]".
+bool ReadAlike(const Document& a, const Document& b);
+
 // The names of the sections that have a header, as the platform lists them: spelled as in the
 // file, in its order, a name that heads several sections once for each.
 std::vector<std::string> SectionNames(const Document& document);

@@ -26,6 +26,12 @@ namespace engine {
 
 inline constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
+// True for text that starts with a UTF-16 byte order mark, little- or big-endian: text that is
+// not 8-bit, which no 8-bit edit may touch.
+constexpr bool StartsAsUtf16(std::string_view text) {
+  return text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF");
+}
+
 struct Line {
   std::string_view text;       // the line as it stands in the file, without its line break
   std::string_view lineBreak;  // "\r\n", "\n", "\r", or empty for a last line without one

@@ -1,8 +1,8 @@
 // Copying a livery's description into four display-variant entries of the configuration file.
 #include "installer/livery_entries.h"
 
-#include "platform/platform.h"
 #include "engine/ascii_case.h"
+#include "platform/platform.h"
 #include "profile/entry_numbering.h"
 #include "profile/read_setting.h"
 

@@ -31,8 +31,10 @@ RunStatus CheckLivery(const std::string& liveryPath, const char* nothingToDo) {
               liveryPath + ": " + nothingToDo + " (missing, unreadable, or no [fltsim.0] entries)");
 }
 
-RunStatus UpdateConfiguration(const InstallerPaths& paths, ConfigurationEdit edit) {
+RunStatus UpdateConfiguration(const InstallerPaths& paths, ConfigurationEdit edit,
+                              platform::EditMode mode) {
   platform::ConfigUpdate update;
+  update.mode = mode;
   const platform::UpdateResult begun = platform::BeginConfigUpdate(paths.configuration, update);
   if (!begun.ok()) return Fail(kNotUpdated, begun.failure);
   const RunStatus edited = edit(InstallerPaths{paths.livery, update.workingPath});
@@ -56,9 +58,9 @@ RunStatus Fail(RunStatus status, const std::string& message) {
 }
 
 RunStatus EditForLivery(const InstallerPaths& paths, const char* nothingToDo,
-                        ConfigurationEdit edit) {
+                        ConfigurationEdit edit, platform::EditMode mode) {
   RunStatus status = CheckLivery(paths.livery, nothingToDo);
-  if (status == kChanged) status = UpdateConfiguration(paths, edit);
+  if (status == kChanged) status = UpdateConfiguration(paths, edit, mode);
   platform::ForgetProfileFiles();
   return status;
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "installer/installer_paths.h"
+#include "platform/platform.h"
 
 namespace installer {
 
@@ -28,9 +29,10 @@ RunStatus Fail(RunStatus status, const std::string& message);
 using ConfigurationEdit = RunStatus (*)(const InstallerPaths& paths);
 
 // Checks that the livery file has [fltsim.0] entries, then makes `edit` one update of the
-// configuration file. `nothingToDo` starts the message when the livery has none.
+// configuration file, reaching it as `mode` says. `nothingToDo` starts the message when the
+// livery has none.
 RunStatus EditForLivery(const InstallerPaths& paths, const char* nothingToDo,
-                        ConfigurationEdit edit);
+                        ConfigurationEdit edit, platform::EditMode mode);
 
 // The process's whole run: the two files found from the program's own path, then `run` on them.
 // Its result is the exit status.

@@ -15,7 +15,7 @@ RunStatus AddEntries(const InstallerPaths& paths) {
 }  // namespace
 
 RunStatus InstallLivery(const InstallerPaths& paths) {
-  return EditForLivery(paths, "nothing to install", AddEntries);
+  return EditForLivery(paths, "nothing to install", AddEntries, platform::EditMode::kValueWrites);
 }
 
 int RunInstaller() {

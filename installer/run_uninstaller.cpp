@@ -6,7 +6,10 @@
 namespace installer {
 
 RunStatus UninstallLivery(const InstallerPaths& paths) {
-  return EditForLivery(paths, "nothing to remove", RemoveLiveryEntries);
+  // The removal renumbers sections, which the platform's value writes can only do by moving them
+  // to the end of the file without their comment lines: the engine edits the file whole.
+  return EditForLivery(paths, "nothing to remove", RemoveLiveryEntries,
+                       platform::EditMode::kWholeFile);
 }
 
 int RunUninstaller() {

@@ -33,6 +33,7 @@ void WriteProfileValue(const char* section, const char* key, const char* text, c
 
 // The names of the sections of a profile file, as spelled and in the file's order; a name that
 // heads several sections is listed for each. False when the platform could not list them all.
+// These three are served by the profile engine, for the configuration file of a kWholeFile update.
 bool ListProfileSections(const char* path, std::vector<std::string>& names);
 
 // Removes the first section named `section` from a profile file, with all its lines. False when
@@ -40,8 +41,7 @@ bool ListProfileSections(const char* path, std::vector<std::string>& names);
 bool RemoveProfileSection(const char* section, const char* path);
 
 // Gives the first section named `section` the name `newName`, spelled as given, keeping its
-// entries. False when the platform could not; the Windows build cannot when a section named
-// `newName` with entries exists already, since its profile functions only ever reach the first.
+// lines. False when the platform could not.
 bool RenameProfileSection(const char* section, const char* newName, const char* path);
 
 enum class SectionState { kHasEntries, kEmptyOrMissing, kAmbiguousFile };
@@ -50,8 +50,20 @@ enum class SectionState { kHasEntries, kEmptyOrMissing, kAmbiguousFile };
 // file's name matches several files that differ only in case, so none is read.
 SectionState ProbeProfileSection(const char* section, const char* path);
 
+// How a run's edit reaches the configuration file during an update.
+// - kValueWrites: the platform's profile reads and writes, one value per call (the installer's
+//   calling pattern). On Windows they are the platform's own functions, working on a copy of the
+//   file; the engine follows every call on the file as read, and the commit puts the copy in place
+//   only when the engine agrees with every read and reads the copy back alike.
+// - kWholeFile: the profile engine edits the file held in memory, and the commit writes it whole
+//   (the uninstaller's removal and renumbering, which value writes cannot make without moving
+//   sections and losing lines).
+// The Linux build serves both from the engine.
+enum class EditMode { kValueWrites, kWholeFile };
+
 // One all-or-nothing update of the configuration file, held from the first read to the commit.
 struct ConfigUpdate {
+  EditMode mode = EditMode::kValueWrites;
   std::string targetPath;   // the file that the commit replaces
   std::string workingPath;  // the path that the run's profile reads and writes go to
   std::intptr_t lock = -1;  // the platform's handle of the lock that serializes runs

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/profile_syntax.h"
 #include "platform/linux/durable_replace.h"
 #include "platform/linux/file_io.h"
 #include "platform/linux/profile_files.h"
@@ -74,11 +75,6 @@ UpdateResult ResolveTarget(const std::string& configurationPath, std::string& ta
   return {};
 }
 
-bool IsUtf16(std::string_view bytes) {
-  return bytes.size() >= 2 &&
-         ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
-}
-
 // Reads the existing file `name` of the locked folder into `bytes` after checking that it may be
 // replaced; a missing file reads as empty and is created by the commit.
 UpdateResult ReadReplaceableFile(int folder, const std::string& path, const std::string& name,
@@ -93,7 +89,7 @@ UpdateResult ReadReplaceableFile(int folder, const std::string& path, const std:
     result = Failure(path, "is read-only");
   } else if (const int error = ReadWholeFile(file.fd, bytes); error != 0) {
     result = Failure(path, "cannot read it", error);
-  } else if (IsUtf16(bytes.text)) {
+  } else if (engine::StartsAsUtf16(bytes.text)) {
     result = Failure(path, "is UTF-16 text, which an 8-bit edit would corrupt");
   }
   close(file.fd);

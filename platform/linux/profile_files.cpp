@@ -89,7 +89,7 @@ SectionState ProbeProfileSection(const char* section, const char* path) {
   const LoadedFile& file = FileFor(path);
   if (file.ambiguous) return SectionState::kAmbiguousFile;
   return engine::SectionHasEntries(file.document, section) ? SectionState::kHasEntries
-                                                            : SectionState::kEmptyOrMissing;
+                                                           : SectionState::kEmptyOrMissing;
 }
 
 void ForgetProfileFiles() {

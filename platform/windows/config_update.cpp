@@ -1,7 +1,9 @@
-// One all-or-nothing update of the configuration file on Windows. The platform's profile functions
-// write every value to disk at once, so the run works on a copy: the file that aircraft.cfg finally
-// names (through links and junctions) is copied beside itself, the whole install reads and writes
-// the copy, and the flushed copy then replaces that file in one step, so a link stays a link.
+// One all-or-nothing update of the configuration file on Windows. The run never edits the file in
+// place: the file that aircraft.cfg finally names (through links and junctions) is read whole
+// under the lock, the run works on a copy beside it, and the copy replaces that file in one step
+// (so a link stays a link) only once it has been read back from disk and found to be what the run
+// meant to write. The platform's profile functions report success even when a write of the file
+// fails, so their word is never taken for it: see run_document.h for how each call is checked.
 //
 // Runs on the same file are serialized by a named mutex, which the system releases when its owner
 // dies. The mutex is named from the identity of the folder holding the file (its volume serial
@@ -15,8 +17,10 @@
 #include <cstring>
 #include <optional>
 
+#include "engine/profile_syntax.h"
 #include "platform/platform.h"
-#include "platform/windows/profile_writes.h"
+#include "platform/windows/file_io.h"
+#include "platform/windows/run_document.h"
 
 namespace platform {
 
@@ -82,41 +86,88 @@ std::optional<std::string> FinalPath(const std::string& fullPath) {
   return finalPath;
 }
 
-bool IsUtf16(const std::string& path) {
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  unsigned char start[2] = {0, 0};
-  DWORD read = 0;
-  ReadFile(file, start, sizeof start, &read, nullptr);
-  CloseHandle(file);
-  return read == 2 &&
-         ((start[0] == 0xFF && start[1] == 0xFE) || (start[0] == 0xFE && start[1] == 0xFF));
-}
-
-// Makes the working copy of the existing file, or leaves none for a file that does not exist yet.
-UpdateResult PrepareCopy(const std::string& target, const std::string& copy) {
-  DeleteFileA(copy.c_str());  // a copy left by a run that was killed
+// Reads the file that the update replaces, after checking that it may be replaced; a missing file
+// reads as empty and is created by the commit.
+UpdateResult ReadReplaceableFile(const std::string& target, std::string& bytes) {
   const DWORD attributes = GetFileAttributesA(target.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) return {};
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) return {};
     return Failure(target, "cannot be examined");
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return Failure(target, "is not a regular file");
   if (attributes & FILE_ATTRIBUTE_READONLY) return Failure(target, "is read-only");
-  if (IsUtf16(target)) return Failure(target, "is UTF-16 text, which an 8-bit edit would corrupt");
-  if (!CopyFileA(target.c_str(), copy.c_str(), FALSE)) return Failure(copy, "cannot be created");
+  if (!ReadWholeFile(target, bytes)) return Failure(target, "cannot be read");
+  if (engine::StartsAsUtf16(bytes)) {
+    return Failure(target, "is UTF-16 text, which an 8-bit edit would corrupt");
+  }
   return {};
 }
 
-bool FlushToDisk(const std::string& path) {
-  WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());  // empties the profile cache
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+// Creates the working copy afresh and writes the pieces into it.
+bool WriteWorkingCopy(const std::string& copy, const std::vector<std::string_view>& pieces) {
+  const HANDLE file = CreateFileA(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  const bool flushed = FlushFileBuffers(file) != FALSE;
-  return CloseHandle(file) != FALSE && flushed;
+  const bool written = WriteOpenFile(file, pieces);
+  return CloseHandle(file) != FALSE && written;
+}
+
+// Reads the working copy back from disk and, when `isExpected` accepts its bytes, flushes it to
+// disk; `bytes` then holds what was flushed.
+template <typename Check>
+UpdateResult ConfirmWorkingCopy(const std::string& copy, Check isExpected, std::string& bytes) {
+  const HANDLE file = CreateFileA(copy.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return Failure(copy, "cannot be read back");
+  const bool read = ReadOpenFile(file, bytes);
+  const bool expected = read && isExpected(bytes);
+  const bool flushed = expected && FlushFileBuffers(file) != FALSE;
+  const bool closed = CloseHandle(file) != FALSE;
+  if (!read) return Failure(copy, "cannot be read back");
+  if (!expected) return Failure(copy, "does not hold what was written to it");
+  if (!flushed || !closed) return Failure(copy, "cannot be flushed to disk");
+  return {};
+}
+
+// Completes the working copy of the run's document and confirms it on disk. An engine edit is
+// written whole; the platform's writes are checked, call by call and then as the file they left.
+UpdateResult CompleteWorkingCopy(const RunDocument& run, std::string& bytes) {
+  if (run.mode == EditMode::kWholeFile) {
+    const std::string wanted = engine::Serialize(run.document);
+    if (!WriteWorkingCopy(run.path, {wanted})) return Failure(run.path, "cannot be written");
+    return ConfirmWorkingCopy(
+        run.path, [&](const std::string& found) { return found == wanted; }, bytes);
+  }
+  if (run.disagreed) {
+    return Failure(run.path, "the platform's profile functions did not do what was asked");
+  }
+  WritePrivateProfileStringA(nullptr, nullptr, nullptr, run.path.c_str());  // empties its cache
+  return ConfirmWorkingCopy(
+      run.path,
+      [&](const std::string& found) {
+        return !engine::StartsAsUtf16(found) &&
+               engine::ReadAlike(engine::ParseDocument(found), run.document);
+      },
+      bytes);
+}
+
+// Moves the confirmed working copy over the target. A move reported as failed may still have
+// happened: then the target holds the confirmed bytes, and the change must not be reported as
+// not made.
+UpdateResult PutInPlace(const std::string& copy, const std::string& target,
+                        const std::string& confirmed) {
+  if (MoveFileExA(copy.c_str(), target.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return {};
+  }
+  std::string found;
+  if (GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES && ReadWholeFile(target, found) &&
+      found == confirmed) {
+    UpdateResult result = Failure(target, "was replaced, but the move was reported as failed");
+    result.inPlace = true;
+    return result;
+  }
+  return Failure(target, "cannot be replaced");
 }
 
 void ReleaseLock(ConfigUpdate& update) {
@@ -173,23 +224,30 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, ConfigUpdat
   if (length == 0 || length >= kPathBufferSize) return Failure(configurationPath, "path too long");
   UpdateResult result = LockFinalFile(std::string(full, length), update);
   if (!result.ok()) return result;
-  TakeWriteFailure();
-  result = PrepareCopy(update.targetPath, update.workingPath);
-  if (!result.ok()) AbandonConfigUpdate(update);
+  std::string bytes;
+  result = ReadReplaceableFile(update.targetPath, bytes);
+  // A copy left by a run that was killed is replaced; the platform's writes start from the file.
+  const bool started = result.ok() && (update.mode == EditMode::kWholeFile
+                                           ? DeleteFileA(update.workingPath.c_str()) ||
+                                                 GetLastError() == ERROR_FILE_NOT_FOUND
+                                           : WriteWorkingCopy(update.workingPath, {bytes}));
+  if (result.ok() && !started) result = Failure(update.workingPath, "cannot be created");
+  if (!result.ok()) {
+    AbandonConfigUpdate(update);
+    return result;
+  }
+  StartRunDocument({update.workingPath, update.mode, engine::ParseDocument(std::move(bytes))});
   return result;
 }
 
 UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
-  UpdateResult result;
-  if (TakeWriteFailure()) {
-    result = Failure(update.workingPath, "cannot be written");
-  } else if (!FlushToDisk(update.workingPath)) {
-    result = Failure(update.workingPath, "cannot be flushed to disk");
-  } else if (!MoveFileExA(update.workingPath.c_str(), update.targetPath.c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    result = Failure(update.targetPath, "cannot be replaced");
-  }
-  if (!result.ok()) DeleteFileA(update.workingPath.c_str());
+  const RunDocument* run = RunDocumentFor(update.workingPath.c_str());
+  std::string confirmed;
+  UpdateResult result = run == nullptr ? Failure(update.workingPath, "was never started")
+                                       : CompleteWorkingCopy(*run, confirmed);
+  if (result.ok()) result = PutInPlace(update.workingPath, update.targetPath, confirmed);
+  if (!result.ok() && !result.inPlace) DeleteFileA(update.workingPath.c_str());
+  EndRunDocument();
   ReleaseLock(update);
   return result;
 }
@@ -197,6 +255,7 @@ UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
 void AbandonConfigUpdate(ConfigUpdate& update) {
   // Only the mutex's owner may touch the working copy: another run may be writing it.
   if (update.lock != -1) DeleteFileA(update.workingPath.c_str());
+  EndRunDocument();
   ReleaseLock(update);
 }
 

@@ -1,35 +1,64 @@
-// Profile reads and writes on Windows: the platform's own profile functions, called exactly in the
-// installer's pattern, one value per call.
+// Profile reads and writes on Windows. Every file but the configuration file of the run's update
+// is read through the platform's own profile functions, one value per call. The configuration
+// file's working copy is edited by the engine (a kWholeFile update), or through the platform's
+// functions with the engine following every call (a kValueWrites update): run_document.h.
 #include <windows.h>
 
+#include <cstring>
+#include <string>
+
 #include "platform/platform.h"
-#include "platform/windows/profile_writes.h"
+#include "platform/windows/run_document.h"
 
 namespace platform {
 
 namespace {
 
-bool writeFailed = false;
+// The run's document when the engine edits `path` whole; else null.
+engine::Document* EditedWhole(const char* path) {
+  RunDocument* run = RunDocumentFor(path);
+  return run != nullptr && run->mode == EditMode::kWholeFile ? &run->document : nullptr;
+}
 
 }  // namespace
 
-bool TakeWriteFailure() {
-  const bool failed = writeFailed;
-  writeFailed = false;
-  return failed;
-}
-
-void RecordWriteFailure() {
-  writeFailed = true;
-}
-
 void ReadProfileValue(const char* section, const char* key, const char* defaultText, char* buffer,
                       std::size_t size, const char* path) {
+  if (engine::Document* document = EditedWhole(path)) {
+    engine::ReadValue(*document, section, key, defaultText, buffer, size);
+    return;
+  }
   GetPrivateProfileStringA(section, key, defaultText, buffer, static_cast<DWORD>(size), path);
+  if (RunDocument* run = RunDocumentFor(path); run != nullptr && size > 0) {
+    std::string expected(size, '\0');
+    engine::ReadValue(run->document, section, key, defaultText, expected.data(), size);
+    if (std::strncmp(expected.c_str(), buffer, size) != 0) run->disagreed = true;
+  }
 }
 
 void WriteProfileValue(const char* section, const char* key, const char* text, const char* path) {
-  if (!WritePrivateProfileStringA(section, key, text, path)) RecordWriteFailure();
+  RunDocument* run = RunDocumentFor(path);
+  if (run != nullptr) engine::WriteValue(run->document, section, key, text);
+  if (run != nullptr && run->mode == EditMode::kWholeFile) return;
+  if (!WritePrivateProfileStringA(section, key, text, path) && run != nullptr) {
+    run->disagreed = true;
+  }
+}
+
+bool ListProfileSections(const char* path, std::vector<std::string>& names) {
+  engine::Document* document = EditedWhole(path);
+  if (document != nullptr) names = engine::SectionNames(*document);
+  return document != nullptr;
+}
+
+bool RemoveProfileSection(const char* section, const char* path) {
+  engine::Document* document = EditedWhole(path);
+  return document != nullptr && engine::RemoveSection(*document, section);
+}
+
+bool RenameProfileSection(const char* section, const char* newName, const char* path) {
+  engine::Document* document = EditedWhole(path);
+  return document != nullptr && engine::RenameSection(*document, section, newName);
 }
 
 SectionState ProbeProfileSection(const char* section, const char* path) {

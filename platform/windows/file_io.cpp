@@ -1,0 +1,46 @@
+// Whole-file reads and writes on Windows, every result checked.
+#include "platform/windows/file_io.h"
+
+#include <algorithm>
+
+namespace platform {
+
+bool ReadOpenFile(HANDLE file, std::string& bytes) {
+  bytes.clear();
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(file, &size) && size.QuadPart > 0 &&
+      static_cast<unsigned long long>(size.QuadPart) < bytes.max_size()) {
+    bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+  }
+  char chunk[1 << 16];
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file, chunk, sizeof chunk, &read, nullptr)) return false;
+    if (read == 0) return true;
+    bytes.append(chunk, read);
+  }
+}
+
+bool WriteOpenFile(HANDLE file, const std::vector<std::string_view>& pieces) {
+  constexpr std::size_t kMostPerCall = std::size_t{1} << 20;
+  for (std::string_view piece : pieces) {
+    while (!piece.empty()) {
+      const auto count = static_cast<DWORD>(std::min(piece.size(), kMostPerCall));
+      DWORD written = 0;
+      if (!WriteFile(file, piece.data(), count, &written, nullptr) || written == 0) return false;
+      piece.remove_prefix(std::min<std::size_t>(written, piece.size()));
+    }
+  }
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool read = ReadOpenFile(file, bytes);
+  CloseHandle(file);
+  return read;
+}
+
+}  // namespace platform
