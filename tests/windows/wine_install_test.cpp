@@ -103,6 +103,52 @@ TEST(WineInstall, GivesTheSameValuesAsTheLinuxBuild) {
             (std::vector<std::string>{"Livery", "Other", "aircraft.cfg"}));
 }
 
+TEST(WineInstall, UninstallKeepsEveryByteAsTheLinuxBuildDoes) {
+  // The native setup installs two liveries; removing the first renumbers the second's entries.
+  // uninstall.exe must write what the Linux uninstall writes, byte for byte, and removing the
+  // second too must give back the file as it was: comments, header notes, spacing, blank lines,
+  // LF breaks and UTF-8 letters outside the code page included. In the last file a later,
+  // hand-written section shares the name of an entry that moves, and moves with it.
+  const std::string handWritten =
+      "; my aircraft\n[General]\natc_type = HERON ; keep\n\n[fltsim.0] ; the first\n"
+      "title = Heron Factory\n  texture =  factory  \n# note without equals\n";
+  const std::string utf8 =
+      "\xEF\xBB\xBF[fltsim.0]\r\ntitle=Heron \xC5\x81\xC3\xB3\x64\xC5\xBA\r\n"
+      "description=\xD0\x9F\xD0\xBE\xD0\xB1\xD0\xB5\xD0\xB4\xD0\xB0 \xE6\x97\xA5\r\n";
+  ScratchFolder folder;
+  int run = 0;
+  for (const std::string* original : {&kExampleCfg, &handWritten, &utf8, &handWritten}) {
+    const bool duplicated = run == 3;
+    const AircraftTree tree =
+        MakeAircraftTree(folder.path + "/" + std::to_string(run++), original, &kExampleLivery);
+    std::filesystem::copy_file(wine_support::BuiltWindowsUninstall(),
+                               tree.livery + "/uninstall.exe");
+    const std::string other = tree.aircraft + "/Other";
+    std::filesystem::create_directory(other);
+    WriteFile(other + "/livery.ini", test_support::LiveryIni("Other", "o", "u"));
+    for (const std::string program : {"setup", "uninstall"}) {
+      std::filesystem::copy_file(tree.livery + "/" + program, other + "/" + program);
+    }
+    std::filesystem::copy_file(wine_support::BuiltWindowsUninstall(), other + "/uninstall.exe");
+    ASSERT_EQ(RunEither(tree.setup), 0);
+    ASSERT_EQ(RunEither(other + "/setup"), 0);
+    std::string both = ReadFile(CfgOf(tree));
+    if (duplicated) both += "[FltSim.7] ; a later one of the same name\nnote=moves along\n";
+    WriteFile(CfgOf(tree), both);
+
+    EXPECT_EQ(RunEither(tree.uninstall), 0);
+    const std::string removedByLinux = ReadFile(CfgOf(tree));
+    WriteFile(CfgOf(tree), both);
+    EXPECT_EQ(RunEither(tree.livery + "/uninstall.exe"), 0);
+    EXPECT_EQ(ReadFile(CfgOf(tree)), removedByLinux) << *original;
+    if (duplicated) continue;
+    EXPECT_EQ(RunEither(other + "/uninstall.exe"), 0);
+    EXPECT_EQ(ReadFile(CfgOf(tree)), *original);
+    EXPECT_EQ(ListFolder(tree.aircraft),
+              (std::vector<std::string>{"Livery", "Other", "aircraft.cfg"}));
+  }
+}
+
 TEST(WineInstall, NothingToInstallOrToRemoveWritesNothing) {
   ScratchFolder folder;
   const AircraftTree missing = WindowsTree(folder.path + "/missing", nullptr, nullptr);

@@ -39,15 +39,36 @@ std::string WindowsPath(const std::string& linuxPath) {
   return path;
 }
 
+namespace {
+
+test_support::RunOptions WineOptions(const std::vector<std::string>& environment) {
+  test_support::RunOptions options;
+  options.environment = {"WINEPREFIX=" LIVERY_WINE_PREFIX, "WINEDEBUG=-all"};
+  options.environment.insert(options.environment.end(), environment.begin(), environment.end());
+  return options;
+}
+
+}  // namespace
+
 test_support::ProcessResult RunUnderWine(const std::string& program,
                                          const std::vector<std::string>& arguments,
                                          const std::vector<std::string>& environment) {
   std::vector<std::string> words{program};
   words.insert(words.end(), arguments.begin(), arguments.end());
-  test_support::RunOptions options;
-  options.environment = {"WINEPREFIX=" LIVERY_WINE_PREFIX, "WINEDEBUG=-all"};
-  options.environment.insert(options.environment.end(), environment.begin(), environment.end());
-  return test_support::RunProgram("/usr/bin/wine", words, options);
+  return test_support::RunProgram("/usr/bin/wine", words, WineOptions(environment));
+}
+
+void KeepWineServer(int seconds) {
+  test_support::RunProgram("/usr/bin/wineserver", {"-p" + std::to_string(seconds)},
+                           WineOptions({}));
+}
+
+test_support::ProcessResult RunUnderWineTraced(const std::string& program,
+                                               const std::vector<std::string>& straceOptions) {
+  std::vector<std::string> words{"-f", "-qq"};
+  words.insert(words.end(), straceOptions.begin(), straceOptions.end());
+  words.insert(words.end(), {"/usr/bin/wine", program});
+  return test_support::RunProgram("/usr/bin/strace", words, WineOptions({}));
 }
 
 std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& file,

@@ -1,0 +1,101 @@
+// The Windows programs under Wine with one read, write or flush of their working copy made to
+// fail (strace's fault injection, filtered to that file). The platform's profile functions report
+// success whatever happens to the file, so this is where a damaged file would be put in place:
+// after each fault, aircraft.cfg is the old file with status 2 or the whole new one with status 0,
+// and nothing is left beside it.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+#include "tests/windows/wine_support.h"
+
+namespace {
+
+using test_support::ReadFile;
+using test_support::WriteFile;
+using wine_support::RunUnderWine;
+using wine_support::RunUnderWineTraced;
+
+struct Job {
+  std::string program;
+  std::string start;     // the file the run starts from
+  std::string complete;  // the file a run without faults makes
+};
+
+// How often a run of `job` from its start makes `call` on the file at `path`.
+int CallsOnFile(const Job& job, const std::string& cfg, const std::string& path,
+                const std::string& call, const std::string& log) {
+  WriteFile(cfg, job.start);
+  EXPECT_EQ(RunUnderWineTraced(job.program, {"-o", log, "-P", path, "-e", "trace=" + call}).status,
+            0);
+  std::istringstream lines(ReadFile(log));
+  int calls = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(" " + call + "(") != std::string::npos) ++calls;
+  }
+  return calls;
+}
+
+// The occurrences to fail: a dozen spread over all of them, the first and the last included.
+std::vector<int> Occurrences(int count) {
+  std::vector<int> chosen;
+  const int step = std::max(1, count / 12);
+  for (int occurrence = 1; occurrence <= count; occurrence += step) chosen.push_back(occurrence);
+  if (count > 0 && chosen.back() != count) chosen.push_back(count);
+  return chosen;
+}
+
+TEST(FaultInjection, WindowsBuildCommitsOnlyAWorkingCopyThatReadsBackAsMeant) {
+  const test_support::ScratchFolder folder;
+  const std::string example = ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/aircraft.cfg");
+  const std::string livery = ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/Tidewater_Air/livery.ini");
+  const test_support::AircraftTree tree = test_support::MakeAircraftTree(
+      folder.path, &example, &livery, wine_support::BuiltWindowsSetup(),
+      wine_support::BuiltWindowsUninstall());
+  const std::string cfg = tree.aircraft + "/aircraft.cfg";
+  const std::string copy = cfg + ".installing";
+  wine_support::KeepWineServer(10);
+  ASSERT_EQ(RunUnderWine(tree.setup).status, 0);
+  const std::string installed = ReadFile(cfg);
+  ASSERT_EQ(test_support::EntryTitles(installed).size(), 7u);
+  ASSERT_EQ(RunUnderWine(tree.uninstall).status, 0);
+  const std::string removed = ReadFile(cfg);
+  ASSERT_EQ(test_support::EntryTitles(removed).size(), 3u);
+
+  int points = 0;
+  for (const Job& job :
+       {Job{tree.setup, example, installed}, Job{tree.uninstall, installed, removed}}) {
+    for (const std::string call : {"write", "read", "fsync"}) {
+      const int count = CallsOnFile(job, cfg, copy, call, folder.path + "/calls.log");
+      EXPECT_GT(count, 0) << job.program << " " << call;
+      for (const int occurrence : Occurrences(count)) {
+        const std::string where = job.program + ": " + call + " #" + std::to_string(occurrence);
+        WriteFile(cfg, job.start);
+        const std::string error = call == "read" ? "EIO" : "ENOSPC";
+        const int status =
+            RunUnderWineTraced(
+                job.program,
+                {"-o", "/dev/null", "-P", copy, "-e", "trace=" + call, "-e",
+                 "inject=" + call + ":error=" + error + ":when=" + std::to_string(occurrence)})
+                .status;
+        const std::string after = ReadFile(cfg);
+        if (after == job.start) {
+          EXPECT_EQ(status, 2) << where;
+        } else {
+          EXPECT_EQ(after, job.complete) << where << " put a damaged file in place";
+          EXPECT_EQ(status, 0) << where;
+        }
+        EXPECT_EQ(test_support::ListFolder(tree.aircraft),
+                  (std::vector<std::string>{"Livery", "aircraft.cfg"}))
+            << where << " left a file behind";
+        ++points;
+      }
+    }
+  }
+  std::printf("%d faults injected into the working copy's reads, writes and flushes\n", points);
+}
+
+}  // namespace
