@@ -289,8 +289,16 @@ TEST(WineInstall, DoubleByteNameWhoseTrailByteIsABackslash) {
   WriteFile(livery + "/livery.ini", kExampleLivery);
   const std::string setup = livery + "/\xE8\xA1\xA8.exe";
   std::filesystem::copy_file(wine_support::BuiltWindowsSetup(), setup);
+  WriteFile(aircraft + "/aircraft.cfg", "[fltsim.0]\r\ntitle=Heron\r\n");
   EXPECT_EQ(RunUnderWine(setup, {}, {"LC_ALL=ja_JP.UTF-8"}).status, 0);
-  EXPECT_EQ(EntryTitles(ReadFile(aircraft + "/aircraft.cfg")).size(), 4u);
+  EXPECT_EQ(EntryTitles(ReadFile(aircraft + "/aircraft.cfg")).size(), 5u);
+
+  // 8-bit text that this code page reads as double-byte characters: the platform's rewrite of the
+  // file would change it, so the run refuses rather than put that in place.
+  const std::string eightBit = "[fltsim.0]\r\ntitle=Soci\xE9t\xE9 A\xE9rienne\r\n";
+  WriteFile(aircraft + "/aircraft.cfg", eightBit);
+  EXPECT_EQ(RunUnderWine(setup, {}, {"LC_ALL=ja_JP.UTF-8"}).status, 2);
+  EXPECT_EQ(ReadFile(aircraft + "/aircraft.cfg"), eightBit);
 }
 
 }  // namespace
