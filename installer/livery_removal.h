@@ -3,9 +3,10 @@
 // this livery (its title followed by " full", " wing", " VC" or " 2D"); then every later
 // [fltsim.N] renumbered down by the number of indices emptied below it.
 // Guarantees: the other listed entries stay listed, in their order, and a gap stays a gap; a
-// removed section goes whole, with its lines up to the next header; a renumbered section keeps its
-// lines and the spelling of its header apart from the number. Where a removed section was the
-// first of its name, a later one of that name takes its place and its index is not emptied.
+// removed section goes with its lines up to the next header, except the comment lines after its
+// last other line (engine::RemoveSection); a renumbered section keeps its lines and the spelling
+// of its header apart from the number. Where a removed section was the first of its name, a later
+// one of that name takes its place and its index is not emptied.
 #pragma once
 
 #include "installer/installer_paths.h"

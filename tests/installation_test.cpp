@@ -255,4 +255,22 @@ TEST(UninstallLivery, LaterSectionOfARemovedNameTakesItsPlace) {
   EXPECT_EQ(ReadFile(run.paths.configuration), hiding);
 }
 
+TEST(UninstallLivery, KeepsTheCommentsBeforeTheNextHeader) {
+  Installation run;
+  const std::string before = "[fltsim.0]\r\ntitle=A\r\n";
+  WriteFile(run.paths.configuration, before);
+  WriteFile(run.paths.livery, test_support::LiveryIni("L", "m", "u"));
+  ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+  // Written by hand after the install: comments about the next entry, and one at the end.
+  const std::string comments =
+      "; ===== my own repaint, keep =====\r\n  #[fltsim.9]\r\n\r\n// title=old\r\n";
+  WriteFile(run.paths.configuration,
+            ReadFile(run.paths.configuration) + "\r\n" + comments + "[fltsim.5]\r\ntitle=Mine\r\n");
+  ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+  WriteFile(run.paths.configuration, ReadFile(run.paths.configuration) + "; the end\r\n\r\n");
+  EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kChanged);
+  EXPECT_EQ(ReadFile(run.paths.configuration),
+            before + "\r\n" + comments + "[fltsim.1]\r\ntitle=Mine\r\n\r\n; the end\r\n");
+}
+
 }  // namespace
