@@ -56,17 +56,17 @@ struct Removal {
   bool wouldUnlist = false;
 };
 
-// Removes, at each listed index, the sections that the platform reads as one of `titles`: the
-// first of the index's name and, where it had a later one that then takes its place, that one too
-// while it matches.
+// Removes, at every entry index, listed or behind a gap, the sections that the platform reads as
+// one of `titles`: the first of the index's name and, where it had a later one that then takes
+// its place, that one too while it matches. An untitled section never matches, so a gap stays a
+// gap.
 Removal RemoveMatchingSections(const char* path, const std::vector<std::string>& titles,
                                const EntrySections& sections) {
   Removal removal;
   const int listed = profile::NextFreeEntryIndex(path);
-  for (int index = 0; index < listed && !removal.failed; ++index) {
+  for (const auto& [index, spellings] : sections) {
     const std::string name = profile::EntrySectionName(index);
-    const auto found = sections.find(index);
-    std::size_t left = found == sections.end() ? 0 : found->second.size();
+    std::size_t left = spellings.size();
     bool removedHere = false;
     const auto matches = [&] {
       const std::string title = profile::ReadSetting(path, name.c_str(), "title", "");
@@ -75,24 +75,25 @@ Removal RemoveMatchingSections(const char* path, const std::vector<std::string>&
     while (left > 0 && matches()) {
       if (!platform::RemoveProfileSection(name.c_str(), path)) {
         removal.failed = true;
-        break;
+        return removal;
       }
       --left;
       removedHere = true;
     }
     removal.removedAny = removal.removedAny || removedHere;
     if (removedHere && left == 0) removal.emptied.push_back(index);
-    if (removedHere && left > 0 && index + 1 < listed &&
+    if (removedHere && left > 0 && index < listed - 1 &&
         profile::ReadSetting(path, name.c_str(), "title", "").empty()) {
       removal.wouldUnlist = true;
-      break;
+      return removal;
     }
   }
   return removal;
 }
 
 // Renumbers every entry section down by the number of emptied indices below it, in increasing
-// order of index, so that each new name is free when it is given: emptied, or already renamed.
+// order of index, so that each new name is free when it is given: emptied, missing, or already
+// renamed. The order of the indices that keep sections, and of the gaps among them, is kept.
 bool Renumber(const char* path, const std::vector<int>& emptied, const EntrySections& sections) {
   for (const auto& [index, spellings] : sections) {
     const auto shift = std::lower_bound(emptied.begin(), emptied.end(), index) - emptied.begin();

@@ -1,12 +1,13 @@
-// Removing one livery's entries from the configuration file: each listed [fltsim.N] (below the
-// first free index) whose title, as the platform reads it, is one that the installer writes for
-// this livery (its title followed by " full", " wing", " VC" or " 2D"); then every later
-// [fltsim.N] renumbered down by the number of indices emptied below it.
-// Guarantees: the other listed entries stay listed, in their order, and a gap stays a gap; a
-// removed section goes with its lines up to the next header, except the comment lines after its
-// last other line (engine::RemoveSection); a renumbered section keeps its lines and the spelling
-// of its header apart from the number. Where a removed section was the first of its name, a later
-// one of that name takes its place and its index is not emptied.
+// Removing one livery's entries from the configuration file: each [fltsim.N], listed (below the
+// first free index) or behind a gap, whose title, as the platform reads it, is one that the
+// installer writes for this livery (its title followed by " full", " wing", " VC" or " 2D"); then
+// every later [fltsim.N] renumbered down by the number of indices emptied below it.
+// Guarantees: the other listed entries stay listed, in their order; a gap stays a gap, and the
+// entries behind it stay unlisted. A removed section goes with its lines up to the next header,
+// except the comment lines after its last other line (engine::RemoveSection); a renumbered section
+// keeps its lines and the spelling of its header apart from the number. Where a removed section
+// was the first of its name, a later one of that name takes its place and its index is not
+// emptied.
 #pragma once
 
 #include "installer/installer_paths.h"

@@ -255,6 +255,26 @@ TEST(UninstallLivery, LaterSectionOfARemovedNameTakesItsPlace) {
   EXPECT_EQ(ReadFile(run.paths.configuration), hiding);
 }
 
+TEST(UninstallLivery, RemovesEntriesBehindAGapLeavingTheGapsAndWhatIsNotListed) {
+  Installation run;
+  WriteFile(run.paths.configuration, TitledEntries(0, 1));
+  WriteFile(run.paths.livery, test_support::LiveryIni("L", "m", "u"));
+  ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+  ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+  // The title of [fltsim.1] deleted by hand: both installs, at 2 to 9, are no longer listed, nor
+  // are the entries after them, with another gap at 11.
+  std::string installed =
+      ReadFile(run.paths.configuration) + TitledEntries(10, 10) + TitledEntries(12, 12);
+  const std::string untitled = "title=Existing 1";
+  installed.replace(installed.find(untitled), untitled.size(), "title=");
+  WriteFile(run.paths.configuration, installed);
+  EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kChanged);
+  EXPECT_EQ(ReadFile(run.paths.configuration),
+            TitledEntries(0, 0) +
+                "[fltsim.1]\r\ntitle=\r\nmodel=\r\n\r\n[fltsim.2]\r\ntitle=Existing 10\r\n"
+                "model=\r\n\r\n[fltsim.4]\r\ntitle=Existing 12\r\nmodel=\r\n\r\n");
+}
+
 TEST(UninstallLivery, KeepsTheCommentsBeforeTheNextHeader) {
   Installation run;
   const std::string before = "[fltsim.0]\r\ntitle=A\r\n";
