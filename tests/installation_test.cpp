@@ -255,6 +255,22 @@ TEST(UninstallLivery, LaterSectionOfARemovedNameTakesItsPlace) {
   EXPECT_EQ(ReadFile(run.paths.configuration), hiding);
 }
 
+TEST(UninstallLivery, KeepsEntriesWithTheLiveryTitleButAnotherTexture) {
+  Installation run;
+  // The aircraft's own entries, titled as the livery's would be: one with another texture, one
+  // without the key. The livery's texture is empty, as the installer then writes it.
+  const std::string before =
+      "[fltsim.0]\r\ntitle=Heron Factory VC\r\ntexture=factory\r\n\r\n"
+      "[fltsim.1]\r\ntitle=Heron Factory full\r\nmodel=\r\n";
+  WriteFile(run.paths.configuration, before);
+  WriteFile(run.paths.livery, "[fltsim.0]\r\ntitle=Heron Factory\r\ntexture=\r\n");
+  EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kNothingToDo);
+  EXPECT_EQ(ReadFile(run.paths.configuration), before);
+  ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+  EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kChanged);
+  EXPECT_EQ(ReadFile(run.paths.configuration), before);
+}
+
 TEST(UninstallLivery, RemovesEntriesBehindAGapLeavingTheGapsAndWhatIsNotListed) {
   Installation run;
   WriteFile(run.paths.configuration, TitledEntries(0, 1));
