@@ -2,6 +2,7 @@
 // committed update.
 #include "installer/program_run.h"
 
+#include "installer/livery_removal.h"
 #include "platform/platform.h"
 #include "profile/entry_numbering.h"
 
@@ -31,6 +32,14 @@ RunStatus CheckLivery(const std::string& liveryPath, const char* nothingToDo) {
               liveryPath + ": " + nothingToDo + " (missing, unreadable, or no [fltsim.0] entries)");
 }
 
+// What status 3 asks of the user: an install run again adds every entry a second time, while a
+// removal run again only removes what is still there.
+std::string UnconfirmedAdvice(ConfigurationEdit edit) {
+  return edit == RemoveLiveryEntries
+             ? "; the entries were removed but not confirmed on disk: running this again is safe"
+             : "; it holds the change: do not run this again";
+}
+
 RunStatus UpdateConfiguration(const InstallerPaths& paths, ConfigurationEdit edit) {
   platform::ConfigUpdate update;
   const platform::UpdateResult begun = platform::BeginConfigUpdate(paths.configuration, update);
@@ -43,7 +52,7 @@ RunStatus UpdateConfiguration(const InstallerPaths& paths, ConfigurationEdit edi
   const platform::UpdateResult committed = platform::CommitConfigUpdate(update);
   if (committed.ok()) return kChanged;
   if (committed.inPlace) {
-    return Fail(kUnconfirmed, committed.failure + "; it holds the change: do not run this again");
+    return Fail(kUnconfirmed, committed.failure + UnconfirmedAdvice(edit));
   }
   return Fail(kNotUpdated, committed.failure);
 }
