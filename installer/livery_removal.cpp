@@ -26,8 +26,8 @@ struct LiveryMarks {
   std::string texture;
 };
 
-// An entry with one of the livery's titles and another texture, or none, which stays; `index` is
-// its index once the removal is done.
+// An entry with one of the livery's titles and another texture, or none, which stays, at the index
+// where it stood before the removal.
 struct KeptEntry {
   int index = 0;
   std::string title;
@@ -78,8 +78,8 @@ bool ListEntrySections(const char* path, EntrySections& sections) {
 }
 
 struct Removal {
-  std::vector<int> emptied;     // indices left without a section, in increasing order
-  std::vector<KeptEntry> kept;  // at the indices they stood at before the removal
+  std::vector<int> emptied;  // indices left without a section, in increasing order
+  std::vector<KeptEntry> kept;
   bool removedAny = false;
   bool failed = false;
   // A hidden later section of a removed entry's name, without a title, would stand at its index
