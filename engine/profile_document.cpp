@@ -228,6 +228,28 @@ bool IsLastSection(const Document& document, std::size_t index) {
                      [](const Section& section) { return section.removed; });
 }
 
+// A line whose first non-blank byte is ";", "#" or "/": a note for whoever reads the file. The
+// platform has no comment syntax and reads it as an entry, but no key the installer reads starts
+// so, and people write such lines about what follows them.
+bool IsCommentLine(std::string_view text) {
+  const std::string_view trimmed = Trim(text);
+  return !trimmed.empty() &&
+         (trimmed.front() == ';' || trimmed.front() == '#' || trimmed.front() == '/');
+}
+
+// The lines of a section that outlive its removal: from the first comment line after its last
+// other non-blank line to its end (those comments, and the blank lines among and after them).
+std::vector<Line> TrailingComments(Section& section) {
+  const std::vector<Line>& lines = Split(section).lines;
+  const auto isOther = [](const Line& line) {
+    return !Trim(line.text).empty() && !IsCommentLine(line.text);
+  };
+  const auto afterLastOther = std::find_if(lines.rbegin(), lines.rend(), isOther).base();
+  const auto firstComment = std::find_if(afterLastOther, lines.end(),
+                                         [](const Line& line) { return IsCommentLine(line.text); });
+  return {firstComment, lines.end()};
+}
+
 // Drops the blank lines at the end of the file, which removing its last sections left dangling.
 void DropBlankLinesAtEnd(Document& document) {
   if (Section* last = LastSectionWithLines(document)) {
@@ -380,8 +402,11 @@ bool RemoveSection(Document& document, std::string_view section) {
   const std::optional<std::size_t> found = FindEditableSection(document, section);
   if (!found) return false;
   const std::string folded = Folded(document.sections[*found].name);
+  // The kept lines stand where the section stood, so they come before the next header in order.
+  std::vector<Line> kept = TrailingComments(document.sections[*found]);
   document.sections[*found] = Section{};
   document.sections[*found].removed = true;
+  document.sections[*found].lines = std::move(kept);
   document.changed = true;
   UnfileName(document, folded, *found);
   if (IsLastSection(document, *found)) DropBlankLinesAtEnd(document);

@@ -35,7 +35,7 @@ struct Section {
   Line header;              // empty for the lines before the first header
   std::string_view body;    // the lines after the header as read; empty once split
   std::vector<Line> lines;  // the lines after the header once split, with the lines written since
-  bool removed = false;     // taken out of the file: no header, no lines, no name
+  bool removed = false;     // taken out of the file: no header, no name, only kept comment lines
 };
 
 // The bytes of a file, and whatever keeps them where they are (a string, a mapping of the file).
@@ -96,8 +96,11 @@ bool ReadAlike(const Document& a, const Document& b);
 // file, in its order, a name that heads several sections once for each.
 std::vector<std::string> SectionNames(const Document& document);
 
-// Removes the first section named `section` with its lines up to the next header; when no section
-// follows it, the blank lines then left at the end of the file go too. False when there is none.
+// Removes the first section named `section` with its lines up to the next header, except the
+// comment lines (first non-blank byte ";", "#" or "/") after its last other non-blank line: they
+// are about what follows, and stay there with the blank lines among and after them. When no
+// section follows it, the blank lines then left at the end of the file go too. False when there
+// is none.
 bool RemoveSection(Document& document, std::string_view section);
 
 // Gives the first section named `section` the name `newName`; every other byte of its header line

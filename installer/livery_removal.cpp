@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <vector>
 
+#include "engine/profile_syntax.h"
 #include "installer/livery_entries.h"
 #include "platform/platform.h"
 #include "profile/entry_numbering.h"
@@ -17,22 +19,50 @@ namespace {
 // The sections of each entry index, as their names are spelled, in the file's order.
 using EntrySections = std::map<int, std::vector<std::string>>;
 
-// What the platform reads back from a title written as `text`: a read trims the value's ends (the
-// text ends in a suffix's last letter, so only its start can change) and holds 1023 characters.
-std::string TitleAsRead(const std::string& text) {
-  const std::size_t start = std::min(text.find_first_not_of(" \t\r\n\v\f\x1a"), text.size());
-  return text.substr(start, profile::kSettingBufferSize - 1);
+// What an entry of the livery reads as: one of the titles that the installer writes, and the
+// texture that it copies, the key that ties the entry to the livery's own folder.
+struct LiveryMarks {
+  std::vector<std::string> titles;
+  std::string texture;
+};
+
+// An entry with one of the livery's titles and another texture, or none, which stays, at the index
+// where it stood before the removal.
+struct KeptEntry {
+  int index = 0;
+  std::string title;
+};
+
+// What the platform reads back from a value written as `text`: the value of the line "k=text",
+// trimmed and without one pair of enclosing quotes, through the read's buffer.
+std::string AsReadBack(const std::string& text) {
+  const std::string line = "k=" + text;
+  const std::string_view value = engine::ParseLine(line).value.value_or("");
+  return std::string(value.substr(0, profile::kSettingBufferSize - 1));
 }
 
-// The titles that the installer writes for the livery, as the platform reads them back.
-std::vector<std::string> LiveryTitles(const std::string& liveryPath) {
-  const std::string title =
-      profile::ReadSetting(liveryPath.c_str(), profile::EntrySectionName(0).c_str(), "title", "");
-  std::vector<std::string> titles;
+LiveryMarks ReadLiveryMarks(const std::string& liveryPath) {
+  const std::string source = profile::EntrySectionName(0);
+  const auto read = [&](const char* key) {
+    return profile::ReadSetting(liveryPath.c_str(), source.c_str(), key, "");
+  };
+  LiveryMarks marks;
+  const std::string title = read("title");
   for (const VariantSuffix& variant : VariantSuffixes) {
-    titles.push_back(TitleAsRead(AppendSuffix(title, variant.title)));
+    marks.titles.push_back(AsReadBack(AppendSuffix(title, variant.title)));
   }
-  return titles;
+  marks.texture = AsReadBack(read("texture"));
+  return marks;
+}
+
+// The entry's texture as the platform reads it, or nothing when the key is missing: the installer
+// always writes it, even empty. A read gives its default only for a missing key, and no value
+// reads as both of two different defaults.
+std::optional<std::string> ReadTexture(const char* path, const std::string& section) {
+  std::string texture = profile::ReadSetting(path, section.c_str(), "texture", "0");
+  if (texture != "0") return texture;
+  if (profile::ReadSetting(path, section.c_str(), "texture", "1") == "1") return std::nullopt;
+  return texture;
 }
 
 bool ListEntrySections(const char* path, EntrySections& sections) {
@@ -49,6 +79,7 @@ bool ListEntrySections(const char* path, EntrySections& sections) {
 
 struct Removal {
   std::vector<int> emptied;  // indices left without a section, in increasing order
+  std::vector<KeptEntry> kept;
   bool removedAny = false;
   bool failed = false;
   // A hidden later section of a removed entry's name, without a title, would stand at its index
@@ -56,49 +87,68 @@ struct Removal {
   bool wouldUnlist = false;
 };
 
-// Removes, at each listed index, the sections that the platform reads as one of `titles`: the
-// first of the index's name and, where it had a later one that then takes its place, that one too
-// while it matches.
-Removal RemoveMatchingSections(const char* path, const std::vector<std::string>& titles,
+enum class Kinship { kOther, kLivery, kTitleOnly };
+
+// Whether the section that the platform reads for `name` is one of the livery's entries.
+Kinship KinshipOf(const char* path, const std::string& name, const LiveryMarks& marks,
+                  std::string& title) {
+  title = profile::ReadSetting(path, name.c_str(), "title", "");
+  if (std::find(marks.titles.begin(), marks.titles.end(), title) == marks.titles.end()) {
+    return Kinship::kOther;
+  }
+  return ReadTexture(path, name) == marks.texture ? Kinship::kLivery : Kinship::kTitleOnly;
+}
+
+// Removes, at every entry index, listed or behind a gap, the sections that the platform reads as
+// the livery's: the first of the index's name and, where it had a later one that then takes its
+// place, that one too while it is the livery's. An untitled section is never the livery's, so a
+// gap stays a gap.
+Removal RemoveMatchingSections(const char* path, const LiveryMarks& marks,
                                const EntrySections& sections) {
   Removal removal;
   const int listed = profile::NextFreeEntryIndex(path);
-  for (int index = 0; index < listed && !removal.failed; ++index) {
+  for (const auto& [index, spellings] : sections) {
     const std::string name = profile::EntrySectionName(index);
-    const auto found = sections.find(index);
-    std::size_t left = found == sections.end() ? 0 : found->second.size();
+    std::size_t left = spellings.size();
     bool removedHere = false;
-    const auto matches = [&] {
-      const std::string title = profile::ReadSetting(path, name.c_str(), "title", "");
-      return std::find(titles.begin(), titles.end(), title) != titles.end();
-    };
-    while (left > 0 && matches()) {
+    std::string title;
+    while (left > 0) {
+      const Kinship kinship = KinshipOf(path, name, marks, title);
+      if (kinship == Kinship::kTitleOnly) removal.kept.push_back({index, title});
+      if (kinship != Kinship::kLivery) break;
       if (!platform::RemoveProfileSection(name.c_str(), path)) {
         removal.failed = true;
-        break;
+        return removal;
       }
       --left;
       removedHere = true;
     }
     removal.removedAny = removal.removedAny || removedHere;
     if (removedHere && left == 0) removal.emptied.push_back(index);
-    if (removedHere && left > 0 && index + 1 < listed &&
+    if (removedHere && left > 0 && index < listed - 1 &&
         profile::ReadSetting(path, name.c_str(), "title", "").empty()) {
       removal.wouldUnlist = true;
-      break;
+      return removal;
     }
   }
   return removal;
 }
 
+// The number of emptied indices below `index`: how far renumbering moves its sections down.
+int Shift(const std::vector<int>& emptied, int index) {
+  return static_cast<int>(std::lower_bound(emptied.begin(), emptied.end(), index) -
+                          emptied.begin());
+}
+
 // Renumbers every entry section down by the number of emptied indices below it, in increasing
-// order of index, so that each new name is free when it is given: emptied, or already renamed.
+// order of index, so that each new name is free when it is given: emptied, missing, or already
+// renamed. The order of the indices that keep sections, and of the gaps among them, is kept.
 bool Renumber(const char* path, const std::vector<int>& emptied, const EntrySections& sections) {
   for (const auto& [index, spellings] : sections) {
-    const auto shift = std::lower_bound(emptied.begin(), emptied.end(), index) - emptied.begin();
+    const int shift = Shift(emptied, index);
     if (shift == 0) continue;
     const std::string name = profile::EntrySectionName(index);
-    const std::string number = std::to_string(index - static_cast<int>(shift));
+    const std::string number = std::to_string(index - shift);
     for (const std::string& spelled : spellings) {
       // Each rename reaches the first section still named `name`: the next one spelled.
       const std::string newName = spelled.substr(0, profile::kEntryNamePrefix.size()) + number;
@@ -108,30 +158,55 @@ bool Renumber(const char* path, const std::vector<int>& emptied, const EntrySect
   return true;
 }
 
+// One line naming the entries kept for their texture, by the index that each has once the
+// removal is done. Only the first few are named, so that the line stays short however many there
+// are; control bytes in a title are shown as "?", so that the line stays one line.
+std::string KeptEntriesText(const std::vector<KeptEntry>& kept, const std::vector<int>& emptied) {
+  constexpr std::size_t kNamed = 5;
+  std::string text = "kept " + std::to_string(kept.size()) +
+                     (kept.size() == 1 ? " entry" : " entries") +
+                     " with this livery's title but another texture:";
+  for (std::size_t i = 0; i < kept.size() && i < kNamed; ++i) {
+    std::string title = kept[i].title;
+    std::replace_if(
+        title.begin(), title.end(),
+        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; }, '?');
+    text += (i == 0 ? " [" : ", [") +
+            profile::EntrySectionName(kept[i].index - Shift(emptied, kept[i].index)) + "] \"" +
+            title + "\"";
+  }
+  if (kept.size() > kNamed) text += ", and " + std::to_string(kept.size() - kNamed) + " more";
+  return text;
+}
+
 }  // namespace
 
 RunStatus RemoveLiveryEntries(const InstallerPaths& paths) {
   const char* path = paths.configuration.c_str();
-  const std::vector<std::string> titles = LiveryTitles(paths.livery);
+  const LiveryMarks marks = ReadLiveryMarks(paths.livery);
   EntrySections sections;
   if (!ListEntrySections(path, sections)) {
     return Fail(kNotUpdated, paths.configuration + ": cannot list its sections");
   }
-  const Removal removal = RemoveMatchingSections(path, titles, sections);
+  const Removal removal = RemoveMatchingSections(path, marks, sections);
   if (removal.failed) return Fail(kNotUpdated, paths.configuration + ": cannot remove an entry");
   if (removal.wouldUnlist) {
     return Fail(kNotUpdated, paths.configuration +
                                  ": a second section of a removed entry's name has no title and "
                                  "would hide the entries after it; remove it by hand first");
   }
+  const std::string kept =
+      removal.kept.empty() ? "" : KeptEntriesText(removal.kept, removal.emptied);
   if (!removal.removedAny) {
-    return Fail(kNothingToDo,
-                paths.configuration + ": nothing to remove (no entry of this livery)");
+    return Fail(kNothingToDo, paths.configuration +
+                                  ": nothing to remove (no entry of this livery)" +
+                                  (kept.empty() ? "" : "; " + kept));
   }
-  if (removal.emptied.empty()) return kChanged;
-  if (!ListEntrySections(path, sections) || !Renumber(path, removal.emptied, sections)) {
+  if (!removal.emptied.empty() &&
+      (!ListEntrySections(path, sections) || !Renumber(path, removal.emptied, sections))) {
     return Fail(kNotUpdated, paths.configuration + ": cannot renumber the later entries");
   }
+  if (!kept.empty()) platform::ReportFailure(paths.configuration + ": " + kept);
   return kChanged;
 }
 

@@ -31,13 +31,12 @@ RunStatus CheckLivery(const std::string& liveryPath, const char* nothingToDo) {
               liveryPath + ": " + nothingToDo + " (missing, unreadable, or no [fltsim.0] entries)");
 }
 
-RunStatus UpdateConfiguration(const InstallerPaths& paths, ConfigurationEdit edit,
-                              platform::EditMode mode) {
+RunStatus UpdateConfiguration(const InstallerPaths& paths, const ConfigurationChange& change) {
   platform::ConfigUpdate update;
-  update.mode = mode;
+  update.mode = change.mode;
   const platform::UpdateResult begun = platform::BeginConfigUpdate(paths.configuration, update);
   if (!begun.ok()) return Fail(kNotUpdated, begun.failure);
-  const RunStatus edited = edit(InstallerPaths{paths.livery, update.workingPath});
+  const RunStatus edited = change.edit(InstallerPaths{paths.livery, update.workingPath});
   if (edited != kChanged) {
     platform::AbandonConfigUpdate(update);
     return edited;
@@ -45,7 +44,7 @@ RunStatus UpdateConfiguration(const InstallerPaths& paths, ConfigurationEdit edi
   const platform::UpdateResult committed = platform::CommitConfigUpdate(update);
   if (committed.ok()) return kChanged;
   if (committed.inPlace) {
-    return Fail(kUnconfirmed, committed.failure + "; it holds the change: do not run this again");
+    return Fail(kUnconfirmed, committed.failure + "; " + change.unconfirmed);
   }
   return Fail(kNotUpdated, committed.failure);
 }
@@ -57,10 +56,9 @@ RunStatus Fail(RunStatus status, const std::string& message) {
   return status;
 }
 
-RunStatus EditForLivery(const InstallerPaths& paths, const char* nothingToDo,
-                        ConfigurationEdit edit, platform::EditMode mode) {
-  RunStatus status = CheckLivery(paths.livery, nothingToDo);
-  if (status == kChanged) status = UpdateConfiguration(paths, edit, mode);
+RunStatus EditForLivery(const InstallerPaths& paths, const ConfigurationChange& change) {
+  RunStatus status = CheckLivery(paths.livery, change.nothingToDo);
+  if (status == kChanged) status = UpdateConfiguration(paths, change);
   platform::ForgetProfileFiles();
   return status;
 }

@@ -28,11 +28,17 @@ RunStatus Fail(RunStatus status, const std::string& message);
 // writes go during the update; kChanged commits them, any other status drops them.
 using ConfigurationEdit = RunStatus (*)(const InstallerPaths& paths);
 
-// Checks that the livery file has [fltsim.0] entries, then makes `edit` one update of the
-// configuration file, reaching it as `mode` says. `nothingToDo` starts the message when the
-// livery has none.
-RunStatus EditForLivery(const InstallerPaths& paths, const char* nothingToDo,
-                        ConfigurationEdit edit, platform::EditMode mode);
+// What one program does to the configuration file, and what it tells the user.
+struct ConfigurationChange {
+  ConfigurationEdit edit;
+  platform::EditMode mode;  // how the edit reaches the file
+  const char* nothingToDo;  // starts the message when the livery has no [fltsim.0] entries
+  const char* unconfirmed;  // what status 3 asks of the user, after the cause
+};
+
+// Checks that the livery file has [fltsim.0] entries, then makes the change one update of the
+// configuration file.
+RunStatus EditForLivery(const InstallerPaths& paths, const ConfigurationChange& change);
 
 // The process's whole run: the two files found from the program's own path, then `run` on them.
 // Its result is the exit status.

@@ -15,7 +15,9 @@ RunStatus AddEntries(const InstallerPaths& paths) {
 }  // namespace
 
 RunStatus InstallLivery(const InstallerPaths& paths) {
-  return EditForLivery(paths, "nothing to install", AddEntries, platform::EditMode::kValueWrites);
+  // Run again, the installer would add every entry a second time.
+  return EditForLivery(paths, {AddEntries, platform::EditMode::kValueWrites, "nothing to install",
+                               "it holds the change: do not run this again"});
 }
 
 int RunInstaller() {

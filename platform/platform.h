@@ -36,8 +36,9 @@ void WriteProfileValue(const char* section, const char* key, const char* text, c
 // These three are served by the profile engine, for the configuration file of a kWholeFile update.
 bool ListProfileSections(const char* path, std::vector<std::string>& names);
 
-// Removes the first section named `section` from a profile file, with all its lines. False when
-// the platform could not.
+// Removes the first section named `section` from a profile file, with its lines up to the next
+// header, except the comment lines that end it (they are about what follows). False when the
+// platform could not.
 bool RemoveProfileSection(const char* section, const char* path);
 
 // Gives the first section named `section` the name `newName`, spelled as given, keeping its

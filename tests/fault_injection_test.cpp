@@ -110,6 +110,13 @@ TEST(FaultInjection, EveryFailedOrKilledCallLeavesTheOldFileOrTheWholeNewOne) {
         const std::string afterFault = ReadFile(tree.cfgPath());
         EXPECT_TRUE(afterFault == job.start || afterFault == job.complete)
             << where << " mixed the files";
+        if (failed.status == 3) {
+          const bool removes = job.program == tree.files.uninstall;
+          EXPECT_NE(failed.errorOutput.find(removes ? "running this again is safe"
+                                                    : "do not run this again"),
+                    std::string::npos)
+              << where << ": " << failed.errorOutput;
+        }
         if (afterFault == job.start) {
           EXPECT_NE(failed.status, 0) << where << " reported success";
         } else {

@@ -255,4 +255,58 @@ TEST(UninstallLivery, LaterSectionOfARemovedNameTakesItsPlace) {
   EXPECT_EQ(ReadFile(run.paths.configuration), hiding);
 }
 
+TEST(UninstallLivery, KeepsEntriesWithTheLiveryTitleButAnotherTexture) {
+  Installation run;
+  // The aircraft's own entries, titled as the livery's would be: one with another texture, one
+  // without the key. The livery's texture is empty, as the installer then writes it.
+  const std::string before =
+      "[fltsim.0]\r\ntitle=Heron Factory VC\r\ntexture=factory\r\n\r\n"
+      "[fltsim.1]\r\ntitle=Heron Factory full\r\nmodel=\r\n";
+  WriteFile(run.paths.configuration, before);
+  WriteFile(run.paths.livery, "[fltsim.0]\r\ntitle=Heron Factory\r\ntexture=\r\n");
+  EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kNothingToDo);
+  EXPECT_EQ(ReadFile(run.paths.configuration), before);
+  ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+  EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kChanged);
+  EXPECT_EQ(ReadFile(run.paths.configuration), before);
+}
+
+TEST(UninstallLivery, RemovesEntriesBehindAGapLeavingTheGapsAndWhatIsNotListed) {
+  Installation run;
+  WriteFile(run.paths.configuration, TitledEntries(0, 1));
+  WriteFile(run.paths.livery, test_support::LiveryIni("L", "m", "u"));
+  ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+  ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+  // The title of [fltsim.1] deleted by hand: both installs, at 2 to 9, are no longer listed, nor
+  // are the entries after them, with another gap at 11.
+  std::string installed =
+      ReadFile(run.paths.configuration) + TitledEntries(10, 10) + TitledEntries(12, 12);
+  const std::string untitled = "title=Existing 1";
+  installed.replace(installed.find(untitled), untitled.size(), "title=");
+  WriteFile(run.paths.configuration, installed);
+  EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kChanged);
+  EXPECT_EQ(ReadFile(run.paths.configuration),
+            TitledEntries(0, 0) +
+                "[fltsim.1]\r\ntitle=\r\nmodel=\r\n\r\n[fltsim.2]\r\ntitle=Existing 10\r\n"
+                "model=\r\n\r\n[fltsim.4]\r\ntitle=Existing 12\r\nmodel=\r\n\r\n");
+}
+
+TEST(UninstallLivery, KeepsTheCommentsBeforeTheNextHeader) {
+  Installation run;
+  const std::string before = "[fltsim.0]\r\ntitle=A\r\n";
+  WriteFile(run.paths.configuration, before);
+  WriteFile(run.paths.livery, test_support::LiveryIni("L", "m", "u"));
+  ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+  // Written by hand after the install: comments about the next entry, and one at the end.
+  const std::string comments =
+      "; ===== my own repaint, keep =====\r\n  #[fltsim.9]\r\n\r\n// title=old\r\n";
+  WriteFile(run.paths.configuration,
+            ReadFile(run.paths.configuration) + "\r\n" + comments + "[fltsim.5]\r\ntitle=Mine\r\n");
+  ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+  WriteFile(run.paths.configuration, ReadFile(run.paths.configuration) + "; the end\r\n\r\n");
+  EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kChanged);
+  EXPECT_EQ(ReadFile(run.paths.configuration),
+            before + "\r\n" + comments + "[fltsim.1]\r\ntitle=Mine\r\n\r\n; the end\r\n");
+}
+
 }  // namespace

@@ -100,6 +100,24 @@ TEST(SetupProcess, UninstallRemovesWhatSetupAddedOrSaysWhyItRemovesNothing) {
   EXPECT_NE(noLivery.errorOutput.find("livery.ini"), std::string::npos) << noLivery.errorOutput;
   EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+
+  // An entry of the aircraft's own titled as the livery's, with another texture, stays and is
+  // named, whether or not the livery's own entries are there to remove.
+  const std::string sameTitle =
+      kAircraftCfg + "\r\n[fltsim.1]\r\ntitle=Tidewater VC\r\ntexture=factory\r\n";
+  WriteFile(tree.cfgPath(), sameTitle);
+  WriteFile(tree.files.livery + "/livery.ini", test_support::LiveryIni("Tidewater", "m", "u"));
+  for (const bool installed : {false, true}) {
+    if (installed) {
+      ASSERT_EQ(RunSetup(tree.files).status, 0);
+    }
+    const test_support::ProcessResult kept = RunProgram(tree.files.uninstall, {});
+    EXPECT_EQ(kept.status, installed ? 0 : 1);
+    EXPECT_EQ(LineCount(kept.errorOutput), 1) << kept.errorOutput;
+    EXPECT_NE(kept.errorOutput.find("[fltsim.1] \"Tidewater VC\""), std::string::npos)
+        << kept.errorOutput;
+    EXPECT_EQ(ReadFile(tree.cfgPath()), sameTitle);
+  }
 }
 
 TEST(SetupProcess, FindsFileNamesRegardlessOfCase) {
