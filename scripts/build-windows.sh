@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds the 32-bit Windows installer, setup.exe. scripts/release.sh builds what ships.
+# Cross-builds the 32-bit Windows programs, setup.exe and uninstall.exe, into build/windows with
+# Debian's mingw-w64 toolchain, and lists them with their sizes. scripts/release.sh builds what
+# ships.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -7,4 +9,4 @@ cd "$root"
 ensure_packages cmake ninja-build "${WINDOWS_BUILD_PACKAGES[@]}"
 cmake --preset windows >/dev/null
 cmake --build --preset windows >/dev/null
-ls -l build/windows/setup.exe
+ls -l build/windows/setup.exe build/windows/uninstall.exe

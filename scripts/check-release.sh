@@ -2,8 +2,11 @@
 # Proves that the release is rebuilt byte for byte and holds what it should. Two fresh clones of
 # the last commit, in two differently named folders, each run scripts/release.sh, one after the
 # other, the second under another time zone and umask; the two zips must be identical. Then one
-# is unpacked: its entries, SHA256SUMS, and `setup`, which must be a static x86-64 program that
-# installs the bundled example, and `uninstall`, which must remove it again byte for byte.
+# is unpacked and checked: its entries; SHA256SUMS over every other entry; CRLF line breaks in
+# every text; LICENSE.txt, the authors' text and sample-livery.ini as the commit holds them;
+# NOTICES.txt naming the commit; no build path in any program; linux/setup a static x86-64
+# program that installs the sample livery.ini into the example aircraft, and linux/uninstall
+# removing it again byte for byte.
 set -euo pipefail
 shopt -s inherit_errexit
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,25 +31,50 @@ echo "release of $commit reproduced: $(sha256sum <"$first" | cut -d' ' -f1)  ${f
 unpacked=$scratch/unpacked
 mkdir "$unpacked"
 unzip -q "$first" -d "$unpacked"
-[ "$(cd "$unpacked" && LC_ALL=C ls | tr '\n' ' ')" = "README-livery-authors.txt SHA256SUMS setup setup.exe uninstall uninstall.exe " ] ||
-  fail "unexpected entries: $(ls "$unpacked")"
+tree=${first%/dist/*}  # the first clone: the commit's own files
+programs="linux/setup linux/uninstall setup.exe uninstall.exe"
+texts="LICENSE.txt NOTICES.txt README-livery-authors.txt SHA256SUMS sample-livery.ini"
+entries=$(cd "$unpacked" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ')
+[ "$entries" = "$(printf '%s\n' $programs $texts | LC_ALL=C sort | tr '\n' ' ')" ] ||
+  fail "unexpected entries: $entries"
 (cd "$unpacked" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
-[ "$(cut -d' ' -f3 "$unpacked/SHA256SUMS" | tr '\n' ' ')" = "setup setup.exe uninstall uninstall.exe " ] ||
-  fail "SHA256SUMS does not list both programs"
-for program in setup setup.exe uninstall uninstall.exe; do
+[ "$(cut -d' ' -f3 "$unpacked/SHA256SUMS" | tr -d '\r' | tr '\n' ' ')" = \
+  "$(printf '%s\n' $programs $texts | grep -vx SHA256SUMS | LC_ALL=C sort | tr '\n' ' ')" ] ||
+  fail "SHA256SUMS does not list every other entry"
+for text in $texts; do
+  ! grep -qv $'\r$' "$unpacked/$text" || fail "$text has a line without CRLF"
+done
+sed 's/\r*$/\r/' "$tree/LICENSE" | cmp -s - "$unpacked/LICENSE.txt" ||
+  fail "LICENSE.txt is not the source's LICENSE"
+sed 's/\r*$/\r/' "$tree/resources/README-livery-authors.txt" |
+  cmp -s - "$unpacked/README-livery-authors.txt" ||
+  fail "README-livery-authors.txt is not the source's text for livery authors"
+cmp -s "$tree/examples/Heron/Tidewater_Air/livery.ini" "$unpacked/sample-livery.ini" ||
+  fail "sample-livery.ini is not the example's livery.ini"
+grep -qF "commit $commit" "$unpacked/NOTICES.txt" || fail "NOTICES.txt does not name $commit"
+for program in $programs; do
   ! grep -qaF "$scratch" "$unpacked/$program" || fail "$program holds its build folder's path"
 done
-readelf -h "$unpacked/setup" | grep -q 'Machine: *Advanced Micro Devices X86-64' ||
-  fail "setup is not an x86-64 program"
-! readelf -l "$unpacked/setup" | grep -qE 'INTERP|DYNAMIC' || fail "setup is not linked statically"
+for program in linux/setup linux/uninstall; do
+  readelf -h "$unpacked/$program" | grep -q 'Machine: *Advanced Micro Devices X86-64' ||
+    fail "$program is not an x86-64 program"
+  ! readelf -l "$unpacked/$program" | grep -qE 'INTERP|DYNAMIC' ||
+    fail "$program is not linked statically"
+done
 
-cp -r "$root/examples/Heron" "$scratch/"
-cp "$unpacked/setup" "$scratch/Heron/Tidewater_Air/"
-(cd / && "$scratch/Heron/Tidewater_Air/setup") || fail "setup from the zip exited with status $?"
+# The sample livery.ini, its notes included, installs the example livery's four entries and
+# nothing else, and uninstall gives back the example's aircraft.cfg.
+example=$tree/examples/Heron/aircraft.cfg
+cp -r "$tree/examples/Heron" "$scratch/"
+livery=$scratch/Heron/Tidewater_Air
+cp "$unpacked/sample-livery.ini" "$livery/livery.ini"
+cp "$unpacked/linux/setup" "$unpacked/linux/uninstall" "$livery/"
+(cd / && "$livery/setup") || fail "linux/setup from the zip exited with status $?"
 [ "$(grep -c '^title=' "$scratch/Heron/aircraft.cfg")" -eq \
-  "$(($(grep -c '^title=' "$root/examples/Heron/aircraft.cfg") + 4))" ] ||
-  fail "setup from the zip did not add four entries"
-cp "$unpacked/uninstall" "$scratch/Heron/Tidewater_Air/"
-(cd / && "$scratch/Heron/Tidewater_Air/uninstall") || fail "uninstall from the zip exited with status $?"
-cmp -s "$scratch/Heron/aircraft.cfg" "$root/examples/Heron/aircraft.cfg" ||
-  fail "uninstall from the zip did not give back the example's aircraft.cfg"
+  "$(($(grep -c '^title=' "$example") + 4))" ] ||
+  fail "linux/setup from the zip did not add four entries"
+[ "$(grep -c '^;' "$scratch/Heron/aircraft.cfg")" -eq "$(grep -c '^;' "$example")" ] ||
+  fail "linux/setup from the zip wrote a note of sample-livery.ini into aircraft.cfg"
+(cd / && "$livery/uninstall") || fail "linux/uninstall from the zip exited with status $?"
+cmp -s "$scratch/Heron/aircraft.cfg" "$example" ||
+  fail "linux/uninstall from the zip did not give back the example's aircraft.cfg"

@@ -1,5 +1,6 @@
 # Sourced by the other scripts: installs the Debian packages a step needs when they are missing.
-# As root it uses apt-get; otherwise it names what is missing and stops.
+# As root it uses apt-get; otherwise it names what is missing and stops. The names are Debian 12's
+# (bookworm): libclang-rt-14-dev, for one, goes with its clang 14.
 
 # ensure_packages PACKAGE...: every named package is installed when this returns.
 ensure_packages() {
