@@ -19,7 +19,14 @@ ensure_packages() {
     ENSURE_PACKAGES_UPDATED=
   fi
   if [ -z "${ENSURE_PACKAGES_UPDATED:-}" ]; then
-    apt-get update -qq
+    # A mirror being synced can fail one index for a while; the lists that did arrive may still
+    # hold every package needed, so the install below decides.
+    local try
+    for try in 1 2 3; do
+      apt-get update -qq && break
+      echo "apt-get update failed (try $try of 3)" >&2
+      sleep 10
+    done
     ENSURE_PACKAGES_UPDATED=1
   fi
   echo "installing: ${missing[*]}" >&2
