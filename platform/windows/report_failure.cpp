@@ -1,9 +1,14 @@
-// Telling the user why a run stopped: the Windows installer has no console and shows no dialog,
-// so its exit status is the whole report.
+// Telling the user why a run stopped: the Windows programs have no console and show no dialog,
+// so their exit status is the whole report. The cause goes to the system's debug output, where
+// only a debugger (or Wine's debug channel "debugstr") sees it.
+#include <windows.h>
+
 #include "platform/platform.h"
 
 namespace platform {
 
-void ReportFailure(const std::string&) {}
+void ReportFailure(const std::string& message) {
+  OutputDebugStringA(message.c_str());
+}
 
 }  // namespace platform
