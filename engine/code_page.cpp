@@ -3,6 +3,8 @@
 
 #include <array>
 
+#include "engine/unicode_text.h"
+
 namespace engine {
 
 namespace {
@@ -29,20 +31,6 @@ char ByteOfCharacter(char32_t character) {
     if (kCharactersFrom0x80[i] == character) return static_cast<char>(0x80 + i);
   }
   return '?';
-}
-
-void AppendUtf8(std::string& text, char32_t character) {
-  const auto byte = [](char32_t bits) { return static_cast<char>(bits); };
-  if (character < 0x80) {
-    text += byte(character);
-  } else if (character < 0x800) {
-    text += byte(0xC0 | (character >> 6));
-    text += byte(0x80 | (character & 0x3F));
-  } else {  // Windows-1252 holds nothing beyond U+FFFF
-    text += byte(0xE0 | (character >> 12));
-    text += byte(0x80 | ((character >> 6) & 0x3F));
-    text += byte(0x80 | (character & 0x3F));
-  }
 }
 
 // The character that starts at `at`, which moves past it. Bytes that are not a whole character

@@ -2,8 +2,11 @@
 // files in a scratch folder.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <string>
 
+#include "engine/code_page.h"
 #include "installer/livery_entries.h"
 #include "installer/run_installer.h"
 #include "installer/run_uninstaller.h"
@@ -42,7 +45,9 @@ std::string TitledEntries(int first, int last) {
   return text;
 }
 
+// A folder for a run: the livery file and an aircraft's configuration file, empty to begin with.
 struct Installation {
+  Installation() { WriteFile(paths.configuration, ""); }
   ScratchFolder folder;
   installer::InstallerPaths paths{folder.path + "/livery.ini", folder.path + "/aircraft.cfg"};
 };
@@ -166,20 +171,41 @@ TEST(InstallLivery, RunningTwiceAddsEightEntries) {
   ExpectVariantEntry(run.paths.configuration, 7, "T 2D", "m2D", "u 2D panel only");
 }
 
-TEST(InstallLivery, NothingToInstallLeavesTheConfigurationAlone) {
+TEST(InstallLivery, NothingToInstallOrNoAircraftLeavesTheFolderAlone) {
   Installation run;
-  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kNothingToDo);
-  EXPECT_FALSE(test_support::Exists(run.paths.configuration));
-
   const std::string before = TitledEntries(0, 0);
   WriteFile(run.paths.configuration, before);
-  for (const char* livery : {"", "title=loose\n[fltsim.1]\ntitle=x\n", "[fltsim.0]\n\n   \n"}) {
+  for (const char* livery : {"", "title=loose\n[fltsim.1]\ntitle=x\n", "[fltsim.0]\n\n   \n",
+                             "\xFE\xFF\0[\0f\0l\0t\0s\0i\0m\0.\0\x30\0]"}) {
     WriteFile(run.paths.livery, livery);
     EXPECT_EQ(installer::InstallLivery(run.paths), installer::kNothingToDo) << livery;
     EXPECT_EQ(ReadFile(run.paths.configuration), before);
   }
   EXPECT_EQ(test_support::ListFolder(run.folder.path),
             (std::vector<std::string>{"aircraft.cfg", "livery.ini"}));
+
+  // A folder without a configuration file is no aircraft's: nothing is created in it.
+  std::filesystem::remove(run.paths.configuration);
+  WriteFile(run.paths.livery, test_support::LiveryIni("T", "m", "u"));
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kNotUpdated);
+  EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kNothingToDo);
+  EXPECT_EQ(test_support::ListFolder(run.folder.path), (std::vector<std::string>{"livery.ini"}));
+}
+
+TEST(InstallLivery, ReadsAUtf16LiveryAsThePlatformDoes) {
+  // What an editor saves as "Unicode": UTF-16 LE with its mark, read in the 8-bit code page.
+  // The title holds a letter of the code page (U+00E9) and one it lacks (U+0141).
+  Installation run;
+  const std::string utf8 = test_support::LiveryIni("Soci\xC3\xA9t\xC3\xA9 \xC5\x81", "m", "u");
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : engine::AnsiFromUtf8(utf8)) {
+    const char32_t unit = c == '?' ? 0x141 : static_cast<unsigned char>(c);
+    utf16 += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+  }
+  WriteFile(run.paths.livery, utf16);
+  EXPECT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+  ExpectVariantEntry(run.paths.configuration, 0, "Soci\xE9t\xE9 ? full", "m", "u");
+  ExpectVariantEntry(run.paths.configuration, 3, "Soci\xE9t\xE9 ? 2D", "m2D", "u 2D panel only");
 }
 
 TEST(UninstallLivery, GivesBackTheFileAsItWasBeforeTheInstalls) {

@@ -6,6 +6,7 @@
 
 #include <map>
 
+#include "engine/unicode_text.h"
 #include "platform/linux/file_io.h"
 #include "platform/platform.h"
 
@@ -16,7 +17,21 @@ namespace {
 struct LoadedFile {
   engine::Document document;
   bool ambiguous = false;  // several files match the name in all but case; none was read
+  bool bigEndian = false;  // UTF-16 big-endian text, which the platform's functions do not read
 };
+
+// The file's bytes as the engine reads them. The platform's functions read UTF-16 LE text (what
+// an editor saves as "Unicode") as they read UTF-8 text with its mark, and UTF-16 BE not at all.
+engine::Document ParseAsThePlatformReads(engine::FileBytes bytes, LoadedFile& file) {
+  const std::string_view text = bytes.text;
+  if (text.starts_with(engine::kUtf16LeByteOrderMark)) {
+    return engine::ParseDocument(
+        std::string(engine::kUtf8ByteOrderMark) +
+        engine::Utf8FromUtf16Le(text.substr(engine::kUtf16LeByteOrderMark.size())));
+  }
+  file.bigEndian = text.starts_with(engine::kUtf16BeByteOrderMark);
+  return engine::ParseDocument(file.bigEndian ? engine::FileBytes{} : std::move(bytes));
+}
 
 std::map<std::string, LoadedFile, std::less<>>& Files() {
   static std::map<std::string, LoadedFile, std::less<>> files;
@@ -35,7 +50,7 @@ LoadedFile Load(const std::string& path) {
     if (ReadWholeFile(fd, bytes) != 0) bytes = {};
     close(fd);
   }
-  file.document = engine::ParseDocument(std::move(bytes));
+  file.document = ParseAsThePlatformReads(std::move(bytes), file);
   return file;
 }
 
@@ -88,6 +103,7 @@ bool RenameProfileSection(const char* section, const char* newName, const char* 
 SectionState ProbeProfileSection(const char* section, const char* path) {
   const LoadedFile& file = FileFor(path);
   if (file.ambiguous) return SectionState::kAmbiguousFile;
+  if (file.bigEndian) return SectionState::kUtf16BigEndian;
   return engine::SectionHasEntries(file.document, section) ? SectionState::kHasEntries
                                                            : SectionState::kEmptyOrMissing;
 }
