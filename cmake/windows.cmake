@@ -1,6 +1,6 @@
 # The 32-bit Windows build: windowless graphical-subsystem programs on the platform's own profile
 # functions, with the C and C++ runtimes linked in so that they run on a stock machine, plus the
-# test helper that reads profile values through the same functions.
+# test helpers: one reads profile values through the same functions, one holds a file open.
 enable_language(RC)
 
 target_sources(livery_core PRIVATE
@@ -34,3 +34,5 @@ livery_windows_program(uninstall installer/uninstall_entry.cpp)
 
 add_executable(profile_probe tests/windows/profile_probe.cpp)
 target_link_options(profile_probe PRIVATE ${LIVERY_WINDOWS_LINK_OPTIONS})
+add_executable(hold_file tests/windows/hold_file.cpp)
+target_link_options(hold_file PRIVATE ${LIVERY_WINDOWS_LINK_OPTIONS})

@@ -24,6 +24,10 @@ RunStatus CheckLivery(const std::string& liveryPath, const char* nothingToDo) {
       return kChanged;
     case platform::SectionState::kAmbiguousFile:
       return Fail(kNotUpdated, liveryPath + ": several files match this name in all but case");
+    case platform::SectionState::kUtf16BigEndian:
+      return Fail(kNothingToDo, liveryPath + ": " + nothingToDo +
+                                    " (UTF-16 big-endian text, which the platform does not read: "
+                                    "save it as UTF-16 LE, UTF-8 or ANSI text)");
     case platform::SectionState::kEmptyOrMissing:
       break;
   }
@@ -35,6 +39,10 @@ RunStatus UpdateConfiguration(const InstallerPaths& paths, const ConfigurationCh
   platform::ConfigUpdate update;
   update.mode = change.mode;
   const platform::UpdateResult begun = platform::BeginConfigUpdate(paths.configuration, update);
+  if (begun.missing) {
+    return Fail(change.whenMissing,
+                begun.failure + "; a livery folder belongs directly in the aircraft's folder");
+  }
   if (!begun.ok()) return Fail(kNotUpdated, begun.failure);
   const RunStatus edited = change.edit(InstallerPaths{paths.livery, update.workingPath});
   if (edited != kChanged) {

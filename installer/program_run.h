@@ -34,6 +34,7 @@ struct ConfigurationChange {
   platform::EditMode mode;  // how the edit reaches the file
   const char* nothingToDo;  // starts the message when the livery has no [fltsim.0] entries
   const char* unconfirmed;  // what status 3 asks of the user, after the cause
+  RunStatus whenMissing;    // the status when the aircraft's folder holds no configuration file
 };
 
 // Checks that the livery file has [fltsim.0] entries, then makes the change one update of the

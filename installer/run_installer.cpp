@@ -17,7 +17,7 @@ RunStatus AddEntries(const InstallerPaths& paths) {
 RunStatus InstallLivery(const InstallerPaths& paths) {
   // Run again, the installer would add every entry a second time.
   return EditForLivery(paths, {AddEntries, platform::EditMode::kValueWrites, "nothing to install",
-                               "it holds the change: do not run this again"});
+                               "it holds the change: do not run this again", kNotUpdated});
 }
 
 int RunInstaller() {

@@ -11,7 +11,8 @@ RunStatus UninstallLivery(const InstallerPaths& paths) {
   // again, it only removes what is still there.
   return EditForLivery(
       paths, {RemoveLiveryEntries, platform::EditMode::kWholeFile, "nothing to remove",
-              "the entries were removed but not confirmed on disk: running this again is safe"});
+              "the entries were removed but not confirmed on disk: running this again is safe",
+              kNothingToDo});
 }
 
 int RunUninstaller() {

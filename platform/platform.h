@@ -45,10 +45,12 @@ bool RemoveProfileSection(const char* section, const char* path);
 // lines. False when the platform could not.
 bool RenameProfileSection(const char* section, const char* newName, const char* path);
 
-enum class SectionState { kHasEntries, kEmptyOrMissing, kAmbiguousFile };
+enum class SectionState { kHasEntries, kEmptyOrMissing, kAmbiguousFile, kUtf16BigEndian };
 
 // Whether `section` of the profile file at `path` holds at least one entry. kAmbiguousFile: the
-// file's name matches several files that differ only in case, so none is read.
+// file's name matches several files that differ only in case, so none is read. kUtf16BigEndian:
+// the file is UTF-16 big-endian text, which the platform's profile functions do not read (the
+// Windows build cannot tell it from a file without the section).
 SectionState ProbeProfileSection(const char* section, const char* path);
 
 // How a run's edit reaches the configuration file during an update.
@@ -76,6 +78,9 @@ struct UpdateResult {
   // With a failure: the new file is already in place, but could not be confirmed on disk, so the
   // configuration file must not be reported as unchanged.
   bool inPlace = false;
+  // With a failure: there is no configuration file to update (the failure names its folder). The
+  // run then creates none: a folder without one is no aircraft's.
+  bool missing = false;
   bool ok() const { return failure.empty(); }
 };
 

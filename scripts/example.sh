@@ -2,7 +2,8 @@
 # Builds the installer and the uninstaller and runs them on the bundled example: the example
 # aircraft folder is copied to a scratch folder, setup and uninstall are placed in its livery
 # folder and started from elsewhere; the entries that setup added are printed as a diff of
-# aircraft.cfg, then uninstall removes them and the file is compared with the original.
+# aircraft.cfg, then uninstall removes them and the file is compared with the original. Last, the
+# livery folder is moved one level too deep, and setup refuses to install from there.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/ensure-packages.sh"
@@ -29,6 +30,18 @@ if cmp -s "$root/examples/Heron/aircraft.cfg" "$scratch/Heron/aircraft.cfg"; the
   echo "aircraft.cfg after uninstall: the original, byte for byte"
 else
   echo "aircraft.cfg after uninstall differs from the original" >&2
-  status=1
+  exit 1
 fi
-exit "$status"
+[ "$status" -eq 0 ] || exit "$status"
+
+# The livery folder one level too deep, as an extraction into a folder of its own leaves it: the
+# folder above holds no aircraft.cfg, so setup refuses (status 2), says why, and creates nothing.
+mkdir "$scratch/Heron/Downloads"
+mv "$scratch/Heron/Tidewater_Air" "$scratch/Heron/Downloads/"
+misplaced=0
+"$scratch/Heron/Downloads/Tidewater_Air/setup" || misplaced=$?
+echo "setup from a misplaced livery folder exited with status $misplaced"
+if [ "$misplaced" -ne 2 ] || [ -e "$scratch/Heron/Downloads/aircraft.cfg" ]; then
+  echo "a misplaced livery folder was not refused" >&2
+  exit 1
+fi

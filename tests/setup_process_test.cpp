@@ -157,10 +157,20 @@ TEST(SetupProcess, MissingOrEmptyLiveryWritesNothingAndSaysSo) {
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery"}));
 }
 
-TEST(SetupProcess, NoFileIsCreatedWhenNoneExistsYet) {
+TEST(SetupProcess, MisplacedLiveryFolderCreatesNothingAndSaysWhere) {
+  // A livery folder one level too deep, as an extraction into a folder of its own leaves it.
   Tree tree(nullptr);
-  EXPECT_EQ(RunSetup(tree.files).status, 0);
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 4u);
+  for (const std::string& program : {tree.files.setup, tree.files.uninstall}) {
+    const test_support::ProcessResult result = RunProgram(program, {});
+    EXPECT_EQ(result.status, program == tree.files.setup ? 2 : 1);
+    EXPECT_EQ(LineCount(result.errorOutput), 1) << result.errorOutput;
+    EXPECT_NE(result.errorOutput.find(tree.files.aircraft + ": holds no aircraft.cfg"),
+              std::string::npos)
+        << result.errorOutput;
+    EXPECT_NE(result.errorOutput.find("belongs directly in the aircraft's folder"),
+              std::string::npos);
+    EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery"}));
+  }
 }
 
 TEST(SetupProcess, RefusesFilesItCannotUpdateWithoutDamage) {
@@ -251,15 +261,24 @@ TEST(SetupProcess, NewFileKeepsTheGroupOfTheOldForItsOtherMembers) {
   EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
 }
 
-TEST(SetupProcess, UnwritableFolderLeavesTheFileAsItWas) {
+TEST(SetupProcess, UnwritableFileOrFolderLeavesTheFileAsItWas) {
   Tree tree;
   chmod(tree.folder.path.c_str(), 0755);
+  // Root may write anywhere, so the installer runs as an ordinary user here. A file with write
+  // bits that this user may not write is not read-only, and the message must not send the user
+  // looking for a read-only mark that is not there.
+  const test_support::RunOptions asUser{
+      .workingDirectory = "/", .userId = geteuid() == 0 ? 65534 : -1, .environment = {}};
+  if (geteuid() == 0) {
+    chmod(tree.cfgPath().c_str(), 0644);
+    const test_support::ProcessResult result = RunProgram(tree.files.setup, {}, asUser);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.errorOutput.find("this user may not write it"), std::string::npos)
+        << result.errorOutput;
+  }
   chmod(tree.cfgPath().c_str(), 0666);
   chmod(tree.files.aircraft.c_str(), 0555);
-  // Root may write anywhere, so the installer runs as an ordinary user here.
-  const test_support::ProcessResult result = RunProgram(
-      tree.files.setup, {},
-      {.workingDirectory = "/", .userId = geteuid() == 0 ? 65534 : -1, .environment = {}});
+  const test_support::ProcessResult result = RunProgram(tree.files.setup, {}, asUser);
   EXPECT_EQ(result.status, 2);
   EXPECT_EQ(LineCount(result.errorOutput), 1) << result.errorOutput;
   EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);

@@ -16,8 +16,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "profile/entry_numbering.h"
 #include "engine/profile_document.h"
+#include "profile/entry_numbering.h"
 
 namespace test_support {
 

@@ -76,17 +76,22 @@ UpdateResult ResolveTarget(const std::string& configurationPath, std::string& ta
 }
 
 // Reads the existing file `name` of the locked folder into `bytes` after checking that it may be
-// replaced; a missing file reads as empty and is created by the commit.
+// replaced.
 UpdateResult ReadReplaceableFile(int folder, const std::string& path, const std::string& name,
                                  engine::FileBytes& bytes) {
   const OpenedFile file = OpenRegularFile(folder, name);
   if (file.notRegular) return Failure(path, "is not a regular file");
-  if (file.fd < 0) {
-    return file.error == ENOENT ? UpdateResult{} : Failure(path, "cannot open it", file.error);
+  if (file.fd < 0 && file.error == ENOENT) {
+    UpdateResult missing = Failure(SplitDirectoryAndName(path).directory, "holds no " + name);
+    missing.missing = true;
+    return missing;
   }
+  if (file.fd < 0) return Failure(path, "cannot open it", file.error);
   UpdateResult result;
-  if ((file.status.st_mode & 0222) == 0 || faccessat(folder, name.c_str(), W_OK, 0) != 0) {
+  if ((file.status.st_mode & 0222) == 0) {
     result = Failure(path, "is read-only");
+  } else if (faccessat(folder, name.c_str(), W_OK, 0) != 0) {
+    result = Failure(path, "this user may not write it");
   } else if (const int error = ReadWholeFile(file.fd, bytes); error != 0) {
     result = Failure(path, "cannot read it", error);
   } else if (engine::StartsAsUtf16(bytes.text)) {

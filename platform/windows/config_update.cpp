@@ -12,6 +12,7 @@
 // The working copy is deleted or written only while the mutex is held.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -86,27 +87,49 @@ std::optional<std::string> FinalPath(const std::string& fullPath) {
   return finalPath;
 }
 
-// Reads the file that the update replaces, after checking that it may be replaced; a missing file
-// reads as empty and is created by the commit.
+// Calls `step` until it succeeds, or fails for another reason than a file that another program
+// holds open for a moment (a virus scanner, an indexer, the simulator loading the aircraft): then
+// it backs off and tries again, for about ten seconds in all. True when `step` succeeded.
+template <typename Step>
+bool RetryWhileHeld(Step step) {
+  DWORD pause = 50;
+  for (DWORD waited = 0;; waited += pause, pause = std::min<DWORD>(2 * pause, 1000)) {
+    if (step()) return true;
+    const DWORD error = GetLastError();
+    const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                      error == ERROR_ACCESS_DENIED;
+    if (!held || waited >= 10000) return false;
+    Sleep(pause);
+  }
+}
+
+// Reads the file that the update replaces, after checking that it may be replaced. A missing file
+// is refused: the folder is no aircraft's.
 UpdateResult ReadReplaceableFile(const std::string& target, std::string& bytes) {
   const DWORD attributes = GetFileAttributesA(target.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    if (GetLastError() == ERROR_FILE_NOT_FOUND) return {};
-    return Failure(target, "cannot be examined");
+  if (attributes == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    UpdateResult missing =
+        Failure(target.substr(0, target.find_last_of('\\')), "holds no aircraft.cfg");
+    missing.missing = true;
+    return missing;
   }
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Failure(target, "cannot be examined");
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return Failure(target, "is not a regular file");
   if (attributes & FILE_ATTRIBUTE_READONLY) return Failure(target, "is read-only");
-  if (!ReadWholeFile(target, bytes)) return Failure(target, "cannot be read");
+  if (!RetryWhileHeld([&] { return ReadWholeFile(target, bytes); })) {
+    return Failure(target, "cannot be read");
+  }
   if (engine::StartsAsUtf16(bytes)) {
     return Failure(target, "is UTF-16 text, which an 8-bit edit would corrupt");
   }
   return {};
 }
 
-// Creates the working copy afresh and writes the pieces into it.
+// Creates the working copy afresh and writes the pieces into it. The copy is hidden, so that one
+// left by a run that was killed does not show in the aircraft's folder; the next run replaces it.
 bool WriteWorkingCopy(const std::string& copy, const std::vector<std::string_view>& pieces) {
   const HANDLE file = CreateFileA(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+                                  FILE_ATTRIBUTE_HIDDEN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   const bool written = WriteOpenFile(file, pieces);
   return CloseHandle(file) != FALSE && written;
@@ -156,8 +179,14 @@ UpdateResult CompleteWorkingCopy(const RunDocument& run, std::string& bytes) {
 // not made.
 UpdateResult PutInPlace(const std::string& copy, const std::string& target,
                         const std::string& confirmed) {
-  if (MoveFileExA(copy.c_str(), target.c_str(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  // The copy's attributes go with it: aircraft.cfg must not become hidden.
+  if (!SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+    return Failure(copy, "cannot be made visible");
+  }
+  if (RetryWhileHeld([&] {
+        return MoveFileExA(copy.c_str(), target.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+      })) {
     return {};
   }
   std::string found;

@@ -2,10 +2,13 @@
 // Linux build, the same exit statuses for what they refuse, runs that wait for each other, paths
 // that do not fit the platform's buffers, and a double-byte code page.
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -151,6 +154,12 @@ TEST(WineInstall, UninstallKeepsEveryByteAsTheLinuxBuildDoes) {
 
 TEST(WineInstall, NothingToInstallOrToRemoveWritesNothing) {
   ScratchFolder folder;
+  // A livery folder one level too deep: its parent holds no aircraft.cfg, and none is created.
+  const AircraftTree misplaced = WindowsTree(folder.path + "/misplaced", nullptr);
+  EXPECT_EQ(RunUnderWine(misplaced.setup).status, 2);
+  EXPECT_EQ(RunUnderWine(misplaced.uninstall).status, 1);
+  EXPECT_EQ(ListFolder(misplaced.aircraft), (std::vector<std::string>{"Livery"}));
+
   const AircraftTree missing = WindowsTree(folder.path + "/missing", nullptr, nullptr);
   EXPECT_EQ(RunUnderWine(missing.setup).status, 1);
   EXPECT_EQ(RunUnderWine(missing.uninstall).status, 1);
@@ -183,10 +192,24 @@ TEST(WineInstall, RefusesFilesItCannotUpdateWithoutDamage) {
   EXPECT_EQ(ListFolder(directory.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 }
 
-TEST(WineInstall, CopyLeftByAKilledRunIsNeitherReadNorKept) {
+// True when Wine keeps the hidden attribute for the file (in the extended attribute where it
+// stores the attributes that a Linux file system lacks).
+bool HiddenUnderWine(const std::string& path) {
+  char value[16] = {};
+  const ssize_t length = getxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value - 1);
+  return length > 0 && (std::strtoul(value, nullptr, 16) & 0x2) != 0;
+}
+
+TEST(WineInstall, CopyLeftByAKilledRunIsHiddenNeitherReadNorKept) {
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path);
-  WriteFile(CfgOf(tree) + ".installing", "[fltsim.0]\r\ntitle=half-written\r\n");
+  const std::string copy = CfgOf(tree) + ".installing";
+  wine_support::KeepWineServer(5);
+  wine_support::RunUnderWineTraced(tree.setup, {"-o", "/dev/null", "-P", copy, "-e", "trace=fsync",
+                                                "-e", "inject=fsync:signal=SIGKILL"});
+  EXPECT_EQ(ReadFile(CfgOf(tree)), kExampleCfg);
+  EXPECT_TRUE(HiddenUnderWine(copy));  // a leftover does not show in the aircraft's folder
+  WriteFile(copy, "[fltsim.0]\r\ntitle=half-written\r\n");
   EXPECT_EQ(RunUnderWine(tree.setup).status, 0);
   EXPECT_EQ(EntryTitles(ReadFile(CfgOf(tree))).size(), 7u);
   EXPECT_EQ(ReadFile(CfgOf(tree)).find("half-written"), std::string::npos);
@@ -235,6 +258,24 @@ TEST(WineInstall, ConcurrentRunsWaitForEachOtherHoweverTheFolderIsReached) {
     for (const auto& [livery, count] : perLivery) EXPECT_EQ(count, 4 * round) << livery;
   }
   EXPECT_EQ(EntryValues(CfgOf(first), 3), EntryValues(folder.path + "/original.cfg", 3));
+}
+
+TEST(WineInstall, WaitsOutAFileThatAnotherProgramHoldsForAMoment) {
+  // Another program holds aircraft.cfg open for two seconds without sharing it for deletion, so
+  // that it cannot be replaced meanwhile; the install waits until it is let go.
+  ScratchFolder folder;
+  const AircraftTree tree = WindowsTree(folder.path);
+  const std::string held = CfgOf(tree) + ".held";
+  std::thread holder([&] {
+    RunUnderWine(wine_support::BuiltFileHolder(), {wine_support::WindowsPath(CfgOf(tree)), "2000"});
+  });
+  while (!test_support::Exists(held)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const int status = RunUnderWine(tree.setup).status;
+  holder.join();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(EntryTitles(ReadFile(CfgOf(tree))).size(), 7u);
+  std::filesystem::remove(held);
+  EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 }
 
 TEST(WineInstall, LinkedFileGetsTheEntriesAndTheLinkStays) {

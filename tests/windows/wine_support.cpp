@@ -103,5 +103,8 @@ std::string BuiltWindowsUninstall() {
 std::string BuiltProfileProbe() {
   return LIVERY_WINDOWS_BUILD_DIR "/profile_probe.exe";
 }
+std::string BuiltFileHolder() {
+  return LIVERY_WINDOWS_BUILD_DIR "/hold_file.exe";
+}
 
 }  // namespace wine_support

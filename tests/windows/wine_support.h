@@ -42,5 +42,6 @@ std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& f
 std::string BuiltWindowsSetup();
 std::string BuiltWindowsUninstall();
 std::string BuiltProfileProbe();
+std::string BuiltFileHolder();
 
 }  // namespace wine_support
