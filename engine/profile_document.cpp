@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "engine/ascii_case.h"
 #include "engine/code_page.h"
@@ -177,11 +178,24 @@ std::string_view BreakForNewLine(const Document& document, const Line* before,
   return joinsBefore || joinsAfter ? kDefaultLineBreak : own;
 }
 
-// Adds an entry to the split section after its last non-blank line: after the header at least,
-// or at the start of the lines before any header.
+// A line whose first non-blank byte is ";", "#" or "/": a note for whoever reads the file. The
+// platform has no comment syntax and reads it as an entry, but no key the installer reads starts
+// so, and people write such lines about what follows them.
+bool IsCommentLine(std::string_view text) {
+  const std::string_view trimmed = Trim(text);
+  return !trimmed.empty() &&
+         (trimmed.front() == ';' || trimmed.front() == '#' || trimmed.front() == '/');
+}
+
+// Adds an entry to the split section after its last line that is neither blank nor a comment:
+// after the header at least, or at the start of the lines before any header. Comment lines that
+// end a section are about what follows it, and stay next to that.
 void AddEntry(Document& document, Section& section, std::string text) {
   std::size_t end = section.lines.size();
-  while (end > 0 && Trim(section.lines[end - 1].text).empty()) --end;
+  while (end > 0 && (Trim(section.lines[end - 1].text).empty() ||
+                     IsCommentLine(section.lines[end - 1].text))) {
+    --end;
+  }
   Line* before = end > 0 ? &section.lines[end - 1] : HasHeader(section) ? &section.header : nullptr;
   if (before != nullptr) EnsureLineBreak(document, *before);
   const Line* after = end < section.lines.size() ? &section.lines[end] : nullptr;
@@ -228,15 +242,6 @@ bool IsLastSection(const Document& document, std::size_t index) {
                      [](const Section& section) { return section.removed; });
 }
 
-// A line whose first non-blank byte is ";", "#" or "/": a note for whoever reads the file. The
-// platform has no comment syntax and reads it as an entry, but no key the installer reads starts
-// so, and people write such lines about what follows them.
-bool IsCommentLine(std::string_view text) {
-  const std::string_view trimmed = Trim(text);
-  return !trimmed.empty() &&
-         (trimmed.front() == ';' || trimmed.front() == '#' || trimmed.front() == '/');
-}
-
 // The lines of a section that outlive its removal: from the first comment line after its last
 // other non-blank line to its end (those comments, and the blank lines among and after them).
 std::vector<Line> TrailingComments(Section& section) {
@@ -268,13 +273,22 @@ std::vector<ParsedLine> EntriesOf(const Section& section) {
   return entries;
 }
 
-bool SameEntries(const Section& a, const Section& b) {
-  const std::vector<ParsedLine> left = EntriesOf(a);
-  const std::vector<ParsedLine> right = EntriesOf(b);
-  return std::equal(left.begin(), left.end(), right.begin(), right.end(),
-                    [](const ParsedLine& x, const ParsedLine& y) {
-                      return x.name == y.name && x.value == y.value;
-                    });
+// What a section holds, whatever the order of its lines: every entry, sorted, and what each key
+// reads as (its first entry, the key's case folded).
+struct SectionContent {
+  std::vector<std::pair<std::string_view, std::optional<std::string_view>>> entries;
+  std::map<std::string, std::optional<std::string_view>> reads;
+  bool operator==(const SectionContent&) const = default;
+};
+
+SectionContent ContentOf(const Section& section) {
+  SectionContent content;
+  for (const ParsedLine& entry : EntriesOf(section)) {
+    content.entries.emplace_back(entry.name, entry.value);
+    content.reads.try_emplace(Folded(entry.name), entry.value);
+  }
+  std::sort(content.entries.begin(), content.entries.end());
+  return content;
 }
 
 // The sections that stand in the file: those removed from it are not there.
@@ -385,7 +399,8 @@ bool ReadAlike(const Document& a, const Document& b) {
   const std::vector<const Section*> right = SectionsInFile(b);
   return IsUtf8(a) == IsUtf8(b) && std::equal(left.begin(), left.end(), right.begin(), right.end(),
                                               [](const Section* x, const Section* y) {
-                                                return x->name == y->name && SameEntries(*x, *y);
+                                                return x->name == y->name &&
+                                                       ContentOf(*x) == ContentOf(*y);
                                               });
 }
 

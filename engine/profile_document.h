@@ -9,7 +9,8 @@
 //   the outside (code_page.h): names asked for are compared after conversion to UTF-8, values are
 //   handed out converted from UTF-8, and written names and text are stored as UTF-8.
 // - A write rewrites the first entry of its key as key=text, the key spelled as in the file, or
-//   adds the entry after its section's last non-blank line, or adds the section at the end after
+//   adds the entry after its section's last line that is neither blank nor a comment (comment
+//   lines that end a section are about what follows it), or adds the section at the end after
 //   one blank line. New lines take the file's first line break (CRLF for a file without one).
 #pragma once
 
@@ -87,9 +88,10 @@ void WriteValue(Document& document, std::string_view section, std::string_view k
                 std::string_view text);
 
 // True when the two documents read alike: both UTF-8 or both 8-bit, the same sections in the
-// same order, each named alike and holding the same entries (key and value, as lines parse) in
-// the same order. Layout may differ: blank lines, blanks around names and "=", line breaks, and
-// what follows a header's "]".
+// same order, each named alike, holding the same entries (key and value, as lines parse) and
+// giving the same value for each key. Layout may differ: the order of a section's entries where
+// that changes no read, blank lines, blanks around names and "=", line breaks, and what follows a
+// header's "]".
 bool ReadAlike(const Document& a, const Document& b);
 
 // The names of the sections that have a header, as the platform lists them: spelled as in the

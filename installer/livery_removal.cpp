@@ -165,7 +165,7 @@ std::string KeptEntriesText(const std::vector<KeptEntry>& kept, const std::vecto
   constexpr std::size_t kNamed = 5;
   std::string text = "kept " + std::to_string(kept.size()) +
                      (kept.size() == 1 ? " entry" : " entries") +
-                     " with this livery's title but another texture:";
+                     " with this livery's title but another texture or none:";
   for (std::size_t i = 0; i < kept.size() && i < kNamed; ++i) {
     std::string title = kept[i].title;
     std::replace_if(

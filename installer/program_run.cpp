@@ -26,7 +26,7 @@ RunStatus CheckLivery(const std::string& liveryPath, const char* nothingToDo) {
       return Fail(kNotUpdated, liveryPath + ": several files match this name in all but case");
     case platform::SectionState::kUtf16BigEndian:
       return Fail(kNothingToDo, liveryPath + ": " + nothingToDo +
-                                    " (UTF-16 big-endian text, which the platform does not read: "
+                                    " (UTF-16 big-endian text, which is not read: "
                                     "save it as UTF-16 LE, UTF-8 or ANSI text)");
     case platform::SectionState::kEmptyOrMissing:
       break;

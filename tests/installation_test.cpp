@@ -333,6 +333,16 @@ TEST(UninstallLivery, KeepsTheCommentsBeforeTheNextHeader) {
   EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kChanged);
   EXPECT_EQ(ReadFile(run.paths.configuration),
             before + "\r\n" + comments + "[fltsim.1]\r\ntitle=Mine\r\n\r\n; the end\r\n");
+
+  // An untitled section that the install fills in: its keys go before the comments that end it,
+  // which are about the next entry and outlive the section's removal.
+  const std::string untitled = "[fltsim.0]\r\ntitle=A\r\n[fltsim.1]\r\ntitle=\r\n\r\n" + comments +
+                               "[fltsim.2]\r\ntitle=Mine\r\n";
+  WriteFile(run.paths.configuration, untitled);
+  ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+  EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kChanged);
+  EXPECT_EQ(ReadFile(run.paths.configuration),
+            "[fltsim.0]\r\ntitle=A\r\n" + comments + "[fltsim.1]\r\ntitle=Mine\r\n");
 }
 
 }  // namespace
