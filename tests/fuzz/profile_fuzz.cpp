@@ -141,8 +141,7 @@ std::string Folded(std::string name) {
   return name;
 }
 
-std::string Read(const engine::Document& document, std::string_view section,
-                 std::string_view key) {
+std::string Read(const engine::Document& document, std::string_view section, std::string_view key) {
   const std::optional<std::string> value = engine::FindValue(document, section, key);
   REQUIRE(value.has_value());
   return value->substr(0, kReadLimit);
