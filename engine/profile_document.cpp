@@ -8,6 +8,7 @@
 
 #include "engine/ascii_case.h"
 #include "engine/code_page.h"
+#include "engine/unicode_text.h"
 
 namespace engine {
 
@@ -305,6 +306,15 @@ std::vector<const Section*> SectionsInFile(const Document& document) {
 Document ParseDocument(std::string text) {
   auto owned = std::make_shared<const std::string>(std::move(text));
   return ParseDocument(FileBytes{*owned, owned});
+}
+
+Document ParseProfileFile(FileBytes bytes) {
+  const std::string_view text = bytes.text;
+  if (text.starts_with(kUtf16LeByteOrderMark)) {
+    return ParseDocument(std::string(kUtf8ByteOrderMark) +
+                         Utf8FromUtf16Le(text.substr(kUtf16LeByteOrderMark.size())));
+  }
+  return ParseDocument(text.starts_with(kUtf16BeByteOrderMark) ? FileBytes{} : std::move(bytes));
 }
 
 Document ParseDocument(FileBytes bytes) {

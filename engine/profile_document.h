@@ -69,6 +69,11 @@ Document ParseDocument(FileBytes bytes);
 // A document of text made in memory.
 Document ParseDocument(std::string text);
 
+// The document of a profile file's bytes as the platform's profile functions take them: UTF-16
+// LE text with its byte order mark (what an editor saves as "Unicode") as UTF-8 text, UTF-16 BE
+// text (which is not read) as no text, any other as it stands.
+Document ParseProfileFile(FileBytes bytes);
+
 // The value of `key` in `section` as the platform hands it out, whole; nothing when the section,
 // the key or its "=" is missing.
 std::optional<std::string> FindValue(const Document& document, std::string_view section,

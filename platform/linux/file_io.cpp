@@ -64,6 +64,8 @@ int ReadWholeFile(int fd, engine::FileBytes& bytes) {
       capacity *= 2;
     }
     const ssize_t count = read(fd, buffer.get() + size, capacity - size);
+    // An end before the size the file had when it was opened is a read that failed quietly.
+    if (count == 0 && size < expected) return EIO;
     if (count == 0) break;
     if (count < 0) {
       if (errno == EINTR) continue;

@@ -20,19 +20,6 @@ struct LoadedFile {
   bool bigEndian = false;  // UTF-16 big-endian text, which the platform's functions do not read
 };
 
-// The file's bytes as the engine reads them. The platform's functions read UTF-16 LE text (what
-// an editor saves as "Unicode") as they read UTF-8 text with its mark, and UTF-16 BE not at all.
-engine::Document ParseAsThePlatformReads(engine::FileBytes bytes, LoadedFile& file) {
-  const std::string_view text = bytes.text;
-  if (text.starts_with(engine::kUtf16LeByteOrderMark)) {
-    return engine::ParseDocument(
-        std::string(engine::kUtf8ByteOrderMark) +
-        engine::Utf8FromUtf16Le(text.substr(engine::kUtf16LeByteOrderMark.size())));
-  }
-  file.bigEndian = text.starts_with(engine::kUtf16BeByteOrderMark);
-  return engine::ParseDocument(file.bigEndian ? engine::FileBytes{} : std::move(bytes));
-}
-
 std::map<std::string, LoadedFile, std::less<>>& Files() {
   static std::map<std::string, LoadedFile, std::less<>> files;
   return files;
@@ -50,7 +37,8 @@ LoadedFile Load(const std::string& path) {
     if (ReadWholeFile(fd, bytes) != 0) bytes = {};
     close(fd);
   }
-  file.document = ParseAsThePlatformReads(std::move(bytes), file);
+  file.bigEndian = bytes.text.starts_with(engine::kUtf16BeByteOrderMark);
+  file.document = engine::ParseProfileFile(std::move(bytes));
   return file;
 }
 

@@ -155,14 +155,14 @@ UpdateResult ConfirmWorkingCopy(const std::string& copy, Check isExpected, std::
 // Completes the working copy of the run's document and confirms it on disk. An engine edit is
 // written whole; the platform's writes are checked, call by call and then as the file they left.
 UpdateResult CompleteWorkingCopy(const RunDocument& run, std::string& bytes) {
+  if (Disagreed()) {
+    return Failure(run.path, "the platform's profile functions did not do what was asked");
+  }
   if (run.mode == EditMode::kWholeFile) {
     const std::string wanted = engine::Serialize(run.document);
     if (!WriteWorkingCopy(run.path, {wanted})) return Failure(run.path, "cannot be written");
     return ConfirmWorkingCopy(
         run.path, [&](const std::string& found) { return found == wanted; }, bytes);
-  }
-  if (run.disagreed) {
-    return Failure(run.path, "the platform's profile functions did not do what was asked");
   }
   WritePrivateProfileStringA(nullptr, nullptr, nullptr, run.path.c_str());  // empties its cache
   return ConfirmWorkingCopy(
@@ -197,6 +197,13 @@ UpdateResult PutInPlace(const std::string& copy, const std::string& target,
     return result;
   }
   return Failure(target, "cannot be replaced");
+}
+
+// Deletes the working copy. The platform's profile functions may still hold it in a cache of
+// their own and write it out again later, so their cache is emptied first.
+void DiscardWorkingCopy(const std::string& copy) {
+  WritePrivateProfileStringA(nullptr, nullptr, nullptr, copy.c_str());
+  DeleteFileA(copy.c_str());
 }
 
 void ReleaseLock(ConfigUpdate& update) {
@@ -275,7 +282,7 @@ UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
   UpdateResult result = run == nullptr ? Failure(update.workingPath, "was never started")
                                        : CompleteWorkingCopy(*run, confirmed);
   if (result.ok()) result = PutInPlace(update.workingPath, update.targetPath, confirmed);
-  if (!result.ok() && !result.inPlace) DeleteFileA(update.workingPath.c_str());
+  if (!result.ok() && !result.inPlace) DiscardWorkingCopy(update.workingPath);
   EndRunDocument();
   ReleaseLock(update);
   return result;
@@ -283,7 +290,7 @@ UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
 
 void AbandonConfigUpdate(ConfigUpdate& update) {
   // Only the mutex's owner may touch the working copy: another run may be writing it.
-  if (update.lock != -1) DeleteFileA(update.workingPath.c_str());
+  if (update.lock != -1) DiscardWorkingCopy(update.workingPath);
   EndRunDocument();
   ReleaseLock(update);
 }

@@ -8,15 +8,17 @@ namespace platform {
 bool ReadOpenFile(HANDLE file, std::string& bytes) {
   bytes.clear();
   LARGE_INTEGER size{};
-  if (GetFileSizeEx(file, &size) && size.QuadPart > 0 &&
-      static_cast<unsigned long long>(size.QuadPart) < bytes.max_size()) {
-    bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+  if (!GetFileSizeEx(file, &size) || size.QuadPart < 0 ||
+      static_cast<unsigned long long>(size.QuadPart) >= bytes.max_size()) {
+    return false;
   }
+  bytes.reserve(static_cast<std::size_t>(size.QuadPart));
   char chunk[1 << 16];
   for (;;) {
     DWORD read = 0;
     if (!ReadFile(file, chunk, sizeof chunk, &read, nullptr)) return false;
-    if (read == 0) return true;
+    // An end before the size the file had when it was opened is a read that failed quietly.
+    if (read == 0) return bytes.size() >= static_cast<std::size_t>(size.QuadPart);
     bytes.append(chunk, read);
   }
 }

@@ -1,7 +1,8 @@
 // Profile reads and writes on Windows. Every file but the configuration file of the run's update
-// is read through the platform's own profile functions, one value per call. The configuration
-// file's working copy is edited by the engine (a kWholeFile update), or through the platform's
-// functions with the engine following every call (a kValueWrites update): run_document.h.
+// is read through the platform's own profile functions, one value per call, and each read is
+// checked against the engine's. The configuration file's working copy is edited by the engine (a
+// kWholeFile update), or through the platform's functions with the engine following every call (a
+// kValueWrites update): run_document.h.
 #include <windows.h>
 
 #include <cstring>
@@ -29,20 +30,20 @@ void ReadProfileValue(const char* section, const char* key, const char* defaultT
     return;
   }
   GetPrivateProfileStringA(section, key, defaultText, buffer, static_cast<DWORD>(size), path);
-  if (RunDocument* run = RunDocumentFor(path); run != nullptr && size > 0) {
-    std::string expected(size, '\0');
-    engine::ReadValue(run->document, section, key, defaultText, expected.data(), size);
-    if (std::strncmp(expected.c_str(), buffer, size) != 0) run->disagreed = true;
-  }
+  if (size == 0) return;
+  const RunDocument* run = RunDocumentFor(path);
+  const engine::Document& expected =
+      run != nullptr ? run->document : CheckedDocument(path).document;
+  std::string wanted(size, '\0');
+  engine::ReadValue(expected, section, key, defaultText, wanted.data(), size);
+  if (std::strncmp(wanted.c_str(), buffer, size) != 0) RecordDisagreement();
 }
 
 void WriteProfileValue(const char* section, const char* key, const char* text, const char* path) {
   RunDocument* run = RunDocumentFor(path);
   if (run != nullptr) engine::WriteValue(run->document, section, key, text);
   if (run != nullptr && run->mode == EditMode::kWholeFile) return;
-  if (!WritePrivateProfileStringA(section, key, text, path) && run != nullptr) {
-    run->disagreed = true;
-  }
+  if (!WritePrivateProfileStringA(section, key, text, path)) RecordDisagreement();
 }
 
 bool ListProfileSections(const char* path, std::vector<std::string>& names) {
@@ -62,6 +63,7 @@ bool RenameProfileSection(const char* section, const char* newName, const char* 
 }
 
 SectionState ProbeProfileSection(const char* section, const char* path) {
+  if (CheckedDocument(path).bigEndian) return SectionState::kUtf16BigEndian;
   // Only whether anything comes back matters, so a few bytes of the section suffice.
   char entries[16];
   return GetPrivateProfileSectionA(section, entries, sizeof entries, path) > 0
@@ -69,6 +71,8 @@ SectionState ProbeProfileSection(const char* section, const char* path) {
              : SectionState::kEmptyOrMissing;
 }
 
-void ForgetProfileFiles() {}
+void ForgetProfileFiles() {
+  ForgetRunFiles();
+}
 
 }  // namespace platform

@@ -1,7 +1,12 @@
-// The configuration file of the run's update on Windows, as the profile engine holds it.
+// The profile files of a run on Windows as the profile engine reads them.
 #include "platform/windows/run_document.h"
 
+#include <map>
+#include <memory>
 #include <optional>
+
+#include "engine/unicode_text.h"
+#include "platform/windows/file_io.h"
 
 namespace platform {
 
@@ -11,6 +16,27 @@ namespace {
 std::optional<RunDocument>& Current() {
   static std::optional<RunDocument> current;
   return current;
+}
+
+std::map<std::string, CheckedFile, std::less<>>& CheckedFiles() {
+  static std::map<std::string, CheckedFile, std::less<>> files;
+  return files;
+}
+
+bool& DisagreementSeen() {
+  static bool seen = false;
+  return seen;
+}
+
+CheckedFile Load(const char* path) {
+  CheckedFile file;
+  std::string bytes;
+  file.read = ReadWholeFile(path, bytes);
+  if (!file.read) bytes.clear();
+  file.bigEndian = bytes.starts_with(engine::kUtf16BeByteOrderMark);
+  auto owned = std::make_shared<const std::string>(std::move(bytes));
+  file.document = engine::ParseProfileFile(engine::FileBytes{*owned, owned});
+  return file;
 }
 
 }  // namespace
@@ -26,6 +52,25 @@ RunDocument* RunDocumentFor(const char* path) {
 
 void EndRunDocument() {
   Current().reset();
+}
+
+const CheckedFile& CheckedDocument(const char* path) {
+  auto found = CheckedFiles().find(std::string_view(path));
+  if (found == CheckedFiles().end()) found = CheckedFiles().emplace(path, Load(path)).first;
+  return found->second;
+}
+
+void RecordDisagreement() {
+  DisagreementSeen() = true;
+}
+
+bool Disagreed() {
+  return DisagreementSeen();
+}
+
+void ForgetRunFiles() {
+  CheckedFiles().clear();
+  DisagreementSeen() = false;
 }
 
 }  // namespace platform

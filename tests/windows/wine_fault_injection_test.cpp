@@ -1,12 +1,13 @@
-// The Windows programs under Wine with one read, write or flush of their working copy made to
-// fail (strace's fault injection, filtered to that file). The platform's profile functions report
-// success whatever happens to the file, so this is where a damaged file would be put in place:
-// after each fault, aircraft.cfg is the old file with status 2 or the whole new one with status 0,
-// and nothing is left beside it.
+// The Windows programs under Wine with one read, write or flush of their working copy, or one read
+// of livery.ini, made to fail (strace's fault injection, filtered to that file). The platform's
+// profile functions report success whatever happens to the file, so this is where a damaged file
+// would be put in place: after each fault, aircraft.cfg is the old file with status 2 or the whole
+// new one with status 0, and nothing is left beside it.
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/test_support.h"
@@ -68,11 +69,15 @@ TEST(FaultInjection, WindowsBuildCommitsOnlyAWorkingCopyThatReadsBackAsMeant) {
   int points = 0;
   for (const Job& job :
        {Job{tree.setup, example, installed}, Job{tree.uninstall, installed, removed}}) {
-    for (const std::string call : {"write", "read", "fsync"}) {
-      const int count = CallsOnFile(job, cfg, copy, call, folder.path + "/calls.log");
-      EXPECT_GT(count, 0) << job.program << " " << call;
+    // The working copy's reads, writes and flushes, and the reads of livery.ini.
+    const std::string liveryIni = tree.livery + "/livery.ini";
+    for (const auto& [path, call] : std::vector<std::pair<std::string, std::string>>{
+             {copy, "write"}, {copy, "read"}, {copy, "fsync"}, {liveryIni, "read"}}) {
+      const int count = CallsOnFile(job, cfg, path, call, folder.path + "/calls.log");
+      EXPECT_GT(count, 0) << job.program << " " << path << " " << call;
       for (const int occurrence : Occurrences(count)) {
-        const std::string where = job.program + ": " + call + " #" + std::to_string(occurrence);
+        const std::string where =
+            job.program + ": " + path + " " + call + " #" + std::to_string(occurrence);
         WriteFile(cfg, job.start);
         const std::string error = call == "read" ? "EIO" : "ENOSPC";
         const int status =
@@ -95,7 +100,7 @@ TEST(FaultInjection, WindowsBuildCommitsOnlyAWorkingCopyThatReadsBackAsMeant) {
       }
     }
   }
-  std::printf("%d faults injected into the working copy's reads, writes and flushes\n", points);
+  std::printf("%d faults injected into the working copy and livery.ini\n", points);
 }
 
 }  // namespace

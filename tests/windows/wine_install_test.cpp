@@ -170,6 +170,12 @@ TEST(WineInstall, NothingToInstallOrToRemoveWritesNothing) {
   EXPECT_EQ(ListFolder(notInstalled.aircraft),
             (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 
+  // UTF-16 BE text, which Wine's profile functions would read but the Linux build does not.
+  const std::string bigEndian("\xFE\xFF\0[\0f\0l\0t\0s\0i\0m\0.\0\x30\0]\0\r\0\n\0t\0=\0x", 32);
+  const AircraftTree unread = WindowsTree(folder.path + "/big-endian", &kExampleCfg, &bigEndian);
+  EXPECT_EQ(RunUnderWine(unread.setup).status, 1);
+  EXPECT_EQ(ReadFile(CfgOf(unread)), kExampleCfg);
+
   const std::string empty = "title=loose\r\n[fltsim.0]\r\n\r\n[fltsim.1]\r\ntitle=x\r\n";
   const AircraftTree noEntries = WindowsTree(folder.path + "/empty", nullptr, &empty);
   EXPECT_EQ(RunUnderWine(noEntries.setup).status, 1);
