@@ -210,7 +210,6 @@ TEST(WineInstall, CopyLeftByAKilledRunIsHiddenNeitherReadNorKept) {
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path);
   const std::string copy = CfgOf(tree) + ".installing";
-  wine_support::KeepWineServer(5);
   wine_support::RunUnderWineTraced(tree.setup, {"-o", "/dev/null", "-P", copy, "-e", "trace=fsync",
                                                 "-e", "inject=fsync:signal=SIGKILL"});
   EXPECT_EQ(ReadFile(CfgOf(tree)), kExampleCfg);

@@ -58,14 +58,9 @@ test_support::ProcessResult RunUnderWine(const std::string& program,
   return test_support::RunProgram("/usr/bin/wine", words, WineOptions(environment));
 }
 
-void KeepWineServer(int seconds) {
-  test_support::RunProgram("/usr/bin/wineserver", {"-p" + std::to_string(seconds)},
-                           WineOptions({}));
-}
-
 test_support::ProcessResult RunUnderWineTraced(const std::string& program,
                                                const std::vector<std::string>& straceOptions) {
-  std::vector<std::string> words{"-f", "-qq"};
+  std::vector<std::string> words{"-qq"};
   words.insert(words.end(), straceOptions.begin(), straceOptions.end());
   words.insert(words.end(), {"/usr/bin/wine", program});
   return test_support::RunProgram("/usr/bin/strace", words, WineOptions({}));

@@ -20,14 +20,10 @@ test_support::ProcessResult RunUnderWine(const std::string& program,
                                          const std::vector<std::string>& environment = {});
 
 // Runs a Windows program under Wine as RunUnderWine does, traced by strace with `straceOptions`
-// (which may inject faults into the calls it traces).
+// (which may inject faults into the calls it traces). Only the program's own process is traced,
+// through Wine's exec of it: a Wine server that it starts is not, so strace never waits for one.
 test_support::ProcessResult RunUnderWineTraced(const std::string& program,
                                                const std::vector<std::string>& straceOptions);
-
-// Starts the prefix's server, to stay for `seconds` after its last program ends, unless it runs
-// already: a program traced with its children would otherwise start a traced server of its own
-// and wait for it to quit.
-void KeepWineServer(int seconds);
 
 struct Query {
   std::string section;
