@@ -303,9 +303,13 @@ std::vector<const Section*> SectionsInFile(const Document& document) {
 
 }  // namespace
 
-Document ParseDocument(std::string text) {
+FileBytes OwnedBytes(std::string text) {
   auto owned = std::make_shared<const std::string>(std::move(text));
-  return ParseDocument(FileBytes{*owned, owned});
+  return FileBytes{*owned, owned};
+}
+
+Document ParseDocument(std::string text) {
+  return ParseDocument(OwnedBytes(std::move(text)));
 }
 
 Document ParseProfileFile(FileBytes bytes) {

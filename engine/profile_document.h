@@ -66,6 +66,9 @@ struct Document {
 
 Document ParseDocument(FileBytes bytes);
 
+// The bytes of `text`, which they keep.
+FileBytes OwnedBytes(std::string text);
+
 // A document of text made in memory.
 Document ParseDocument(std::string text);
 

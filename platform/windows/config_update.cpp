@@ -135,6 +135,13 @@ bool WriteWorkingCopy(const std::string& copy, const std::vector<std::string_vie
   return CloseHandle(file) != FALSE && written;
 }
 
+// Replaces a copy left by a run that was killed. The platform's writes start from a copy of the
+// file as read; an engine edit writes its copy whole at the commit.
+bool StartWorkingCopy(const ConfigUpdate& update, const std::string& bytes) {
+  if (update.mode == EditMode::kValueWrites) return WriteWorkingCopy(update.workingPath, {bytes});
+  return DeleteFileA(update.workingPath.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
 // Reads the working copy back from disk and, when `isExpected` accepts its bytes, flushes it to
 // disk; `bytes` then holds what was flushed.
 template <typename Check>
@@ -262,12 +269,9 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, ConfigUpdat
   if (!result.ok()) return result;
   std::string bytes;
   result = ReadReplaceableFile(update.targetPath, bytes);
-  // A copy left by a run that was killed is replaced; the platform's writes start from the file.
-  const bool started = result.ok() && (update.mode == EditMode::kWholeFile
-                                           ? DeleteFileA(update.workingPath.c_str()) ||
-                                                 GetLastError() == ERROR_FILE_NOT_FOUND
-                                           : WriteWorkingCopy(update.workingPath, {bytes}));
-  if (result.ok() && !started) result = Failure(update.workingPath, "cannot be created");
+  if (result.ok() && !StartWorkingCopy(update, bytes)) {
+    result = Failure(update.workingPath, "cannot be created");
+  }
   if (!result.ok()) {
     AbandonConfigUpdate(update);
     return result;

@@ -21,6 +21,15 @@ engine::Document* EditedWhole(const char* path) {
   return run != nullptr && run->mode == EditMode::kWholeFile ? &run->document : nullptr;
 }
 
+// The engine's document that a platform read of `path` must agree with, or null when the engine
+// could not read the file: then it checks nothing, since the platform's defaults would agree with
+// its empty document.
+const engine::Document* ExpectedDocument(const char* path) {
+  if (const RunDocument* run = RunDocumentFor(path)) return &run->document;
+  const CheckedFile& file = CheckedDocument(path);
+  return file.read ? &file.document : nullptr;
+}
+
 }  // namespace
 
 void ReadProfileValue(const char* section, const char* key, const char* defaultText, char* buffer,
@@ -31,14 +40,14 @@ void ReadProfileValue(const char* section, const char* key, const char* defaultT
   }
   GetPrivateProfileStringA(section, key, defaultText, buffer, static_cast<DWORD>(size), path);
   if (size == 0) return;
-  const RunDocument* run = RunDocumentFor(path);
-  const CheckedFile* checked = run != nullptr ? nullptr : &CheckedDocument(path);
-  // A file the engine could not read checks nothing: the platform's defaults would agree with it.
-  if (checked != nullptr && !checked->read) RecordDisagreement();
-  const engine::Document& expected = run != nullptr ? run->document : checked->document;
+  const engine::Document* expected = ExpectedDocument(path);
   std::string wanted(size, '\0');
-  engine::ReadValue(expected, section, key, defaultText, wanted.data(), size);
-  if (std::strncmp(wanted.c_str(), buffer, size) != 0) RecordDisagreement();
+  if (expected != nullptr) {
+    engine::ReadValue(*expected, section, key, defaultText, wanted.data(), size);
+  }
+  if (expected == nullptr || std::strncmp(wanted.c_str(), buffer, size) != 0) {
+    RecordDisagreement();
+  }
 }
 
 void WriteProfileValue(const char* section, const char* key, const char* text, const char* path) {

@@ -2,7 +2,6 @@
 #include "platform/windows/run_document.h"
 
 #include <map>
-#include <memory>
 #include <optional>
 
 #include "engine/unicode_text.h"
@@ -34,8 +33,7 @@ CheckedFile Load(const char* path) {
   file.read = ReadWholeFile(path, bytes);
   if (!file.read) bytes.clear();
   file.bigEndian = bytes.starts_with(engine::kUtf16BeByteOrderMark);
-  auto owned = std::make_shared<const std::string>(std::move(bytes));
-  file.document = engine::ParseProfileFile(engine::FileBytes{*owned, owned});
+  file.document = engine::ParseProfileFile(engine::OwnedBytes(std::move(bytes)));
   return file;
 }
 
