@@ -63,7 +63,9 @@ test_support::ProcessResult RunUnderWineTraced(const std::string& program,
   std::vector<std::string> words{"-qq"};
   words.insert(words.end(), straceOptions.begin(), straceOptions.end());
   words.insert(words.end(), {"/usr/bin/wine", program});
-  return test_support::RunProgram("/usr/bin/strace", words, WineOptions({}));
+  // The programs send the cause of a refusal to the debug output, which this channel prints.
+  return test_support::RunProgram("/usr/bin/strace", words,
+                                  WineOptions({"WINEDEBUG=-all,+debugstr"}));
 }
 
 std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& file,
