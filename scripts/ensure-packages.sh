@@ -30,7 +30,28 @@ ensure_packages() {
     ENSURE_PACKAGES_UPDATED=1
   fi
   echo "installing: ${missing[*]}" >&2
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  apt_install "${missing[@]}"
+}
+
+# apt_install PACKAGE...: installs the packages, or stops with apt's message and their names.
+# A mirror caught mid-sync can offer a library from the security suite for one architecture and
+# only from the release for the other; packages that must match across architectures (wine32's
+# i386 libraries) then cannot be resolved. Preferring the machine's own release resolves them.
+apt_install() {
+  local log release
+  log=$(mktemp)
+  if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" >"$log" 2>&1; then
+    release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    echo "apt-get install failed; trying once more, preferring the packages of ${release:-?}" >&2
+    if [ -z "$release" ] ||
+       ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -t "$release" "$@" >"$log" 2>&1; then
+      cat "$log" >&2
+      rm -f "$log"
+      echo "could not install: $*" >&2
+      exit 1
+    fi
+  fi
+  rm -f "$log"
 }
 
 # ensure_locale NAME: the locale (for example ja_JP.UTF-8) is generated.
