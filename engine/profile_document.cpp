@@ -263,15 +263,20 @@ void DropBlankLinesAtEnd(Document& document) {
   }
 }
 
-// What a section says, in order: its entries as lines parse, blank lines left out.
-std::vector<ParsedLine> EntriesOf(const Section& section) {
-  std::vector<ParsedLine> entries;
-  VisitLines(section, [&](const Line& line) {
-    const ParsedLine parsed = ParseLine(line.text);
-    if (parsed.kind == LineKind::kEntry) entries.push_back(parsed);
-    return false;
-  });
-  return entries;
+// A section as the platform reads it: one that stands in the file, with the lines kept from the
+// sections removed after it, which have no header of their own to stand under.
+using FileSection = std::vector<const Section*>;
+
+std::vector<FileSection> SectionsInFile(const Document& document) {
+  std::vector<FileSection> sections;
+  for (const Section& section : document.sections) {
+    if (section.removed && !sections.empty()) {
+      sections.back().push_back(&section);
+    } else {
+      sections.push_back({&section});
+    }
+  }
+  return sections;
 }
 
 // What a section holds, whatever the order of its lines: every entry, sorted, and what each key
@@ -282,23 +287,19 @@ struct SectionContent {
   bool operator==(const SectionContent&) const = default;
 };
 
-SectionContent ContentOf(const Section& section) {
+SectionContent ContentOf(const FileSection& parts) {
   SectionContent content;
-  for (const ParsedLine& entry : EntriesOf(section)) {
-    content.entries.emplace_back(entry.name, entry.value);
-    content.reads.try_emplace(Folded(entry.name), entry.value);
+  for (const Section* part : parts) {
+    VisitLines(*part, [&](const Line& line) {
+      const ParsedLine entry = ParseLine(line.text);
+      if (entry.kind != LineKind::kEntry) return false;
+      content.entries.emplace_back(entry.name, entry.value);
+      content.reads.try_emplace(Folded(entry.name), entry.value);
+      return false;
+    });
   }
   std::sort(content.entries.begin(), content.entries.end());
   return content;
-}
-
-// The sections that stand in the file: those removed from it are not there.
-std::vector<const Section*> SectionsInFile(const Document& document) {
-  std::vector<const Section*> sections;
-  for (const Section& section : document.sections) {
-    if (!section.removed) sections.push_back(&section);
-  }
-  return sections;
 }
 
 }  // namespace
@@ -409,12 +410,12 @@ void WriteValue(Document& document, std::string_view section, std::string_view k
 }
 
 bool ReadAlike(const Document& a, const Document& b) {
-  const std::vector<const Section*> left = SectionsInFile(a);
-  const std::vector<const Section*> right = SectionsInFile(b);
+  const std::vector<FileSection> left = SectionsInFile(a);
+  const std::vector<FileSection> right = SectionsInFile(b);
   return IsUtf8(a) == IsUtf8(b) && std::equal(left.begin(), left.end(), right.begin(), right.end(),
-                                              [](const Section* x, const Section* y) {
-                                                return x->name == y->name &&
-                                                       ContentOf(*x) == ContentOf(*y);
+                                              [](const FileSection& x, const FileSection& y) {
+                                                return x.front()->name == y.front()->name &&
+                                                       ContentOf(x) == ContentOf(y);
                                               });
 }
 

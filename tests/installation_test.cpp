@@ -6,7 +6,6 @@
 
 #include <string>
 
-#include "engine/code_page.h"
 #include "installer/livery_entries.h"
 #include "installer/run_installer.h"
 #include "installer/run_uninstaller.h"
@@ -92,10 +91,15 @@ TEST(NextFreeEntryIndex, FindsTheFirstSectionWithoutATitle) {
   EXPECT_EQ(FreshNextFreeIndex(cfg), 0);
 }
 
-TEST(AppendSuffix, JoinsWithoutSeparatorOrTrimming) {
-  EXPECT_EQ(installer::AppendSuffix("x", "wing"), "xwing");
-  EXPECT_EQ(installer::AppendSuffix(" T ", " full"), " T  full");
-  EXPECT_EQ(installer::AppendSuffix("x", ""), "x");
+TEST(EntryIndexOfName, TakesOnlyTheNamesThatTheNumberingSpells) {
+  EXPECT_EQ(profile::EntryIndexOfName("fltsim.0"), 0);
+  EXPECT_EQ(profile::EntryIndexOfName("FltSim.12"), 12);
+  EXPECT_EQ(profile::EntryIndexOfName("fltsim.2147483647"), 2147483647);
+  for (const char* other :
+       {"fltsim.", "fltsim.01", "fltsim.00", "fltsim.-1", "fltsim.+1", "fltsim. 1", "fltsim.1 ",
+        "fltsim.1x", "fltsim.2147483648", "fltsim1", "xfltsim.1", "fltsim.\xD9\xA1"}) {
+    EXPECT_EQ(profile::EntryIndexOfName(other), std::nullopt) << other;
+  }
 }
 
 TEST(InstallLivery, AddsFourVariantEntriesAfterTheLastTitledEntry) {
@@ -130,7 +134,7 @@ TEST(InstallLivery, CopiesEveryKeyAndWritesMissingOnesEmpty) {
   std::size_t keys = 0;
   for (std::size_t at = created.find('='); at != std::string::npos; at = created.find('=', at + 1))
     ++keys;
-  EXPECT_EQ(keys, 4 * installer::EntryKeys.size());
+  EXPECT_EQ(keys, 76u);
 }
 
 TEST(InstallLivery, FillsGapsAndReusesAnUntitledSectionKeepingItsOtherKeys) {
@@ -194,18 +198,20 @@ TEST(InstallLivery, NothingToInstallOrNoAircraftLeavesTheFolderAlone) {
 
 TEST(InstallLivery, ReadsAUtf16LiveryAsThePlatformDoes) {
   // What an editor saves as "Unicode": UTF-16 LE with its mark, read in the 8-bit code page.
-  // The title holds a letter of the code page (U+00E9) and one it lacks (U+0141).
+  // The title holds a letter of the code page (U+00E9), one it lacks (U+0141), and one beyond
+  // U+FFFF, held in two units (a surrogate pair), each of which becomes a "?".
   Installation run;
-  const std::string utf8 = test_support::LiveryIni("Soci\xC3\xA9t\xC3\xA9 \xC5\x81", "m", "u");
+  const std::u16string livery =
+      u"[fltsim.0]\r\ntitle=Soci\u00e9t\u00e9 \u0141 \U0001F600\r\nmodel=m\r\nui_type=u\r\n"
+      u"texture=tidewater\r\natc_id=N47TW\r\n";
   std::string utf16 = "\xFF\xFE";
-  for (const char c : engine::AnsiFromUtf8(utf8)) {
-    const char32_t unit = c == '?' ? 0x141 : static_cast<unsigned char>(c);
+  for (const char16_t unit : livery) {
     utf16 += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
   }
   WriteFile(run.paths.livery, utf16);
   EXPECT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
-  ExpectVariantEntry(run.paths.configuration, 0, "Soci\xE9t\xE9 ? full", "m", "u");
-  ExpectVariantEntry(run.paths.configuration, 3, "Soci\xE9t\xE9 ? 2D", "m2D", "u 2D panel only");
+  ExpectVariantEntry(run.paths.configuration, 0, "Soci\xE9t\xE9 ? ?? full", "m", "u");
+  ExpectVariantEntry(run.paths.configuration, 3, "Soci\xE9t\xE9 ? ?? 2D", "m2D", "u 2D panel only");
 }
 
 TEST(UninstallLivery, GivesBackTheFileAsItWasBeforeTheInstalls) {
@@ -214,13 +220,16 @@ TEST(UninstallLivery, GivesBackTheFileAsItWasBeforeTheInstalls) {
   const std::string duplicates =
       "; top\n[FLTSIM.0]\ntitle=A\n[General]\nk=1\n[fltsim.1]\r\nTITLE=B\r\n\r\n"
       "[FltSim.1]\ntitle=hidden\n[GENERAL]\nk=2\n";
-  for (const std::string& before : {example, duplicates}) {
+  // Names that the platform never takes for an entry's: no index, so nothing to renumber.
+  const std::string lookAlikes =
+      "[fltsim.0]\r\ntitle=A\r\n[fltsim.01]\r\ntitle=Zero one\r\n[fltsim.+2]\r\ntitle=P\r\n";
+  for (const std::string& before : {example, duplicates, lookAlikes}) {
     Installation run;
     WriteFile(run.paths.configuration, before);
     WriteFile(run.paths.livery, test_support::LiveryIni("Heron T", "hx", "AL-40"));
     ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
     ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
-    ASSERT_EQ(FreshNextFreeIndex(run.paths.configuration), before == example ? 11 : 10);
+    ASSERT_EQ(FreshNextFreeIndex(run.paths.configuration), EntryTitles(before).size() + 8);
     EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kChanged);
     EXPECT_EQ(ReadFile(run.paths.configuration), before);
     EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kNothingToDo);
@@ -279,6 +288,19 @@ TEST(UninstallLivery, LaterSectionOfARemovedNameTakesItsPlace) {
   WriteFile(run.paths.configuration, hiding);
   EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kNotUpdated);
   EXPECT_EQ(ReadFile(run.paths.configuration), hiding);
+
+  // At the last listed index it hides nothing: the livery goes, and the section moves down.
+  WriteFile(run.paths.configuration, installed + "[fltsim.4]\r\nsim=leftover\r\n");
+  EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kChanged);
+  EXPECT_EQ(ReadFile(run.paths.configuration),
+            "[fltsim.0]\r\ntitle=A\r\n\r\n[fltsim.1]\r\nsim=leftover\r\n");
+
+  // A hidden copy of one of the livery's entries takes its place and is the livery's too.
+  const std::size_t vc = installed.find("[fltsim.3]");
+  WriteFile(run.paths.configuration,
+            installed + installed.substr(vc, installed.find("[fltsim.4]") - vc));
+  EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kChanged);
+  EXPECT_EQ(ReadFile(run.paths.configuration), "[fltsim.0]\r\ntitle=A\r\n");
 }
 
 TEST(UninstallLivery, KeepsEntriesWithTheLiveryTitleButAnotherTexture) {
@@ -329,7 +351,11 @@ TEST(UninstallLivery, KeepsTheCommentsBeforeTheNextHeader) {
   WriteFile(run.paths.configuration,
             ReadFile(run.paths.configuration) + "\r\n" + comments + "[fltsim.5]\r\ntitle=Mine\r\n");
   ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
-  WriteFile(run.paths.configuration, ReadFile(run.paths.configuration) + "; the end\r\n\r\n");
+  // A note among a section's keys is the section's own, and goes with it.
+  std::string noted = ReadFile(run.paths.configuration) + "; the end\r\n\r\n";
+  const std::string secondFull = "title=L full\r\n";
+  noted.insert(noted.rfind(secondFull) + secondFull.size(), "; my note\r\n");
+  WriteFile(run.paths.configuration, noted);
   EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kChanged);
   EXPECT_EQ(ReadFile(run.paths.configuration),
             before + "\r\n" + comments + "[fltsim.1]\r\ntitle=Mine\r\n\r\n; the end\r\n");

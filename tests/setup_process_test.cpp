@@ -102,17 +102,20 @@ TEST(SetupProcess, UninstallRemovesWhatSetupAddedOrSaysWhyItRemovesNothing) {
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 
   // An entry of the aircraft's own titled as the livery's, with another texture, stays and is
-  // named, whether or not the livery's own entries are there to remove.
-  const std::string sameTitle =
-      kAircraftCfg + "\r\n[fltsim.1]\r\ntitle=Tidewater VC\r\ntexture=factory\r\n";
-  WriteFile(tree.cfgPath(), sameTitle);
+  // named by the index it has once the removal is done, whether or not the livery's own entries
+  // are there to remove, after it or before it.
+  const std::string own = "title=Tidewater VC\r\ntexture=factory\r\n";
+  const std::string sameTitle = kAircraftCfg + "\r\n[fltsim.1]\r\n" + own;
   WriteFile(tree.files.livery + "/livery.ini", test_support::LiveryIni("Tidewater", "m", "u"));
-  for (const bool installed : {false, true}) {
-    if (installed) {
+  for (const std::string installed : {"nowhere", "after it", "before it"}) {
+    WriteFile(tree.cfgPath(), installed == "before it" ? kAircraftCfg : sameTitle);
+    if (installed != "nowhere") {
       ASSERT_EQ(RunSetup(tree.files).status, 0);
     }
+    if (installed == "before it")
+      WriteFile(tree.cfgPath(), ReadFile(tree.cfgPath()) + "[fltsim.5]\r\n" + own);
     const test_support::ProcessResult kept = RunProgram(tree.files.uninstall, {});
-    EXPECT_EQ(kept.status, installed ? 0 : 1);
+    EXPECT_EQ(kept.status, installed == "nowhere" ? 1 : 0) << installed;
     EXPECT_EQ(LineCount(kept.errorOutput), 1) << kept.errorOutput;
     EXPECT_NE(kept.errorOutput.find("[fltsim.1] \"Tidewater VC\""), std::string::npos)
         << kept.errorOutput;

@@ -3,11 +3,16 @@
 //  - every written key reads back as the platform's rules give the written text (cut at the
 //    first line break or NUL, trimmed, one pair of quotes removed, cut at 1023), before and after
 //    the file is written out and read in again, in 8-bit files and UTF-8 files alike;
-//  - every line of the file that no write was about stands in the output byte for byte, in order.
+//  - every line of the file that no write was about stands in the output byte for byte, in order;
+//  - the document reads alike its own output, read in again;
+//  - removing any one section leaves every other line as it stood, in order, but for the comment
+//    lines that end it, which stay, and blank lines then left at the end of the file; renaming
+//    one changes only the name between its header's brackets.
 // Which lines a write is about is worked out here by a plain line-by-line reading of the rules,
 // independent of the engine's sections and index.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -141,6 +146,84 @@ std::string Folded(std::string name) {
   return name;
 }
 
+// Where the first section named `name` (as the file spells it) stands: its header's line and the
+// line after its last. Nothing for the lines before the first header, whose name is empty.
+std::optional<std::pair<std::size_t, std::size_t>> SectionLines(const std::vector<Line>& lines,
+                                                                std::string_view name) {
+  std::optional<std::pair<std::size_t, std::size_t>> found;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::string_view header;
+    if (!HeaderName(lines[i].text, header)) continue;
+    if (found) return std::pair{found->first, i};
+    if (!name.empty() && engine::EqualIgnoringAsciiCase(header, name)) found = {i, lines.size()};
+  }
+  return found;
+}
+
+bool IsBlank(const Line& line) {
+  return Trim(line.text).empty();
+}
+
+bool IsComment(const Line& line) {
+  const std::string_view text = Trim(line.text);
+  return !text.empty() && (text.front() == ';' || text.front() == '#' || text.front() == '/');
+}
+
+// The lines of the file once the section at [header, end) is removed.
+std::vector<Line> WithoutSection(const std::vector<Line>& lines, std::size_t header,
+                                 std::size_t end) {
+  std::size_t kept = end;  // the comments after the section's last other line, and what follows
+  while (kept > header + 1 && (IsBlank(lines[kept - 1]) || IsComment(lines[kept - 1]))) --kept;
+  while (kept < end && !IsComment(lines[kept])) ++kept;
+  std::vector<Line> result(lines.begin(), lines.begin() + static_cast<long>(header));
+  result.insert(result.end(), lines.begin() + static_cast<long>(kept), lines.end());
+  if (end == lines.size()) {
+    while (!result.empty() && IsBlank(result.back())) result.pop_back();
+  }
+  return result;
+}
+
+bool SameLines(const std::vector<Line>& a, const std::vector<Line>& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](auto x, auto y) {
+           return x.text == y.text && x.lineBreak == y.lineBreak;
+         });
+}
+
+// Removes, then renames, each section of the file in turn, on a fresh document each time.
+void CheckSectionEdits(const std::string& original, std::size_t markSize,
+                       const std::vector<Line>& lines, const std::string& newName) {
+  const auto inFile = [&](const std::string& name) {
+    return markSize > 0 ? engine::Utf8FromAnsi(name) : name;
+  };
+  const auto linesOf = [&](const engine::Document& document, std::string& output) {
+    output = engine::Serialize(document);
+    REQUIRE(output.substr(0, markSize) == original.substr(0, markSize));
+    REQUIRE(engine::ReadAlike(engine::ParseDocument(output), document));
+    return SplitLines(std::string_view(output).substr(markSize));
+  };
+  std::string output;
+  for (const std::string& name : engine::SectionNames(engine::ParseDocument(original))) {
+    // The name asked for is trimmed; one that a NUL byte cut to end in a blank is never found.
+    const auto section = SectionLines(lines, Trim(inFile(name)));
+    engine::Document removed = engine::ParseDocument(original);
+    REQUIRE(engine::RemoveSection(removed, name) == section.has_value());
+    engine::Document renamed = engine::ParseDocument(original);
+    REQUIRE(engine::RenameSection(renamed, name, newName) == section.has_value());
+    if (!section) continue;
+    REQUIRE(SameLines(linesOf(removed, output),
+                      WithoutSection(lines, section->first, section->second)));
+    std::vector<Line> expected = lines;
+    std::string_view header;
+    HeaderName(lines[section->first].text, header);
+    const std::string_view line = lines[section->first].text;
+    const auto at = static_cast<std::size_t>(header.data() - line.data());
+    const std::string newHeader = std::string(line.substr(0, at)) + inFile(newName) +
+                                  std::string(line.substr(at + header.size()));
+    expected[section->first].text = newHeader;
+    REQUIRE(SameLines(linesOf(renamed, output), expected));
+  }
+}
+
 std::string Read(const engine::Document& document, std::string_view section, std::string_view key) {
   const std::optional<std::string> value = engine::FindValue(document, section, key);
   REQUIRE(value.has_value());
@@ -190,6 +273,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                  Escaped(output).c_str());
   }
   const engine::Document reread = engine::ParseDocument(output);
+  REQUIRE(engine::ReadAlike(reread, document));
   for (const Write& write : writes) {
     const std::string& want = expected[{Folded(write.section), Folded(write.key)}];
     REQUIRE(Read(document, write.section, write.key) == want);
@@ -213,5 +297,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     REQUIRE(at < out.size());
     ++at;
   }
+  CheckSectionEdits(original, original.size() - body.size(), lines,
+                    writes.empty() ? "renamed" : writes.front().key);
   return 0;
 }
