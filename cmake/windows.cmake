@@ -4,12 +4,13 @@
 enable_language(RC)
 
 target_sources(livery_core PRIVATE
-  platform/windows/config_update.cpp
   platform/windows/executable_path.cpp
   platform/windows/file_io.cpp
+  platform/windows/file_reads.cpp
   platform/windows/profile_calls.cpp
-  platform/windows/report_failure.cpp
-  platform/windows/run_document.cpp)
+  platform/windows/report.cpp
+  platform/windows/target_lock.cpp
+  platform/windows/working_copy.cpp)
 
 # Small and self-contained: unused code dropped, symbols stripped, runtimes static. No link time
 # in the header, so that two builds of one commit give the same bytes.

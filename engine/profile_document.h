@@ -5,9 +5,10 @@
 // - Names match regardless of ASCII case; only the first section of a name and, in it, the first
 //   entry of a key count. The nameless section of the lines before the first header comes first,
 //   so a "[]" header is never found.
-// - In a UTF-8 file (one that starts with the byte order mark) names and text are Windows-1252 on
-//   the outside (code_page.h): names asked for are compared after conversion to UTF-8, values are
-//   handed out converted from UTF-8, and written names and text are stored as UTF-8.
+// - In a UTF-8 file (one that starts with the byte order mark) names and text are 8-bit text of the
+//   build's code page on the outside (code_page.h): names asked for are compared after conversion
+//   to UTF-8, values are handed out converted from UTF-8, and written names and text are stored as
+//   UTF-8.
 // - A write rewrites the first entry of its key as key=text, the key spelled as in the file, or
 //   adds the entry after its section's last line that is neither blank nor a comment (comment
 //   lines that end a section are about what follows it), or adds the section at the end after
@@ -39,7 +40,7 @@ struct Section {
   bool removed = false;     // taken out of the file: no header, no name, only kept comment lines
 };
 
-// The bytes of a file, and whatever keeps them where they are (a string, a mapping of the file).
+// The bytes of a file, and the string that keeps them where they are.
 struct FileBytes {
   std::string_view text;
   std::shared_ptr<const void> owner;
@@ -52,9 +53,7 @@ struct Document {
   std::vector<Section> sections;         // sections[0]: the lines before the first header
   // The first section of each name, under the name with A-Z folded to a-z. The hash is keyed at
   // random (name_hash.h), so no file can make its names share a bucket. The numbering looks up one
-  // name per existing entry for each variant: against an ordered map, the hash made an install
-  // into 10,000 entries take 37-44 ms instead of 46 ms (measured by bench/, on the quiet
-  // development machine), and was alike at 100,000.
+  // name per existing entry for each variant, where a hash beats an ordered map (bench/README.md).
   std::unordered_map<std::string, std::size_t, NameHash> firstSectionByName;
   std::string_view lineBreak;  // the file's first, or CRLF for a file without one
   bool changed = false;

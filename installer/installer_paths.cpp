@@ -24,7 +24,7 @@ std::size_t DirectoryLength(const std::string& path, std::size_t start, LeadByte
 // The text of `format` with two strings, or nothing when it exceeds the platform's path buffer.
 std::optional<std::string> FormatPath(const char* format, const std::string& drive,
                                       const std::string& directory) {
-  char buffer[kWindowsPathBufferSize];
+  char buffer[platform::kPathBufferSize];
   const int length = std::snprintf(buffer, sizeof buffer, format, drive.c_str(), directory.c_str());
   if (length < 0 || static_cast<std::size_t>(length) >= sizeof buffer) return std::nullopt;
   return std::string(buffer, static_cast<std::size_t>(length));

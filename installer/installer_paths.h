@@ -7,15 +7,14 @@
 #include <optional>
 #include <string>
 
+#include "platform/platform.h"
+
 namespace installer {
 
 struct InstallerPaths {
   std::string livery;         // the livery's profile file, livery.ini
   std::string configuration;  // the aircraft's configuration file, aircraft.cfg
 };
-
-// The platform's path limit: a path buffer of 260 bytes holds at most 259 characters.
-inline constexpr std::size_t kWindowsPathBufferSize = 260;
 
 // True for a byte that starts a double-byte character in the active code page.
 using LeadByteTest = bool (*)(unsigned char);

@@ -77,7 +77,8 @@ bool ListEntrySections(const char* path, EntrySections& sections) {
   return true;
 }
 
-struct Removal {
+// What the removal found and did, index by index.
+struct Matches {
   std::vector<int> emptied;  // indices left without a section, in increasing order
   std::vector<KeptEntry> kept;
   bool removedAny = false;
@@ -103,9 +104,9 @@ Kinship KinshipOf(const char* path, const std::string& name, const LiveryMarks& 
 // the livery's: the first of the index's name and, where it had a later one that then takes its
 // place, that one too while it is the livery's. An untitled section is never the livery's, so a
 // gap stays a gap.
-Removal RemoveMatchingSections(const char* path, const LiveryMarks& marks,
+Matches RemoveMatchingSections(const char* path, const LiveryMarks& marks,
                                const EntrySections& sections) {
-  Removal removal;
+  Matches matches;
   const int listed = profile::NextFreeEntryIndex(path);
   for (const auto& [index, spellings] : sections) {
     const std::string name = profile::EntrySectionName(index);
@@ -114,24 +115,24 @@ Removal RemoveMatchingSections(const char* path, const LiveryMarks& marks,
     std::string title;
     while (left > 0) {
       const Kinship kinship = KinshipOf(path, name, marks, title);
-      if (kinship == Kinship::kTitleOnly) removal.kept.push_back({index, title});
+      if (kinship == Kinship::kTitleOnly) matches.kept.push_back({index, title});
       if (kinship != Kinship::kLivery) break;
       if (!platform::RemoveProfileSection(name.c_str(), path)) {
-        removal.failed = true;
-        return removal;
+        matches.failed = true;
+        return matches;
       }
       --left;
       removedHere = true;
     }
-    removal.removedAny = removal.removedAny || removedHere;
-    if (removedHere && left == 0) removal.emptied.push_back(index);
+    matches.removedAny = matches.removedAny || removedHere;
+    if (removedHere && left == 0) matches.emptied.push_back(index);
     if (removedHere && left > 0 && index < listed - 1 &&
         profile::ReadSetting(path, name.c_str(), "title", "").empty()) {
-      removal.wouldUnlist = true;
-      return removal;
+      matches.wouldUnlist = true;
+      return matches;
     }
   }
-  return removal;
+  return matches;
 }
 
 // The number of emptied indices below `index`: how far renumbering moves its sections down.
@@ -181,33 +182,34 @@ std::string KeptEntriesText(const std::vector<KeptEntry>& kept, const std::vecto
 
 }  // namespace
 
-RunStatus RemoveLiveryEntries(const InstallerPaths& paths) {
+Removal RemoveLiveryEntries(const InstallerPaths& paths) {
   const char* path = paths.configuration.c_str();
   const LiveryMarks marks = ReadLiveryMarks(paths.livery);
   EntrySections sections;
   if (!ListEntrySections(path, sections)) {
-    return Fail(kNotUpdated, paths.configuration + ": cannot list its sections");
+    return {kNotUpdated, paths.configuration + ": cannot list its sections", ""};
   }
-  const Removal removal = RemoveMatchingSections(path, marks, sections);
-  if (removal.failed) return Fail(kNotUpdated, paths.configuration + ": cannot remove an entry");
-  if (removal.wouldUnlist) {
-    return Fail(kNotUpdated, paths.configuration +
-                                 ": a second section of a removed entry's name has no title and "
-                                 "would hide the entries after it; remove it by hand first");
+  const Matches matches = RemoveMatchingSections(path, marks, sections);
+  if (matches.failed) return {kNotUpdated, paths.configuration + ": cannot remove an entry", ""};
+  if (matches.wouldUnlist) {
+    return {kNotUpdated,
+            paths.configuration +
+                ": a second section of a removed entry's name has no title and would hide the "
+                "entries after it; remove it by hand first",
+            ""};
   }
-  const std::string kept =
-      removal.kept.empty() ? "" : KeptEntriesText(removal.kept, removal.emptied);
-  if (!removal.removedAny) {
-    return Fail(kNothingToDo, paths.configuration +
-                                  ": nothing to remove (no entry of this livery)" +
-                                  (kept.empty() ? "" : "; " + kept));
+  std::string kept = matches.kept.empty() ? "" : KeptEntriesText(matches.kept, matches.emptied);
+  if (!matches.removedAny) {
+    return {kNothingToDo,
+            paths.configuration + ": nothing to remove (no entry of this livery)" +
+                (kept.empty() ? "" : "; " + kept),
+            ""};
   }
-  if (!removal.emptied.empty() &&
-      (!ListEntrySections(path, sections) || !Renumber(path, removal.emptied, sections))) {
-    return Fail(kNotUpdated, paths.configuration + ": cannot renumber the later entries");
+  if (!matches.emptied.empty() &&
+      (!ListEntrySections(path, sections) || !Renumber(path, matches.emptied, sections))) {
+    return {kNotUpdated, paths.configuration + ": cannot renumber the later entries", ""};
   }
-  if (!kept.empty()) platform::ReportFailure(paths.configuration + ": " + kept);
-  return kChanged;
+  return {kChanged, "", std::move(kept)};
 }
 
 }  // namespace installer

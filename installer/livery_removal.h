@@ -11,14 +11,22 @@
 // first of its name, a later one of that name takes its place and its index is not emptied.
 #pragma once
 
+#include <string>
+
 #include "installer/installer_paths.h"
 #include "installer/program_run.h"
 
 namespace installer {
 
-// Removes the livery at `paths.livery` from `paths.configuration`: kChanged; kNothingToDo when no
-// entry is the livery's; kNotUpdated when the platform could not make an edit. The last two are
-// reported, and so, in one line, are the entries kept for their texture.
-RunStatus RemoveLiveryEntries(const InstallerPaths& paths);
+struct Removal {
+  RunStatus status;     // kChanged; kNothingToDo when no entry is the livery's; kNotUpdated when
+                        // an edit could not be made or would hide entries
+  std::string message;  // with any other status than kChanged: why, naming the file
+  std::string kept;     // with kChanged: the entries kept for their texture, in one line, or empty
+};
+
+// Removes the livery at `paths.livery` from the configuration file at `paths.configuration`,
+// through the profile calls.
+Removal RemoveLiveryEntries(const InstallerPaths& paths);
 
 }  // namespace installer

@@ -1,8 +1,8 @@
-// The run that the installer and the uninstaller share, from the program's own path to the
-// committed update.
+// The steps that the installer's and the uninstaller's runs share.
 #include "installer/program_run.h"
 
 #include "platform/platform.h"
+#include "platform/run_files.h"
 #include "profile/entry_numbering.h"
 
 namespace installer {
@@ -17,11 +17,11 @@ std::optional<InstallerPaths> FormInstallerPaths(const std::string& executablePa
 #endif
 }
 
-RunStatus CheckLivery(const std::string& liveryPath, const char* nothingToDo) {
+std::optional<RunStatus> RefuseLivery(const std::string& liveryPath, const char* nothingToDo) {
   const std::string source = profile::EntrySectionName(0);
   switch (platform::ProbeProfileSection(source.c_str(), liveryPath.c_str())) {
     case platform::SectionState::kHasEntries:
-      return kChanged;
+      return std::nullopt;
     case platform::SectionState::kAmbiguousFile:
       return Fail(kNotUpdated, liveryPath + ": several files match this name in all but case");
     case platform::SectionState::kUtf16BigEndian:
@@ -35,50 +35,41 @@ RunStatus CheckLivery(const std::string& liveryPath, const char* nothingToDo) {
               liveryPath + ": " + nothingToDo + " (missing, unreadable, or no [fltsim.0] entries)");
 }
 
-RunStatus UpdateConfiguration(const InstallerPaths& paths, const ConfigurationChange& change) {
-  platform::ConfigUpdate update;
-  update.mode = change.mode;
-  const platform::UpdateResult begun = platform::BeginConfigUpdate(paths.configuration, update);
-  if (begun.missing) {
-    return Fail(change.whenMissing,
-                begun.failure + "; a livery folder belongs directly in the aircraft's folder");
-  }
-  if (!begun.ok()) return Fail(kNotUpdated, begun.failure);
-  const RunStatus edited = change.edit(InstallerPaths{paths.livery, update.workingPath});
-  if (edited != kChanged) {
-    platform::AbandonConfigUpdate(update);
-    return edited;
-  }
-  const platform::UpdateResult committed = platform::CommitConfigUpdate(update);
-  if (committed.ok()) return kChanged;
-  if (committed.inPlace) {
-    return Fail(kUnconfirmed, committed.failure + "; " + change.unconfirmed);
-  }
-  return Fail(kNotUpdated, committed.failure);
-}
-
 }  // namespace
 
 RunStatus Fail(RunStatus status, const std::string& message) {
-  platform::ReportFailure(message);
+  platform::Report(message);
   return status;
 }
 
-RunStatus EditForLivery(const InstallerPaths& paths, const ConfigurationChange& change) {
-  RunStatus status = CheckLivery(paths.livery, change.nothingToDo);
-  if (status == kChanged) status = UpdateConfiguration(paths, change);
-  platform::ForgetProfileFiles();
-  return status;
-}
-
-int RunFromOwnLocation(RunStatus (*run)(const InstallerPaths& paths)) {
+std::optional<InstallerPaths> LocateFiles() {
   const std::optional<std::string> executablePath = platform::ExecutablePath();
-  const std::optional<InstallerPaths> paths =
+  std::optional<InstallerPaths> paths =
       executablePath ? FormInstallerPaths(*executablePath) : std::nullopt;
-  if (!paths) {
-    return Fail(kNotUpdated, "the program's own location does not fit the platform's paths");
+  if (!paths) platform::Report("the program's own location does not fit the platform's paths");
+  return paths;
+}
+
+std::optional<RunStatus> CheckLiveryAndBegin(const InstallerPaths& paths, const Program& program,
+                                             platform::ConfigUpdate& update) {
+  platform::ForgetProfileFiles();
+  if (const std::optional<RunStatus> refused = RefuseLivery(paths.livery, program.nothingToDo)) {
+    return refused;
   }
-  return run(*paths);
+  const platform::UpdateResult begun =
+      platform::BeginConfigUpdate(paths.configuration, program.mode, update);
+  if (begun.ok()) return std::nullopt;
+  if (begun.missing) {
+    return Fail(program.whenMissing,
+                begun.failure + "; a livery folder belongs directly in the aircraft's folder");
+  }
+  return Fail(kNotUpdated, begun.failure);
+}
+
+RunStatus StatusOfCommit(const platform::UpdateResult& committed, const Program& program) {
+  if (committed.ok()) return kChanged;
+  if (committed.inPlace) return Fail(kUnconfirmed, committed.failure + "; " + program.unconfirmed);
+  return Fail(kNotUpdated, committed.failure);
 }
 
 }  // namespace installer

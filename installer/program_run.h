@@ -1,15 +1,16 @@
-// The run that the installer and the uninstaller share: the two files found from the program's own
-// location, the livery file checked, and the configuration file changed as one all-or-nothing
-// update under the lock that serializes every run on the aircraft.
-// Guarantees: the configuration file is either left exactly as it was or holds the whole change;
-// the exit status says which, and it is decided here for both programs: once the new file is in
-// place, no run reports it unchanged. A failure is reported in one line naming its file.
+// The steps that the installer's and the uninstaller's runs share, each returning a plain result:
+// where the two files lie, the check of the livery file with the begin of the configuration
+// update, and the exit status of its commit. Each run reads straight down: locate, check the
+// livery and begin, edit, commit, status.
+// Guarantees: once the new file is in place, no run reports it unchanged; every status but 0 is
+// reported, in one line naming its file.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "installer/installer_paths.h"
-#include "platform/platform.h"
+#include "platform/config_update.h"
 
 namespace installer {
 
@@ -24,25 +25,25 @@ enum RunStatus : int {
 // Reports why the run stopped and gives back `status`.
 RunStatus Fail(RunStatus status, const std::string& message);
 
-// What a program does to the configuration file. `paths.configuration` is where its reads and
-// writes go during the update; kChanged commits them, any other status drops them.
-using ConfigurationEdit = RunStatus (*)(const InstallerPaths& paths);
+// The two files, found from the program's own location; nothing, reported, when that location
+// cannot be had whole or does not fit the platform's paths.
+std::optional<InstallerPaths> LocateFiles();
 
-// What one program does to the configuration file, and what it tells the user.
-struct ConfigurationChange {
-  ConfigurationEdit edit;
-  platform::EditMode mode;  // how the edit reaches the file
+// What sets one program's run apart from the other's.
+struct Program {
+  platform::EditMode mode;  // how its edit reaches the configuration file
   const char* nothingToDo;  // starts the message when the livery has no [fltsim.0] entries
-  const char* unconfirmed;  // what status 3 asks of the user, after the cause
   RunStatus whenMissing;    // the status when the aircraft's folder holds no configuration file
+  const char* unconfirmed;  // what status 3 asks of the user, after the cause
 };
 
-// Checks that the livery file has [fltsim.0] entries, then makes the change one update of the
-// configuration file.
-RunStatus EditForLivery(const InstallerPaths& paths, const ConfigurationChange& change);
+// Checks that the livery file has [fltsim.0] entries, reading the run's files afresh, then begins
+// the update of the configuration file. The status that ends the run, reported, when either
+// fails; nothing when the update has begun.
+std::optional<RunStatus> CheckLiveryAndBegin(const InstallerPaths& paths, const Program& program,
+                                             platform::ConfigUpdate& update);
 
-// The process's whole run: the two files found from the program's own path, then `run` on them.
-// Its result is the exit status.
-int RunFromOwnLocation(RunStatus (*run)(const InstallerPaths& paths));
+// The status of a commit: kChanged, or reported: kUnconfirmed or kNotUpdated.
+RunStatus StatusOfCommit(const platform::UpdateResult& committed, const Program& program);
 
 }  // namespace installer

@@ -1,4 +1,5 @@
-// The installer's whole run: the shared run, with the four entries written as its edit.
+// The installer's whole run, read straight down: locate the files, check the livery and begin the
+// update, write the four entries, commit, and give the status.
 #include "installer/run_installer.h"
 
 #include "installer/livery_entries.h"
@@ -7,21 +8,24 @@ namespace installer {
 
 namespace {
 
-RunStatus AddEntries(const InstallerPaths& paths) {
-  InstallLiveryEntries(paths);
-  return kChanged;
-}
+// Run again, the installer would add every entry a second time.
+constexpr Program kInstaller{platform::EditMode::kValueWrites, "nothing to install", kNotUpdated,
+                             "it holds the change: do not run this again"};
 
 }  // namespace
 
 RunStatus InstallLivery(const InstallerPaths& paths) {
-  // Run again, the installer would add every entry a second time.
-  return EditForLivery(paths, {AddEntries, platform::EditMode::kValueWrites, "nothing to install",
-                               "it holds the change: do not run this again", kNotUpdated});
+  platform::ConfigUpdate update;
+  if (const std::optional<RunStatus> refused = CheckLiveryAndBegin(paths, kInstaller, update)) {
+    return *refused;
+  }
+  InstallLiveryEntries(paths);
+  return StatusOfCommit(platform::CommitConfigUpdate(update), kInstaller);
 }
 
 int RunInstaller() {
-  return RunFromOwnLocation(InstallLivery);
+  const std::optional<InstallerPaths> paths = LocateFiles();
+  return paths ? InstallLivery(*paths) : kNotUpdated;
 }
 
 }  // namespace installer

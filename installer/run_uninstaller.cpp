@@ -1,22 +1,43 @@
-// The uninstaller's whole run: the shared run, with the livery's entries removed as its edit.
+// The uninstaller's whole run, read straight down: locate the files, check the livery and begin
+// the update, remove the livery's entries, commit, and give the status.
 #include "installer/run_uninstaller.h"
 
 #include "installer/livery_removal.h"
+#include "platform/platform.h"
 
 namespace installer {
 
+namespace {
+
+// The removal renumbers sections, which the platform's value writes can only do by moving them to
+// the end of the file without their comment lines: the engine edits the file whole. Run again,
+// the uninstaller only removes what is still there.
+constexpr Program kUninstaller{
+    platform::EditMode::kWholeFile, "nothing to remove", kNothingToDo,
+    "the entries were removed but not confirmed on disk: running this again is safe"};
+
+}  // namespace
+
 RunStatus UninstallLivery(const InstallerPaths& paths) {
-  // The removal renumbers sections, which the platform's value writes can only do by moving them
-  // to the end of the file without their comment lines: the engine edits the file whole. Run
-  // again, it only removes what is still there.
-  return EditForLivery(
-      paths, {RemoveLiveryEntries, platform::EditMode::kWholeFile, "nothing to remove",
-              "the entries were removed but not confirmed on disk: running this again is safe",
-              kNothingToDo});
+  platform::ConfigUpdate update;
+  if (const std::optional<RunStatus> refused = CheckLiveryAndBegin(paths, kUninstaller, update)) {
+    return *refused;
+  }
+  const Removal removal = RemoveLiveryEntries(paths);
+  if (removal.status != kChanged) {
+    platform::AbandonConfigUpdate(update);
+    return Fail(removal.status, removal.message);
+  }
+  const RunStatus status = StatusOfCommit(platform::CommitConfigUpdate(update), kUninstaller);
+  if (status != kNotUpdated && !removal.kept.empty()) {
+    platform::Report(paths.configuration + ": " + removal.kept);
+  }
+  return status;
 }
 
 int RunUninstaller() {
-  return RunFromOwnLocation(UninstallLivery);
+  const std::optional<InstallerPaths> paths = LocateFiles();
+  return paths ? UninstallLivery(*paths) : kNotUpdated;
 }
 
 }  // namespace installer

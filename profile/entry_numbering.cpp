@@ -10,8 +10,8 @@
 namespace profile {
 
 std::string EntrySectionName(int index) {
-  // The text of "fltsim.%d" in a 64-byte buffer; to_chars does it without parsing a format, which
-  // matters because the numbering forms one name per existing entry on every call.
+  // The text of "fltsim.%d" in a 64-byte buffer; to_chars does it without parsing a format, as
+  // the numbering forms one name per existing entry on every call.
   char name[64] = "fltsim.";
   constexpr std::size_t kPrefixLength = 7;
   const std::to_chars_result end = std::to_chars(name + kPrefixLength, name + sizeof name, index);
@@ -20,8 +20,8 @@ std::string EntrySectionName(int index) {
 
 int NextFreeEntryIndex(const std::string& configurationPath) {
   // Stops short of INT_MAX so that the index can never overflow, however many entries stand.
-  // The titles are only looked at, so they stay in the read's buffer: copying each out cost a
-  // sixth of the numbering's time on large files.
+  // The titles are only looked at, so they stay in the read's buffer rather than being copied out,
+  // one per existing entry (bench/README.md).
   SettingBuffer title;
   int index = 0;
   while (index < INT_MAX && !ReadSettingInto(title, configurationPath.c_str(),

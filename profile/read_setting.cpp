@@ -7,9 +7,8 @@ namespace profile {
 
 std::string_view ReadSettingInto(SettingBuffer& buffer, const char* filePath, const char* section,
                                  const char* key, const char* defaultValue) {
-  // Not cleared: the platform terminates what it writes. Clearing the 1 KB before each of the
-  // numbering's reads, one per existing entry, cost about 0.16 us a read on the development
-  // machine: 65 ms of an install that read 400,000 titles.
+  // Not cleared: the platform terminates what it writes, and the numbering reads once per existing
+  // entry, where clearing 1 KB each time shows (bench/README.md).
   buffer.front() = '\0';
   platform::ReadProfileValue(section, key, defaultValue, buffer.data(), buffer.size(), filePath);
   buffer.back() = '\0';  // the platform terminates it; this makes the bound independent of that

@@ -9,7 +9,7 @@
 #include "installer/livery_entries.h"
 #include "installer/run_installer.h"
 #include "installer/run_uninstaller.h"
-#include "platform/platform.h"
+#include "platform/run_files.h"
 #include "profile/entry_numbering.h"
 #include "profile/read_setting.h"
 #include "tests/test_support.h"

@@ -6,15 +6,9 @@
 
 namespace platform {
 
-namespace {
-
-constexpr DWORD kPathBufferSize = 260;
-
-}  // namespace
-
 std::optional<std::string> ExecutablePath() {
   char path[kPathBufferSize];
-  const DWORD length = GetModuleFileNameA(GetModuleHandleA(nullptr), path, kPathBufferSize);
+  const DWORD length = GetModuleFileNameA(GetModuleHandleA(nullptr), path, sizeof path);
   // A length that fills the buffer means the path was cut: using it would name the wrong folder.
   if (length == 0 || length >= kPathBufferSize) return std::nullopt;
   return std::string(path, length);

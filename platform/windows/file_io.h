@@ -1,9 +1,11 @@
 // Whole-file reads and writes on Windows, every result checked: a short read or write, or one
-// that the platform reports as failed, is a failure of the whole.
+// that the platform reports as failed, is a failure of the whole; and the wait for a file that
+// another program holds open for a moment.
 #pragma once
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,5 +21,21 @@ bool WriteOpenFile(HANDLE file, const std::vector<std::string_view>& pieces);
 // Reads the whole file at `path`, which other programs may hold open for reading or writing;
 // false on any failure.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
+
+// Calls `step` until it succeeds, or fails for another reason than a file that another program
+// holds open for a moment (a virus scanner, an indexer, the simulator loading the aircraft): then
+// it backs off and tries again, for about ten seconds in all. True when `step` succeeded.
+template <typename Step>
+bool RetryWhileHeld(Step step) {
+  DWORD pause = 50;
+  for (DWORD waited = 0;; waited += pause, pause = std::min<DWORD>(2 * pause, 1000)) {
+    if (step()) return true;
+    const DWORD error = GetLastError();
+    const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                      error == ERROR_ACCESS_DENIED;
+    if (!held || waited >= 10000) return false;
+    Sleep(pause);
+  }
+}
 
 }  // namespace platform

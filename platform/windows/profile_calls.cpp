@@ -1,36 +1,56 @@
-// Profile reads and writes on Windows. Every file but the configuration file of the run's update
-// is read through the platform's own profile functions, one value per call, and each read is
-// checked against the engine's. The configuration file's working copy is edited by the engine (a
-// kWholeFile update), or through the platform's functions with the engine following every call (a
-// kValueWrites update): run_document.h.
+// Profile reads and writes on Windows, where nothing that the platform's own profile functions do
+// is taken on trust: they report success even when a read or a write of the file fails, and a
+// failed read gives the default text as if the key were missing.
+// - The configuration file of the run's update: the engine edits the update's document (a
+//   kWholeFile update), or the platform's functions edit the working copy while the engine
+//   follows every call on the document (kValueWrites).
+// - Every other file (livery.ini) is read through the platform's functions, and each read is
+//   checked against the engine's reading of the file as read once in the run.
+// Every platform read must give what the engine gives; a disagreement, or a write that the
+// platform reports as failed, stops the update's commit.
 #include <windows.h>
 
 #include <cstring>
 #include <string>
 
+#include "platform/config_update.h"
 #include "platform/platform.h"
-#include "platform/windows/run_document.h"
+#include "platform/run_files.h"
+#include "platform/system_files.h"
 
 namespace platform {
 
 namespace {
 
-// The run's document when the engine edits `path` whole; else null.
+// The update's document when the engine edits `path` whole; else null.
 engine::Document* EditedWhole(const char* path) {
-  RunDocument* run = RunDocumentFor(path);
-  return run != nullptr && run->mode == EditMode::kWholeFile ? &run->document : nullptr;
+  ConfigUpdate* update = UpdateNaming(path);
+  return update != nullptr && !update->platformEdits ? &update->document : nullptr;
+}
+
+// The file that the platform's functions work on for `path`: the working copy of the update's.
+const char* PlatformPath(const char* path) {
+  const ConfigUpdate* update = UpdateNaming(path);
+  return update != nullptr ? update->workingPath.c_str() : path;
 }
 
 // The engine's document that a platform read of `path` must agree with, or null when the engine
-// could not read the file: then it checks nothing, since the platform's defaults would agree with
-// its empty document.
+// could not read the file, which then fails every check of it.
 const engine::Document* ExpectedDocument(const char* path) {
-  if (const RunDocument* run = RunDocumentFor(path)) return &run->document;
-  const CheckedFile& file = CheckedDocument(path);
+  if (const ConfigUpdate* update = UpdateNaming(path)) return &update->document;
+  const RunFile& file = FileReadInRun(path);
   return file.read ? &file.document : nullptr;
 }
 
 }  // namespace
+
+bool HasProfileFunctions() {
+  return true;
+}
+
+void ForgetProfileCache(const std::string& path) {
+  WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());
+}
 
 void ReadProfileValue(const char* section, const char* key, const char* defaultText, char* buffer,
                       std::size_t size, const char* path) {
@@ -38,7 +58,8 @@ void ReadProfileValue(const char* section, const char* key, const char* defaultT
     engine::ReadValue(*document, section, key, defaultText, buffer, size);
     return;
   }
-  GetPrivateProfileStringA(section, key, defaultText, buffer, static_cast<DWORD>(size), path);
+  GetPrivateProfileStringA(section, key, defaultText, buffer, static_cast<DWORD>(size),
+                           PlatformPath(path));
   if (size == 0) return;
   const engine::Document* expected = ExpectedDocument(path);
   std::string wanted(size, '\0');
@@ -51,10 +72,10 @@ void ReadProfileValue(const char* section, const char* key, const char* defaultT
 }
 
 void WriteProfileValue(const char* section, const char* key, const char* text, const char* path) {
-  RunDocument* run = RunDocumentFor(path);
-  if (run != nullptr) engine::WriteValue(run->document, section, key, text);
-  if (run != nullptr && run->mode == EditMode::kWholeFile) return;
-  if (!WritePrivateProfileStringA(section, key, text, path)) RecordDisagreement();
+  ConfigUpdate* update = UpdateNaming(path);
+  if (update != nullptr) engine::WriteValue(update->document, section, key, text);
+  if (update != nullptr && !update->platformEdits) return;
+  if (!WritePrivateProfileStringA(section, key, text, PlatformPath(path))) RecordDisagreement();
 }
 
 bool ListProfileSections(const char* path, std::vector<std::string>& names) {
@@ -74,16 +95,12 @@ bool RenameProfileSection(const char* section, const char* newName, const char* 
 }
 
 SectionState ProbeProfileSection(const char* section, const char* path) {
-  if (CheckedDocument(path).bigEndian) return SectionState::kUtf16BigEndian;
+  if (FileReadInRun(path).bigEndian) return SectionState::kUtf16BigEndian;
   // Only whether anything comes back matters, so a few bytes of the section suffice.
   char entries[16];
   return GetPrivateProfileSectionA(section, entries, sizeof entries, path) > 0
              ? SectionState::kHasEntries
              : SectionState::kEmptyOrMissing;
-}
-
-void ForgetProfileFiles() {
-  ForgetRunFiles();
 }
 
 }  // namespace platform

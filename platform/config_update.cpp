@@ -1,0 +1,180 @@
+// The configuration update's protocol, written once for every system: lock the file that the path
+// leads to, check after the wait that it still does, check and read the file, let the run edit it,
+// then complete and confirm the working copy and put it in place.
+#include "platform/config_update.h"
+
+#include "engine/profile_syntax.h"
+
+namespace platform {
+
+namespace {
+
+// The update in progress: a run updates one configuration file at a time.
+ConfigUpdate*& Current() {
+  static ConfigUpdate* current = nullptr;
+  return current;
+}
+
+UpdateResult Failure(const std::string& subject, const std::string& cause) {
+  return UpdateResult{subject + ": " + cause};
+}
+
+// The one message of each fault of the system.
+UpdateResult Failure(const SystemResult& result) {
+  const std::string detail = result.detail.empty() ? "" : ": " + result.detail;
+  switch (result.fault) {
+    case SystemFault::kNone:
+      break;
+    case SystemFault::kAmbiguousName:
+      return Failure(result.subject, "several files match this name in all but case");
+    case SystemFault::kDanglingLink:
+      return Failure(result.subject, "is a link to a file that does not exist");
+    case SystemFault::kPathTooLong:
+      return Failure(result.subject, "its path does not fit the platform's paths");
+    case SystemFault::kMissing: {
+      UpdateResult missing = Failure(result.subject, "holds no " + result.detail);
+      missing.missing = true;
+      return missing;
+    }
+    case SystemFault::kNotRegular:
+      return Failure(result.subject, "is not a regular file");
+    case SystemFault::kReadOnly:
+      return Failure(result.subject, "is read-only");
+    case SystemFault::kMayNotWrite:
+      return Failure(result.subject, "this user may not write it");
+    case SystemFault::kFailed:
+      return Failure(result.subject, "cannot " + result.detail);
+  }
+  return {};
+}
+
+// Locks the file that `path` leads to and sets the update's target. A link may come to name
+// another file, or the folder be moved away, while the run waits, so once the lock is held the
+// path is resolved again, and the run starts over when it no longer leads to what was locked.
+UpdateResult LockTargetOf(const std::string& path, ConfigUpdate& update) {
+  constexpr int kMostAttempts = 100;
+  for (int attempt = 0; attempt < kMostAttempts; ++attempt) {
+    std::string target;
+    if (const SystemResult resolved = ResolveTarget(path, target); !resolved.ok()) {
+      return Failure(resolved);
+    }
+    if (const SystemResult locked = LockTarget(target, update.lock); !locked.ok()) {
+      return Failure(locked);
+    }
+    std::string again;
+    if (ResolveTarget(path, again).ok() && again == target && LockHolds(update.lock, target)) {
+      update.targetPath = target;
+      return {};
+    }
+    ReleaseLock(update.lock);
+  }
+  return Failure(path, "keeps naming another file while the installer waits for it");
+}
+
+// Reads the locked file into the update, and starts the working copy that the system's profile
+// functions edit.
+UpdateResult ReadTarget(ConfigUpdate& update) {
+  engine::FileBytes bytes;
+  if (const SystemResult read = ReadReplaceableFile(update.lock, update.targetPath, bytes);
+      !read.ok()) {
+    return Failure(read);
+  }
+  if (engine::StartsAsUtf16(bytes.text)) {
+    return Failure(update.targetPath, "is UTF-16 text, which an 8-bit edit would corrupt");
+  }
+  if (update.platformEdits) {
+    const SystemResult started =
+        WriteWorkingCopy(update.lock, update.workingPath, update.targetPath, {bytes.text});
+    if (!started.ok()) return Failure(started);
+  }
+  update.document = engine::ParseDocument(std::move(bytes));
+  return {};
+}
+
+// Completes the working copy and confirms it on disk; `confirmed` then holds its bytes. The
+// engine's edit is written whole; the copy that the system's profile functions edited is checked,
+// call by call and then as the file they left.
+UpdateResult CompleteWorkingCopy(ConfigUpdate& update, std::string& confirmed) {
+  if (update.disagreed) {
+    return Failure(update.targetPath, "the platform's profile functions did not do what was asked");
+  }
+  if (!update.platformEdits) {
+    const std::vector<std::string_view> pieces = engine::SerializedPieces(update.document);
+    const SystemResult written =
+        WriteWorkingCopy(update.lock, update.workingPath, update.targetPath, pieces);
+    if (!written.ok()) return Failure(written);
+    for (const std::string_view piece : pieces) confirmed.append(piece);
+    return {};
+  }
+  ForgetProfileCache(update.workingPath);
+  if (const SystemResult read = ReadBackWorkingCopy(update.workingPath, confirmed); !read.ok()) {
+    return Failure(read);
+  }
+  if (engine::StartsAsUtf16(confirmed) ||
+      !engine::ReadAlike(engine::ParseDocument(confirmed), update.document)) {
+    return Failure(update.workingPath, "does not hold what was written to it");
+  }
+  return {};
+}
+
+// Discards the working copy, unless it is in place, and releases the lock.
+void EndUpdate(ConfigUpdate& update, bool copyInPlace) {
+  if (!copyInPlace && update.lock.handle != -1) {
+    ForgetProfileCache(update.workingPath);
+    DiscardWorkingCopy(update.lock, update.workingPath);
+  }
+  ReleaseLock(update.lock);
+  if (Current() == &update) Current() = nullptr;
+}
+
+}  // namespace
+
+UpdateResult BeginConfigUpdate(const std::string& configurationPath, EditMode mode,
+                               ConfigUpdate& update) {
+  update.mode = mode;
+  update.configurationPath = configurationPath;
+  update.platformEdits = mode == EditMode::kValueWrites && HasProfileFunctions();
+  UpdateResult result = LockTargetOf(configurationPath, update);
+  if (result.ok()) {
+    update.workingPath = WorkingCopyPath(update.targetPath);
+    result = ReadTarget(update);
+  }
+  if (!result.ok()) {
+    EndUpdate(update, false);
+    return result;
+  }
+  Current() = &update;
+  return result;
+}
+
+UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
+  if (!update.platformEdits && !update.document.changed) {
+    EndUpdate(update, false);
+    return {};
+  }
+  std::string confirmed;
+  UpdateResult result = CompleteWorkingCopy(update, confirmed);
+  if (result.ok()) {
+    const Replacement replaced =
+        ReplaceWithWorkingCopy(update.lock, update.workingPath, update.targetPath, confirmed);
+    if (!replaced.result.ok()) result = Failure(replaced.result);
+    result.inPlace = replaced.inPlace;
+  }
+  EndUpdate(update, result.ok() || result.inPlace);
+  return result;
+}
+
+void AbandonConfigUpdate(ConfigUpdate& update) {
+  EndUpdate(update, false);
+}
+
+ConfigUpdate* UpdateNaming(const char* path) {
+  ConfigUpdate* update = Current();
+  return update != nullptr && update->configurationPath == path ? update : nullptr;
+}
+
+void RecordDisagreement() {
+  if (Current() != nullptr) Current()->disagreed = true;
+}
+
+}  // namespace platform

@@ -1,0 +1,76 @@
+// One all-or-nothing update of the configuration file, the same protocol on every system, over
+// the few primitives that each system gives (system_files.h). Its states, and what holds in each:
+//
+// 1. Begun (BeginConfigUpdate succeeded). The run holds the lock that every run replacing the same
+//    file waits for, keyed to what the file is, not to how its path is spelled; after the wait the
+//    path was found to lead to the locked file still. The file is a regular, writable, 8-bit file,
+//    read whole into `document`. Nothing on disk has changed.
+//    A begin that fails holds nothing and has changed nothing; `missing` says that there was no
+//    file (the folder is no aircraft's, and no file is created in it).
+// 2. Editing. Every profile call that names `configurationPath`, as the run formed it, is served
+//    by the update (UpdateNaming): from `document`, or, where the system's own profile functions
+//    make the edit (EditMode::kValueWrites on Windows), from the working copy beside the file, with
+//    `document` following every call so that each can be checked. A run whose edit fails, or
+//    finds nothing to do, must abandon the update (AbandonConfigUpdate): the file stays as read,
+//    the working copy goes, the lock is released.
+// 3. Ended (CommitConfigUpdate, which always ends the update and releases the lock):
+//    - ok: the whole edit is in the file, on disk; the old file is gone.
+//    - failed, not `inPlace`: the file is exactly as it was and nothing is left beside it.
+//    - failed, `inPlace`: the new file is in place but could not be confirmed on disk, so the run
+//      must not report the file unchanged.
+#pragma once
+
+#include <string>
+
+#include "engine/profile_document.h"
+#include "platform/system_files.h"
+
+namespace platform {
+
+// How a run's edit reaches the configuration file.
+// - kValueWrites: the installer's calling pattern, one value per profile call. Where the system has
+//   profile functions of its own (Windows), they make the edit, on the working copy, and the
+//   commit puts the copy in place only when every call did what the engine says it must and the
+//   copy reads back alike. Elsewhere the engine makes it, as for kWholeFile.
+// - kWholeFile: the engine edits `document` (the uninstaller's removal and renumbering, which value
+//   writes cannot make without moving sections and losing lines), and the commit writes it whole.
+enum class EditMode { kValueWrites, kWholeFile };
+
+struct ConfigUpdate {
+  EditMode mode = EditMode::kValueWrites;
+  std::string configurationPath;  // as the run formed it: what its profile calls name
+  std::string targetPath;         // the file that the commit replaces, where the path leads
+  std::string workingPath;        // the working copy beside it
+  SystemLock lock;
+  engine::Document document;   // the file as read, with every edit of the run
+  bool platformEdits = false;  // the system's own profile functions edit the working copy
+  bool disagreed = false;      // one of them did other than the engine says it must
+};
+
+// An empty message means success; otherwise it is one line naming the file and the cause.
+struct UpdateResult {
+  std::string failure;
+  bool inPlace = false;  // with a failure: the new file is in place but not confirmed on disk
+  bool missing = false;  // with a failure: there is no configuration file to update
+  bool ok() const { return failure.empty(); }
+};
+
+// Begins the update of the file that `configurationPath` names (state 1). `update` must stay where
+// it is until the update ends: the run's profile calls find it there.
+UpdateResult BeginConfigUpdate(const std::string& configurationPath, EditMode mode,
+                               ConfigUpdate& update);
+
+// Puts the whole edit in place at once, durably, and ends the update (state 3).
+UpdateResult CommitConfigUpdate(ConfigUpdate& update);
+
+// Drops the edit and ends the update: the file stays as it was read, nothing is left beside it.
+void AbandonConfigUpdate(ConfigUpdate& update);
+
+// The update in progress when `path` is the configuration path it was begun with; else null.
+ConfigUpdate* UpdateNaming(const char* path);
+
+// Notes that the system's profile functions did other than asked, which stops the commit of the
+// update in progress.
+void RecordDisagreement();
+
+}  // namespace platform

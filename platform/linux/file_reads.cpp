@@ -1,0 +1,60 @@
+// Whole-file reads of profile files on Linux: the configuration file in its locked folder, once
+// it is found to be replaceable, and any other profile file, found regardless of case. Neither
+// ever waits on a FIFO or a device.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/linux/file_io.h"
+#include "platform/system_files.h"
+
+namespace platform {
+
+namespace {
+
+SystemResult Failed(const std::string& path, const char* step, int error) {
+  return {SystemFault::kFailed, path, std::string(step) + ": " + std::strerror(error)};
+}
+
+// Whether this user may replace the open file `name` of `folder`.
+SystemResult CheckWritable(int folder, const std::string& path, const std::string& name,
+                           const OpenedFile& file) {
+  if ((file.status.st_mode & 0222) == 0) return {SystemFault::kReadOnly, path, ""};
+  if (faccessat(folder, name.c_str(), W_OK, 0) != 0) return {SystemFault::kMayNotWrite, path, ""};
+  return {};
+}
+
+}  // namespace
+
+SystemResult ReadReplaceableFile(const SystemLock& lock, const std::string& target,
+                                 engine::FileBytes& bytes) {
+  const auto folder = static_cast<int>(lock.handle);
+  const DirectoryAndName parts = SplitDirectoryAndName(target);
+  const OpenedFile file = OpenRegularFile(folder, parts.name);
+  if (file.notRegular) return {SystemFault::kNotRegular, target, ""};
+  if (file.fd < 0 && file.error == ENOENT) {
+    return {SystemFault::kMissing, parts.directory, parts.name};
+  }
+  if (file.fd < 0) return Failed(target, "open it", file.error);
+  SystemResult result = CheckWritable(folder, target, parts.name, file);
+  if (const int error = result.ok() ? ReadWholeFile(file.fd, bytes) : 0; error != 0) {
+    result = Failed(target, "read it", error);
+  }
+  close(file.fd);
+  return result;
+}
+
+SystemResult ReadProfileFile(const std::string& path, engine::FileBytes& bytes) {
+  const FoundName found = FindFileIgnoringCase(path);
+  if (found.match == NameMatch::kAmbiguous) return {SystemFault::kAmbiguousName, path, ""};
+  const OpenedFile file = OpenRegularFile(AT_FDCWD, found.path);
+  if (file.notRegular) return {SystemFault::kNotRegular, found.path, ""};
+  if (file.fd < 0) return Failed(found.path, "open it", file.error);
+  const int error = ReadWholeFile(file.fd, bytes);
+  close(file.fd);
+  return error == 0 ? SystemResult{} : Failed(found.path, "read it", error);
+}
+
+}  // namespace platform

@@ -1,0 +1,98 @@
+// What each system gives the configuration update (config_update.h) and the run's profile files
+// (run_files.h): the file's identity and its lock, whole-file reads, the working copy's write and
+// flush, the replacement and the discard. platform/linux and platform/windows each implement every
+// function declared here; the protocol that uses them, its checks and its messages are written
+// once, above them. No function here waits on a file that is not a regular file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/profile_document.h"
+
+namespace platform {
+
+// Why a step failed; the update words each one, once.
+enum class SystemFault {
+  kNone,
+  kAmbiguousName,  // several files match the name in all but case, and none is the exact name
+  kDanglingLink,   // a link to a file that does not exist
+  kPathTooLong,    // the path does not fit the platform's buffers
+  kMissing,        // there is no such file (`detail`: its name)
+  kNotRegular,     // a directory, FIFO, socket or device
+  kReadOnly,       // no write permission bit, or the read-only attribute
+  kMayNotWrite,    // writable, but not by this user
+  kFailed,         // any other failure of the step named in `detail`, in the system's words
+};
+
+struct SystemResult {
+  SystemFault fault = SystemFault::kNone;
+  std::string subject;  // the file or folder that the failure is about
+  std::string detail;
+  bool ok() const { return fault == SystemFault::kNone; }
+};
+
+// A held lock: the system's handle of it (-1 when none is held), and what it was taken for.
+struct SystemLock {
+  std::intptr_t handle = -1;
+  std::string key;
+};
+
+// True where the system has profile functions of its own, which then make a kValueWrites edit.
+bool HasProfileFunctions();
+
+// The file that an update of `path` replaces: the file that the path finally names, through links
+// (so that a link stays a link), found regardless of case where the system's names are not.
+SystemResult ResolveTarget(const std::string& path, std::string& target);
+
+// Waits for the lock of `target`, which every run that would replace the same file waits for,
+// however its path is spelled. A lock dies with its process.
+SystemResult LockTarget(const std::string& target, SystemLock& lock);
+
+// True when `target` still leads to what `lock` was taken for.
+bool LockHolds(const SystemLock& lock, const std::string& target);
+
+void ReleaseLock(SystemLock& lock);
+
+// Reads the file `target` of the locked folder whole, after checking that it may be replaced: an
+// existing regular file that this user may write.
+SystemResult ReadReplaceableFile(const SystemLock& lock, const std::string& target,
+                                 engine::FileBytes& bytes);
+
+// Reads the regular file at `path` whole, for a profile file that the run only reads.
+SystemResult ReadProfileFile(const std::string& path, engine::FileBytes& bytes);
+
+// Where the working copy of `target` is written: beside it, in the same folder.
+std::string WorkingCopyPath(const std::string& target);
+
+// Creates the working copy afresh, replacing one that a killed run left, writes the pieces into
+// it one after another and flushes it to disk, so that it then holds exactly those bytes. A copy
+// of an existing target gets the target's permissions where the system keeps them.
+SystemResult WriteWorkingCopy(const SystemLock& lock, const std::string& copy,
+                              const std::string& target,
+                              const std::vector<std::string_view>& pieces);
+
+// Reads the working copy back whole, as it stands on disk, and flushes it there.
+SystemResult ReadBackWorkingCopy(const std::string& copy, std::string& bytes);
+
+// Where the system's profile functions may hold a file of their own, makes them let it go, so that
+// they neither serve it from memory nor write it out again later.
+void ForgetProfileCache(const std::string& path);
+
+struct Replacement {
+  SystemResult result;
+  bool inPlace = false;  // the copy was put in place, even if its confirmation on disk failed
+};
+
+// Puts the flushed working copy in place of `target` in one step, and makes that durable.
+// `confirmed` is what the copy holds, for a system whose move may report a failure when it did
+// happen.
+Replacement ReplaceWithWorkingCopy(const SystemLock& lock, const std::string& copy,
+                                   const std::string& target, std::string_view confirmed);
+
+// Deletes the working copy, if there is one.
+void DiscardWorkingCopy(const SystemLock& lock, const std::string& copy);
+
+}  // namespace platform

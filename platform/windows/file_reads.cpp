@@ -1,0 +1,35 @@
+// Whole-file reads of profile files on Windows: the configuration file, once it is found to be
+// replaceable, and any other profile file, each read with every result checked.
+#include <windows.h>
+
+#include "platform/system_files.h"
+#include "platform/windows/file_io.h"
+
+namespace platform {
+
+SystemResult ReadReplaceableFile(const SystemLock&, const std::string& target,
+                                 engine::FileBytes& bytes) {
+  const DWORD attributes = GetFileAttributesA(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    const std::size_t separator = target.find_last_of('\\');
+    return {SystemFault::kMissing, target.substr(0, separator), target.substr(separator + 1)};
+  }
+  if (attributes == INVALID_FILE_ATTRIBUTES) return {SystemFault::kFailed, target, "examine it"};
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {SystemFault::kNotRegular, target, ""};
+  if (attributes & FILE_ATTRIBUTE_READONLY) return {SystemFault::kReadOnly, target, ""};
+  std::string read;
+  if (!RetryWhileHeld([&] { return ReadWholeFile(target, read); })) {
+    return {SystemFault::kFailed, target, "read it"};
+  }
+  bytes = engine::OwnedBytes(std::move(read));
+  return {};
+}
+
+SystemResult ReadProfileFile(const std::string& path, engine::FileBytes& bytes) {
+  std::string read;
+  if (!ReadWholeFile(path, read)) return {SystemFault::kFailed, path, "read it"};
+  bytes = engine::OwnedBytes(std::move(read));
+  return {};
+}
+
+}  // namespace platform

@@ -1,0 +1,124 @@
+// The file that a configuration update replaces, and its lock, on Windows.
+//
+// Runs on the same file are serialized by a named mutex, which the system releases when its owner
+// dies. The mutex is named from the identity of the folder holding the file (its volume serial
+// number and file index), not from a spelling of its path: links, junctions, short names, subst
+// drives and UNC paths all reach the same folder, and so the same mutex and the same working copy.
+#include <windows.h>
+
+#include <cstdio>
+#include <optional>
+
+#include "platform/platform.h"
+#include "platform/system_files.h"
+
+namespace platform {
+
+namespace {
+
+constexpr std::size_t kCopySuffixLength = 11;  // ".installing", which the copy's path adds
+
+// The mutex name for the folder at `folderPath`, from what the folder is rather than how its path
+// is spelled; nothing when the folder cannot be opened.
+std::optional<std::string> MutexName(const std::string& folderPath) {
+  const HANDLE folder = CreateFileA(folderPath.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION identity{};
+  const bool known = GetFileInformationByHandle(folder, &identity) != FALSE;
+  CloseHandle(folder);
+  if (!known) return std::nullopt;
+  char name[64];
+  std::snprintf(name, sizeof name, "Local\\livery-setup-%08lx-%08lx%08lx",
+                static_cast<unsigned long>(identity.dwVolumeSerialNumber),
+                static_cast<unsigned long>(identity.nFileIndexHigh),
+                static_cast<unsigned long>(identity.nFileIndexLow));
+  return name;
+}
+
+// The folder of the file at `path`, opened through the file's own path, which the system folds
+// lexically.
+std::string FolderOf(const std::string& path) {
+  return path + "\\..";
+}
+
+// The path of the file that `fullPath` finally names, through links and junctions, without the
+// "\\?\" prefix: `fullPath` itself for a file that does not exist yet, empty for a link to
+// nothing, nothing when the path does not fit the platform's buffers.
+std::optional<std::string> FinalPath(const std::string& fullPath) {
+  const HANDLE file = CreateFileA(fullPath.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    if (!missing) return std::nullopt;
+    // The name may still stand, as a link whose target is gone: the copy must not replace it.
+    // Listing the folder sees the link itself, where reading its attributes may follow it.
+    // (Wine shows no trace of a Linux link to nothing, so there the name reads as free.)
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA(fullPath.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return fullPath;
+    FindClose(search);
+    return "";
+  }
+  char path[kPathBufferSize + 8];
+  const DWORD length = GetFinalPathNameByHandleA(file, path, sizeof path, FILE_NAME_NORMALIZED);
+  CloseHandle(file);
+  if (length == 0 || length >= sizeof path) return std::nullopt;
+  std::string finalPath(path, length);
+  if (finalPath.rfind("\\\\?\\UNC\\", 0) == 0) {
+    finalPath.replace(0, 8, "\\\\");
+  } else if (finalPath.rfind("\\\\?\\", 0) == 0) {
+    finalPath.erase(0, 4);
+  }
+  if (finalPath.size() >= kPathBufferSize) return std::nullopt;
+  return finalPath;
+}
+
+}  // namespace
+
+SystemResult ResolveTarget(const std::string& path, std::string& target) {
+  char full[kPathBufferSize];
+  const DWORD length = GetFullPathNameA(path.c_str(), kPathBufferSize, full, nullptr);
+  if (length == 0 || length >= kPathBufferSize) return {SystemFault::kPathTooLong, path, ""};
+  const std::string fullPath(full, length);
+  const std::optional<std::string> finalPath = FinalPath(fullPath);
+  // The working copy's path, beside it, must fit too.
+  if (!finalPath || finalPath->size() + kCopySuffixLength >= kPathBufferSize) {
+    return {SystemFault::kPathTooLong, fullPath, ""};
+  }
+  if (finalPath->empty()) return {SystemFault::kDanglingLink, fullPath, ""};
+  target = *finalPath;
+  return {};
+}
+
+SystemResult LockTarget(const std::string& target, SystemLock& lock) {
+  const std::optional<std::string> name = MutexName(FolderOf(target));
+  const HANDLE mutex = name ? CreateMutexA(nullptr, FALSE, name->c_str()) : nullptr;
+  const DWORD wait = mutex != nullptr ? WaitForSingleObject(mutex, INFINITE) : WAIT_FAILED;
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {  // abandoned: its last owner died
+    if (mutex != nullptr) CloseHandle(mutex);
+    return {SystemFault::kFailed, target, "lock it"};
+  }
+  lock.handle = reinterpret_cast<std::intptr_t>(mutex);
+  lock.key = *name;
+  return {};
+}
+
+bool LockHolds(const SystemLock& lock, const std::string& target) {
+  return MutexName(FolderOf(target)) == lock.key;
+}
+
+void ReleaseLock(SystemLock& lock) {
+  if (lock.handle != -1) {
+    const auto mutex = reinterpret_cast<HANDLE>(lock.handle);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+  }
+  lock.handle = -1;
+  lock.key.clear();
+}
+
+}  // namespace platform
