@@ -91,29 +91,29 @@ UpdateResult ReadTarget(ConfigUpdate& update) {
   return {};
 }
 
-// Completes the working copy and confirms it on disk; `confirmed` then holds its bytes. The
-// engine's edit is written whole; the copy that the system's profile functions edited is checked,
-// call by call and then as the file they left.
-UpdateResult CompleteWorkingCopy(ConfigUpdate& update, std::string& confirmed) {
+// Completes the working copy and confirms it on disk; `confirmed` then holds its bytes, piece
+// after piece, which may point into `held`. The engine's edit is written whole; the copy that the
+// system's profile functions edited is checked, call by call and then as the file they left.
+UpdateResult CompleteWorkingCopy(ConfigUpdate& update, std::vector<std::string_view>& confirmed,
+                                 std::string& held) {
   if (update.disagreed) {
     return Failure(update.targetPath, "the platform's profile functions did not do what was asked");
   }
   if (!update.platformEdits) {
-    const std::vector<std::string_view> pieces = engine::SerializedPieces(update.document);
+    confirmed = engine::SerializedPieces(update.document);
     const SystemResult written =
-        WriteWorkingCopy(update.lock, update.workingPath, update.targetPath, pieces);
-    if (!written.ok()) return Failure(written);
-    for (const std::string_view piece : pieces) confirmed.append(piece);
-    return {};
+        WriteWorkingCopy(update.lock, update.workingPath, update.targetPath, confirmed);
+    return written.ok() ? UpdateResult{} : Failure(written);
   }
   ForgetProfileCache(update.workingPath);
-  if (const SystemResult read = ReadBackWorkingCopy(update.workingPath, confirmed); !read.ok()) {
+  if (const SystemResult read = ReadBackWorkingCopy(update.workingPath, held); !read.ok()) {
     return Failure(read);
   }
-  if (engine::StartsAsUtf16(confirmed) ||
-      !engine::ReadAlike(engine::ParseDocument(confirmed), update.document)) {
+  if (engine::StartsAsUtf16(held) ||
+      !engine::ReadAlike(engine::ParseDocument(held), update.document)) {
     return Failure(update.workingPath, "does not hold what was written to it");
   }
+  confirmed = {held};
   return {};
 }
 
@@ -152,8 +152,9 @@ UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
     EndUpdate(update, false);
     return {};
   }
-  std::string confirmed;
-  UpdateResult result = CompleteWorkingCopy(update, confirmed);
+  std::vector<std::string_view> confirmed;
+  std::string held;
+  UpdateResult result = CompleteWorkingCopy(update, confirmed, held);
   if (result.ok()) {
     const Replacement replaced =
         ReplaceWithWorkingCopy(update.lock, update.workingPath, update.targetPath, confirmed);

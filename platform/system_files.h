@@ -87,10 +87,11 @@ struct Replacement {
 };
 
 // Puts the flushed working copy in place of `target` in one step, and makes that durable.
-// `confirmed` is what the copy holds, for a system whose move may report a failure when it did
-// happen.
+// `confirmed` is what the copy holds, piece after piece, for a system whose move may report a
+// failure when it did happen.
 Replacement ReplaceWithWorkingCopy(const SystemLock& lock, const std::string& copy,
-                                   const std::string& target, std::string_view confirmed);
+                                   const std::string& target,
+                                   const std::vector<std::string_view>& confirmed);
 
 // Deletes the working copy, if there is one.
 void DiscardWorkingCopy(const SystemLock& lock, const std::string& copy);

@@ -81,7 +81,8 @@ SystemResult ReadBackWorkingCopy(const std::string& copy, std::string& bytes) {
 }
 
 Replacement ReplaceWithWorkingCopy(const SystemLock& lock, const std::string& copy,
-                                   const std::string& target, std::string_view) {
+                                   const std::string& target,
+                                   const std::vector<std::string_view>&) {
   const auto folder = static_cast<int>(lock.handle);
   if (renameat(folder, NameIn(copy).c_str(), folder, NameIn(target).c_str()) != 0) {
     return {Failed(target, "put the new copy in place", errno), false};

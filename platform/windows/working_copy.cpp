@@ -45,7 +45,8 @@ SystemResult ReadBackWorkingCopy(const std::string& copy, std::string& bytes) {
 }
 
 Replacement ReplaceWithWorkingCopy(const SystemLock&, const std::string& copy,
-                                   const std::string& target, std::string_view confirmed) {
+                                   const std::string& target,
+                                   const std::vector<std::string_view>& confirmed) {
   // The copy's attributes go with it: aircraft.cfg must not become hidden.
   if (!SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_NORMAL)) {
     return {{SystemFault::kFailed, copy, "be made visible"}, false};
@@ -59,8 +60,10 @@ Replacement ReplaceWithWorkingCopy(const SystemLock&, const std::string& copy,
   // A move reported as failed may still have happened: then the target holds the confirmed
   // bytes, and the change must not be reported as not made.
   std::string found;
+  std::string wanted;
+  for (const std::string_view piece : confirmed) wanted.append(piece);
   if (GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES && ReadWholeFile(target, found) &&
-      found == confirmed) {
+      found == wanted) {
     return {{SystemFault::kFailed, target,
              "be confirmed: the move that replaced it was reported as failed"},
             true};
