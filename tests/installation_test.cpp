@@ -198,20 +198,23 @@ TEST(InstallLivery, NothingToInstallOrNoAircraftLeavesTheFolderAlone) {
 
 TEST(InstallLivery, ReadsAUtf16LiveryAsThePlatformDoes) {
   // What an editor saves as "Unicode": UTF-16 LE with its mark, read in the 8-bit code page.
-  // The title holds a letter of the code page (U+00E9), one it lacks (U+0141), and one beyond
-  // U+FFFF, held in two units (a surrogate pair), each of which becomes a "?".
+  // The title holds a letter of the code page (U+00E9), one it lacks (U+0141), one beyond U+FFFF
+  // in two units (a surrogate pair), each of which becomes a "?", a low surrogate without its
+  // pair, and, as the file's last byte, half a unit: each of the last two becomes one "?".
   Installation run;
   const std::u16string livery =
-      u"[fltsim.0]\r\ntitle=Soci\u00e9t\u00e9 \u0141 \U0001F600\r\nmodel=m\r\nui_type=u\r\n"
-      u"texture=tidewater\r\natc_id=N47TW\r\n";
+      u"[fltsim.0]\r\nmodel=m\r\nui_type=u\r\ntexture=tidewater\r\natc_id=N47TW\r\n"
+      u"title=Soci\u00e9t\u00e9 \u0141 \U0001F600 " +
+      std::u16string(1, char16_t{0xDFFF});
   std::string utf16 = "\xFF\xFE";
   for (const char16_t unit : livery) {
     utf16 += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
   }
-  WriteFile(run.paths.livery, utf16);
+  WriteFile(run.paths.livery, utf16 + "x");
   EXPECT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
-  ExpectVariantEntry(run.paths.configuration, 0, "Soci\xE9t\xE9 ? ?? full", "m", "u");
-  ExpectVariantEntry(run.paths.configuration, 3, "Soci\xE9t\xE9 ? ?? 2D", "m2D", "u 2D panel only");
+  ExpectVariantEntry(run.paths.configuration, 0, "Soci\xE9t\xE9 ? ?? ?? full", "m", "u");
+  ExpectVariantEntry(run.paths.configuration, 3, "Soci\xE9t\xE9 ? ?? ?? 2D", "m2D",
+                     "u 2D panel only");
 }
 
 TEST(UninstallLivery, GivesBackTheFileAsItWasBeforeTheInstalls) {
@@ -234,12 +237,17 @@ TEST(UninstallLivery, GivesBackTheFileAsItWasBeforeTheInstalls) {
     EXPECT_EQ(ReadFile(run.paths.configuration), before);
     EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kNothingToDo);
   }
-  // Titles that the platform reads back trimmed: " full" reads as "full".
-  Installation untitled;
-  WriteFile(untitled.paths.livery, test_support::LiveryIni("", "m", "u"));
-  ASSERT_EQ(installer::InstallLivery(untitled.paths), installer::kChanged);
-  EXPECT_EQ(installer::UninstallLivery(untitled.paths), installer::kChanged);
-  EXPECT_EQ(ReadFile(untitled.paths.configuration), "");
+  // Values that the platform reads back otherwise than written: " full" reads as "full", quotes
+  // go, and a title longer than the read's buffer is cut.
+  for (const std::string& livery : {test_support::LiveryIni("", "m", "u"),
+                                    std::string("[fltsim.0]\r\ntitle=T\r\ntexture=\"\"a\"\"\r\n"),
+                                    "[fltsim.0]\r\ntitle=" + std::string(1020, 'A') + "\r\n"}) {
+    Installation run;
+    WriteFile(run.paths.livery, livery);
+    ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
+    EXPECT_EQ(installer::UninstallLivery(run.paths), installer::kChanged) << livery;
+    EXPECT_EQ(ReadFile(run.paths.configuration), "") << livery;
+  }
 }
 
 TEST(UninstallLivery, RenumbersLaterEntriesDownKeepingTheirHeadersAndGaps) {
@@ -352,7 +360,7 @@ TEST(UninstallLivery, KeepsTheCommentsBeforeTheNextHeader) {
             ReadFile(run.paths.configuration) + "\r\n" + comments + "[fltsim.5]\r\ntitle=Mine\r\n");
   ASSERT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
   // A note among a section's keys is the section's own, and goes with it.
-  std::string noted = ReadFile(run.paths.configuration) + "; the end\r\n\r\n";
+  std::string noted = ReadFile(run.paths.configuration) + "; the end\r\n\r\n \r\n";
   const std::string secondFull = "title=L full\r\n";
   noted.insert(noted.rfind(secondFull) + secondFull.size(), "; my note\r\n");
   WriteFile(run.paths.configuration, noted);

@@ -130,13 +130,15 @@ TEST(ProfileReading, ReadAlikeAllowsOnlyLayoutThatChangesNoRead) {
   const auto alike = [](const std::string& a, const std::string& b) {
     return engine::ReadAlike(ParseDocument(a), ParseDocument(b));
   };
-  const std::string text = "; c\n[A] x\nk = v\nj=\"w\"\n\n[b]\nk=1\nk=2\n";
-  EXPECT_TRUE(alike(text, "; c\r\n[A]\r\nj=\"w\"\r\nk=v\r\n[b]\r\nk=1\r\nk=2\r\n"));
+  // Each of the others differs from it in one thing only.
+  const std::string text = "[A] x\nk = v\nj=\"w\"\n\n[b]\nk=1\nk=2\n";
+  EXPECT_TRUE(alike(text, "[A]\r\nj=\"w\"\r\nk=v\r\n[b]\r\nk=1\r\nk=2\r\n"));
   EXPECT_FALSE(alike(text, "[a]\nk=v\nj=\"w\"\n[b]\nk=1\nk=2\n"));     // a name's case
-  EXPECT_FALSE(alike(text, "[A]\nk=v\nj=w\n[b]\nk=1\nk=2\n"));         // one value's quotes
+  EXPECT_FALSE(alike(text, "[A]\nk=v\nj=x\n[b]\nk=1\nk=2\n"));         // one value
   EXPECT_FALSE(alike(text, "[A]\nk=v\nj=\"w\"\n[b]\nk=2\nk=1\n"));     // which entry reads
   EXPECT_FALSE(alike(text, "[b]\nk=1\nk=2\n[A]\nk=v\nj=\"w\"\n"));     // the sections' order
   EXPECT_FALSE(alike(text, "[A]\nk=v\nj=\"w\"\nj\n[b]\nk=1\nk=2\n"));  // one entry more
+  EXPECT_FALSE(alike(text, "; c\n" + text));                           // a line before them
   EXPECT_FALSE(alike(text, "\xEF\xBB\xBF" + text));                    // UTF-8 text
   EXPECT_FALSE(alike("[a]\nk\n", "[a]\nk=\n"));                        // "=" or none
 }

@@ -100,4 +100,15 @@ TEST(ProfileWriting, WritesAreSeenByLaterReadsAndLaterWrites) {
   EXPECT_TRUE(document.changed);
 }
 
+TEST(ProfileWriting, RenamedSectionStandsBehindTheSectionsOfItsNewName) {
+  engine::Document document = ParseDocument("[x] ; note\nk=1\n[y]\nk=2\n[z]\n");
+  EXPECT_TRUE(engine::RenameSection(document, "Y", "X"));
+  EXPECT_EQ(Serialize(document), "[x] ; note\nk=1\n[X]\nk=2\n[z]\n");
+  EXPECT_EQ(engine::FindValue(document, "x", "k"), "1");  // the first of the name still counts
+  EXPECT_EQ(engine::FindValue(document, "y", "k"), std::nullopt);
+  EXPECT_TRUE(engine::RemoveSection(document, "x"));
+  EXPECT_EQ(engine::FindValue(document, "x", "k"), "2");
+  EXPECT_FALSE(engine::RenameSection(document, "absent", "w"));
+}
+
 }  // namespace

@@ -121,6 +121,15 @@ TEST(SetupProcess, UninstallRemovesWhatSetupAddedOrSaysWhyItRemovesNothing) {
         << kept.errorOutput;
     EXPECT_EQ(ReadFile(tree.cfgPath()), sameTitle);
   }
+  // However many stay, the line names the first five.
+  std::string six = kAircraftCfg;
+  for (int i = 1; i <= 6; ++i) six += "[fltsim." + std::to_string(i) + "]\r\n" + own;
+  WriteFile(tree.cfgPath(), six);
+  const test_support::ProcessResult many = RunProgram(tree.files.uninstall, {});
+  EXPECT_EQ(many.status, 1);
+  EXPECT_NE(many.errorOutput.find("kept 6 entries"), std::string::npos) << many.errorOutput;
+  EXPECT_NE(many.errorOutput.find("[fltsim.5] \"Tidewater VC\", and 1 more\n"), std::string::npos)
+      << many.errorOutput;
 }
 
 TEST(SetupProcess, FindsFileNamesRegardlessOfCase) {
