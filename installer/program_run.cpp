@@ -1,6 +1,9 @@
 // The steps that the installer's and the uninstaller's runs share.
 #include "installer/program_run.h"
 
+#include <chrono>
+#include <thread>
+
 #include "platform/platform.h"
 #include "platform/run_files.h"
 #include "profile/entry_numbering.h"
@@ -64,6 +67,13 @@ std::optional<RunStatus> CheckLiveryAndBegin(const InstallerPaths& paths, const 
                 begun.failure + "; a livery folder belongs directly in the aircraft's folder");
   }
   return Fail(kNotUpdated, begun.failure);
+}
+
+bool StartsOver(const platform::UpdateResult& committed, int attempt) {
+  constexpr int kMostAttempts = 6;
+  if (!committed.changedMeanwhile || attempt >= kMostAttempts) return false;
+  std::this_thread::sleep_for(std::chrono::milliseconds(25 << (attempt - 1)));
+  return true;
 }
 
 RunStatus StatusOfCommit(const platform::UpdateResult& committed, const Program& program) {

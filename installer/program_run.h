@@ -1,7 +1,8 @@
 // The steps that the installer's and the uninstaller's runs share, each returning a plain result:
 // where the two files lie, the check of the livery file with the begin of the configuration
 // update, and the exit status of its commit. Each run reads straight down: locate, check the
-// livery and begin, edit, commit, status.
+// livery and begin, edit, commit, status, from the top again when another program changed the
+// file meanwhile.
 // Guarantees: once the new file is in place, no run reports it unchanged; every status but 0 is
 // reported, in one line naming its file.
 #pragma once
@@ -42,6 +43,11 @@ struct Program {
 // fails; nothing when the update has begun.
 std::optional<RunStatus> CheckLiveryAndBegin(const InstallerPaths& paths, const Program& program,
                                              platform::ConfigUpdate& update);
+
+// True when the run is to start over, the whole edit again from the file as it is now: another
+// program changed the configuration file while the run worked on it, and the run has made fewer
+// than a few attempts. It first waits, longer after each attempt.
+bool StartsOver(const platform::UpdateResult& committed, int attempt);
 
 // The status of a commit: kChanged, or reported: kUnconfirmed or kNotUpdated.
 RunStatus StatusOfCommit(const platform::UpdateResult& committed, const Program& program);

@@ -1,5 +1,6 @@
 // The installer's whole run, read straight down: locate the files, check the livery and begin the
-// update, write the four entries, commit, and give the status.
+// update, write the four entries, commit, and give the status; from the top again when another
+// program changed the file meanwhile.
 #include "installer/run_installer.h"
 
 #include "installer/livery_entries.h"
@@ -15,12 +16,15 @@ constexpr Program kInstaller{platform::EditMode::kValueWrites, "nothing to insta
 }  // namespace
 
 RunStatus InstallLivery(const InstallerPaths& paths) {
-  platform::ConfigUpdate update;
-  if (const std::optional<RunStatus> refused = CheckLiveryAndBegin(paths, kInstaller, update)) {
-    return *refused;
+  for (int attempt = 1;; ++attempt) {
+    platform::ConfigUpdate update;
+    if (const std::optional<RunStatus> refused = CheckLiveryAndBegin(paths, kInstaller, update)) {
+      return *refused;
+    }
+    InstallLiveryEntries(paths);
+    const platform::UpdateResult committed = platform::CommitConfigUpdate(update);
+    if (!StartsOver(committed, attempt)) return StatusOfCommit(committed, kInstaller);
   }
-  InstallLiveryEntries(paths);
-  return StatusOfCommit(platform::CommitConfigUpdate(update), kInstaller);
 }
 
 int RunInstaller() {

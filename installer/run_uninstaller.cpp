@@ -1,5 +1,6 @@
 // The uninstaller's whole run, read straight down: locate the files, check the livery and begin
-// the update, remove the livery's entries, commit, and give the status.
+// the update, remove the livery's entries, commit, and give the status; from the top again when
+// another program changed the file meanwhile.
 #include "installer/run_uninstaller.h"
 
 #include "installer/livery_removal.h"
@@ -19,20 +20,24 @@ constexpr Program kUninstaller{
 }  // namespace
 
 RunStatus UninstallLivery(const InstallerPaths& paths) {
-  platform::ConfigUpdate update;
-  if (const std::optional<RunStatus> refused = CheckLiveryAndBegin(paths, kUninstaller, update)) {
-    return *refused;
+  for (int attempt = 1;; ++attempt) {
+    platform::ConfigUpdate update;
+    if (const std::optional<RunStatus> refused = CheckLiveryAndBegin(paths, kUninstaller, update)) {
+      return *refused;
+    }
+    const Removal removal = RemoveLiveryEntries(paths);
+    if (removal.status != kChanged) {
+      platform::AbandonConfigUpdate(update);
+      return Fail(removal.status, removal.message);
+    }
+    const platform::UpdateResult committed = platform::CommitConfigUpdate(update);
+    if (StartsOver(committed, attempt)) continue;
+    const RunStatus status = StatusOfCommit(committed, kUninstaller);
+    if (status != kNotUpdated && !removal.kept.empty()) {
+      platform::Report(paths.configuration + ": " + removal.kept);
+    }
+    return status;
   }
-  const Removal removal = RemoveLiveryEntries(paths);
-  if (removal.status != kChanged) {
-    platform::AbandonConfigUpdate(update);
-    return Fail(removal.status, removal.message);
-  }
-  const RunStatus status = StatusOfCommit(platform::CommitConfigUpdate(update), kUninstaller);
-  if (status != kNotUpdated && !removal.kept.empty()) {
-    platform::Report(paths.configuration + ": " + removal.kept);
-  }
-  return status;
 }
 
 int RunUninstaller() {

@@ -75,7 +75,8 @@ UpdateResult LockTargetOf(const std::string& path, ConfigUpdate& update) {
 // functions edit.
 UpdateResult ReadTarget(ConfigUpdate& update) {
   engine::FileBytes bytes;
-  if (const SystemResult read = ReadReplaceableFile(update.lock, update.targetPath, bytes);
+  if (const SystemResult read =
+          ReadReplaceableFile(update.lock, update.targetPath, bytes, update.identity);
       !read.ok()) {
     return Failure(read);
   }
@@ -157,8 +158,15 @@ UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
   UpdateResult result = CompleteWorkingCopy(update, confirmed, held);
   if (result.ok()) {
     const Replacement replaced =
-        ReplaceWithWorkingCopy(update.lock, update.workingPath, update.targetPath, confirmed);
-    if (!replaced.result.ok()) result = Failure(replaced.result);
+        ReplaceIfUnchanged(update.lock, update.workingPath, update.targetPath,
+                           {update.identity, update.document.source.text}, confirmed);
+    if (replaced.changed) {
+      result = Failure(update.targetPath,
+                       "another program keeps changing it; try again once it is done");
+      result.changedMeanwhile = true;
+    } else if (!replaced.result.ok()) {
+      result = Failure(replaced.result);
+    }
     result.inPlace = replaced.inPlace;
   }
   EndUpdate(update, result.ok() || result.inPlace);

@@ -13,9 +13,12 @@
 //    `document` following every call so that each can be checked. A run whose edit fails, or
 //    finds nothing to do, must abandon the update (AbandonConfigUpdate): the file stays as read,
 //    the working copy goes, the lock is released.
-// 3. Ended (CommitConfigUpdate, which always ends the update and releases the lock):
+// 3. Ended (CommitConfigUpdate, which always ends the update and releases the lock). The copy goes
+//    in place only while the file is still the one read, unchanged: a save of another program in
+//    the meantime is never overwritten.
 //    - ok: the whole edit is in the file, on disk; the old file is gone.
-//    - failed, not `inPlace`: the file is exactly as it was and nothing is left beside it.
+//    - failed, not `inPlace`: the file is as it was, or as another program left it
+//      (`changedMeanwhile`), and nothing is left beside it.
 //    - failed, `inPlace`: the new file is in place but could not be confirmed on disk, so the run
 //      must not report the file unchanged.
 #pragma once
@@ -42,6 +45,7 @@ struct ConfigUpdate {
   std::string targetPath;         // the file that the commit replaces, where the path leads
   std::string workingPath;        // the working copy beside it
   SystemLock lock;
+  FileIdentity identity;       // which file was read
   engine::Document document;   // the file as read, with every edit of the run
   bool platformEdits = false;  // the system's own profile functions edit the working copy
   bool disagreed = false;      // one of them did other than the engine says it must
@@ -52,6 +56,9 @@ struct UpdateResult {
   std::string failure;
   bool inPlace = false;  // with a failure: the new file is in place but not confirmed on disk
   bool missing = false;  // with a failure: there is no configuration file to update
+  // With a failure: another program changed the file while the run worked on it, and nothing was
+  // written; the run may start over from the file as it is now.
+  bool changedMeanwhile = false;
   bool ok() const { return failure.empty(); }
 };
 

@@ -34,6 +34,19 @@ struct SystemResult {
   bool ok() const { return fault == SystemFault::kNone; }
 };
 
+// What a file is, however its path is spelled: its device and inode, or its volume and file index.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// A file as the run read it.
+struct FileSnapshot {
+  FileIdentity identity;
+  std::string_view bytes;
+};
+
 // A held lock: the system's handle of it (-1 when none is held), and what it was taken for.
 struct SystemLock {
   std::intptr_t handle = -1;
@@ -57,9 +70,9 @@ bool LockHolds(const SystemLock& lock, const std::string& target);
 void ReleaseLock(SystemLock& lock);
 
 // Reads the file `target` of the locked folder whole, after checking that it may be replaced: an
-// existing regular file that this user may write.
+// existing regular file that this user may write. `identity` says which file was read.
 SystemResult ReadReplaceableFile(const SystemLock& lock, const std::string& target,
-                                 engine::FileBytes& bytes);
+                                 engine::FileBytes& bytes, FileIdentity& identity);
 
 // Reads the regular file at `path` whole, for a profile file that the run only reads.
 SystemResult ReadProfileFile(const std::string& path, engine::FileBytes& bytes);
@@ -84,14 +97,18 @@ void ForgetProfileCache(const std::string& path);
 struct Replacement {
   SystemResult result;
   bool inPlace = false;  // the copy was put in place, even if its confirmation on disk failed
+  bool changed = false;  // `target` was no longer the file read, and nothing was replaced
 };
 
-// Puts the flushed working copy in place of `target` in one step, and makes that durable.
-// `confirmed` is what the copy holds, piece after piece, for a system whose move may report a
-// failure when it did happen.
-Replacement ReplaceWithWorkingCopy(const SystemLock& lock, const std::string& copy,
-                                   const std::string& target,
-                                   const std::vector<std::string_view>& confirmed);
+// Puts the flushed working copy in place of `target` in one step, and makes that durable, but
+// only while `target` is still the file `read`: the same file, holding the same bytes. Where the
+// system can swap two files in one step, it swaps them and looks at the file it took out, swapping
+// back when that is not the one read, so that no save of another program can land unseen between
+// the look and the swap; elsewhere it looks just before the move. `confirmed` is what the copy
+// holds, piece after piece, for a system whose move may report a failure when it did happen.
+Replacement ReplaceIfUnchanged(const SystemLock& lock, const std::string& copy,
+                               const std::string& target, const FileSnapshot& read,
+                               const std::vector<std::string_view>& confirmed);
 
 // Deletes the working copy, if there is one.
 void DiscardWorkingCopy(const SystemLock& lock, const std::string& copy);

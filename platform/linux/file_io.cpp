@@ -24,6 +24,10 @@ DirectoryAndName SplitDirectoryAndName(const std::string& path) {
   return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
+FileIdentity IdentityOf(const struct stat& status) {
+  return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
 OpenedFile OpenRegularFile(int folder, const std::string& name) {
   // The type is looked at before the open, which may have effects on a device, and again on the
   // descriptor, in case the name came to stand for another file in between.

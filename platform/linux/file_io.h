@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/profile_document.h"
+#include "platform/system_files.h"
 
 namespace platform {
 
@@ -25,6 +26,9 @@ struct OpenedFile {
   int error = 0;            // with fd -1: the errno of the failure, ENOENT for a missing file
   bool notRegular = false;  // with fd -1: the path names a FIFO, socket, device or directory
 };
+
+// What the file of `status` is: its device and inode.
+FileIdentity IdentityOf(const struct stat& status);
 
 // Opens the regular file `name` of `folder` (a descriptor, or AT_FDCWD for a path) for reading,
 // without ever waiting: a FIFO or a device is refused by its type, and opened, if at all, only

@@ -29,7 +29,7 @@ SystemResult CheckWritable(int folder, const std::string& path, const std::strin
 }  // namespace
 
 SystemResult ReadReplaceableFile(const SystemLock& lock, const std::string& target,
-                                 engine::FileBytes& bytes) {
+                                 engine::FileBytes& bytes, FileIdentity& identity) {
   const auto folder = static_cast<int>(lock.handle);
   const DirectoryAndName parts = SplitDirectoryAndName(target);
   const OpenedFile file = OpenRegularFile(folder, parts.name);
@@ -38,6 +38,7 @@ SystemResult ReadReplaceableFile(const SystemLock& lock, const std::string& targ
     return {SystemFault::kMissing, parts.directory, parts.name};
   }
   if (file.fd < 0) return Failed(target, "open it", file.error);
+  identity = IdentityOf(file.status);
   SystemResult result = CheckWritable(folder, target, parts.name, file);
   if (const int error = result.ok() ? ReadWholeFile(file.fd, bytes) : 0; error != 0) {
     result = Failed(target, "read it", error);

@@ -16,8 +16,8 @@ namespace platform {
 
 namespace {
 
-SystemResult Failed(const std::string& path, const char* step, int error) {
-  return {SystemFault::kFailed, path, std::string(step) + ": " + std::strerror(error)};
+SystemResult Failed(const std::string& path, const std::string& step, int error) {
+  return {SystemFault::kFailed, path, step + ": " + std::strerror(error)};
 }
 
 std::string NameIn(const std::string& path) {
@@ -34,6 +34,71 @@ SystemResult CopyOwnership(const struct stat& old, int copy, const std::string& 
     return Failed(path, "give the new copy the file's permissions", errno);
   }
   return {};
+}
+
+// Whether a file is still the file read: kSame, kChanged, or the errno of a failed look.
+struct Comparison {
+  static constexpr int kSame = 0;
+  static constexpr int kChanged = -1;
+  int outcome = kSame;
+};
+
+// Whether the file `name` of `folder` is still the file read: the same file, of the same size,
+// holding the same bytes. The size and the time of the last change can miss a change made within
+// one tick of the clock, so the bytes are compared whenever the size agrees.
+Comparison Compare(int folder, const std::string& name, const FileSnapshot& read) {
+  struct stat status {};
+  if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    return {errno == ENOENT ? Comparison::kChanged : errno};
+  }
+  if (!S_ISREG(status.st_mode) || IdentityOf(status) != read.identity ||
+      static_cast<std::uint64_t>(status.st_size) != read.bytes.size()) {
+    return {Comparison::kChanged};
+  }
+  const OpenedFile file = OpenRegularFile(folder, name);
+  if (file.fd < 0) return {file.error != 0 ? file.error : EIO};
+  engine::FileBytes bytes;
+  const int error = ReadWholeFile(file.fd, bytes);
+  close(file.fd);
+  if (error != 0) return {error};
+  const bool same = IdentityOf(file.status) == read.identity && bytes.text == read.bytes;
+  return {same ? Comparison::kSame : Comparison::kChanged};
+}
+
+// What the replacement says when a comparison found the file not to be the one read.
+Replacement NotReplaced(Comparison comparison, const std::string& target) {
+  if (comparison.outcome == Comparison::kChanged) return {{}, false, true};
+  return {
+      Failed(target, "read it again to see that no other program changed it", comparison.outcome),
+      false, false};
+}
+
+// Swaps the file taken out back in place of the new copy: another program put it there.
+Replacement SwappedBack(int folder, const std::string& copyName, const std::string& name,
+                        Comparison comparison, const std::string& target) {
+  if (renameat2(folder, copyName.c_str(), folder, name.c_str(), RENAME_EXCHANGE) != 0 &&
+      renameat(folder, copyName.c_str(), folder, name.c_str()) != 0) {
+    return {Failed(target,
+                   "put back the file that another program saved while the installer worked, "
+                   "which stands beside it as " +
+                       copyName,
+                   errno),
+            true, false};
+  }
+  return NotReplaced(comparison, target);
+}
+
+// Removes the file, trying twice: a file left beside the configuration file would be in the way.
+bool Unlinked(int folder, const std::string& name) {
+  return unlinkat(folder, name.c_str(), 0) == 0 || unlinkat(folder, name.c_str(), 0) == 0;
+}
+
+Replacement Flushed(int folder, const std::string& target) {
+  if (fsync(folder) != 0) {
+    return {Failed(target, "flush its folder to disk, though the new file is in place", errno),
+            true, false};
+  }
+  return {{}, true, false};
 }
 
 }  // namespace
@@ -80,18 +145,35 @@ SystemResult ReadBackWorkingCopy(const std::string& copy, std::string& bytes) {
   return {};
 }
 
-Replacement ReplaceWithWorkingCopy(const SystemLock& lock, const std::string& copy,
-                                   const std::string& target,
-                                   const std::vector<std::string_view>&) {
+Replacement ReplaceIfUnchanged(const SystemLock& lock, const std::string& copy,
+                               const std::string& target, const FileSnapshot& read,
+                               const std::vector<std::string_view>&) {
   const auto folder = static_cast<int>(lock.handle);
-  if (renameat(folder, NameIn(copy).c_str(), folder, NameIn(target).c_str()) != 0) {
-    return {Failed(target, "put the new copy in place", errno), false};
+  const std::string copyName = NameIn(copy);
+  const std::string name = NameIn(target);
+  if (renameat2(folder, copyName.c_str(), folder, name.c_str(), RENAME_EXCHANGE) != 0) {
+    if (errno == ENOENT) return {{}, false, true};  // another program took the file away
+    // A file system that cannot swap two files: look, then move, which leaves a moment between.
+    if (errno != EINVAL && errno != ENOSYS) {
+      return {Failed(target, "put the new copy in place", errno), false, false};
+    }
+    const Comparison standing = Compare(folder, name, read);
+    if (standing.outcome != Comparison::kSame) return NotReplaced(standing, target);
+    if (renameat(folder, copyName.c_str(), folder, name.c_str()) != 0) {
+      return {Failed(target, "put the new copy in place", errno), false, false};
+    }
+    return Flushed(folder, target);
   }
-  if (fsync(folder) != 0) {
-    return {Failed(target, "flush its folder to disk, though the new file is in place", errno),
-            true};
+  // The new copy is in place; the file that stood there stands under the copy's name.
+  if (const Comparison replaced = Compare(folder, copyName, read);
+      replaced.outcome != Comparison::kSame) {
+    return SwappedBack(folder, copyName, name, replaced, target);
   }
-  return {{}, true};
+  if (!Unlinked(folder, copyName)) {
+    return {Failed(target, "remove the file it replaced, which stays beside it", errno), true,
+            false};
+  }
+  return Flushed(folder, target);
 }
 
 void DiscardWorkingCopy(const SystemLock& lock, const std::string& copy) {

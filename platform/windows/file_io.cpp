@@ -36,11 +36,17 @@ bool WriteOpenFile(HANDLE file, const std::vector<std::string_view>& pieces) {
   return true;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
+bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* identity) {
   const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  const bool read = ReadOpenFile(file, bytes);
+  BY_HANDLE_FILE_INFORMATION information{};
+  const bool known = identity == nullptr || GetFileInformationByHandle(file, &information);
+  if (identity != nullptr) {
+    *identity = {information.dwVolumeSerialNumber,
+                 (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+  }
+  const bool read = known && ReadOpenFile(file, bytes);
   CloseHandle(file);
   return read;
 }

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/system_files.h"
+
 namespace platform {
 
 // Reads the open file from where it stands to its end into `bytes`; false on any failure.
@@ -19,8 +21,8 @@ bool ReadOpenFile(HANDLE file, std::string& bytes);
 bool WriteOpenFile(HANDLE file, const std::vector<std::string_view>& pieces);
 
 // Reads the whole file at `path`, which other programs may hold open for reading or writing;
-// false on any failure.
-bool ReadWholeFile(const std::string& path, std::string& bytes);
+// false on any failure. `identity`, when given, receives which file was read.
+bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* identity = nullptr);
 
 // Calls `step` until it succeeds, or fails for another reason than a file that another program
 // holds open for a moment (a virus scanner, an indexer, the simulator loading the aircraft): then

@@ -8,7 +8,7 @@
 namespace platform {
 
 SystemResult ReadReplaceableFile(const SystemLock&, const std::string& target,
-                                 engine::FileBytes& bytes) {
+                                 engine::FileBytes& bytes, FileIdentity& identity) {
   const DWORD attributes = GetFileAttributesA(target.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND) {
     const std::size_t separator = target.find_last_of('\\');
@@ -18,7 +18,7 @@ SystemResult ReadReplaceableFile(const SystemLock&, const std::string& target,
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {SystemFault::kNotRegular, target, ""};
   if (attributes & FILE_ATTRIBUTE_READONLY) return {SystemFault::kReadOnly, target, ""};
   std::string read;
-  if (!RetryWhileHeld([&] { return ReadWholeFile(target, read); })) {
+  if (!RetryWhileHeld([&] { return ReadWholeFile(target, read, &identity); })) {
     return {SystemFault::kFailed, target, "read it"};
   }
   bytes = engine::OwnedBytes(std::move(read));

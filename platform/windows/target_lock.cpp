@@ -6,7 +6,6 @@
 // drives and UNC paths all reach the same folder, and so the same mutex and the same working copy.
 #include <windows.h>
 
-#include <cstdio>
 #include <optional>
 
 #include "platform/platform.h"
@@ -17,6 +16,13 @@ namespace platform {
 namespace {
 
 constexpr std::size_t kCopySuffixLength = 11;  // ".installing", which the copy's path adds
+
+// The eight hexadecimal digits of `value`.
+std::string Hex(DWORD value) {
+  std::string digits(8, '0');
+  for (int i = 7; i >= 0; --i, value >>= 4) digits[i] = "0123456789abcdef"[value & 0xF];
+  return digits;
+}
 
 // The mutex name for the folder at `folderPath`, from what the folder is rather than how its path
 // is spelled; nothing when the folder cannot be opened.
@@ -29,12 +35,8 @@ std::optional<std::string> MutexName(const std::string& folderPath) {
   const bool known = GetFileInformationByHandle(folder, &identity) != FALSE;
   CloseHandle(folder);
   if (!known) return std::nullopt;
-  char name[64];
-  std::snprintf(name, sizeof name, "Local\\livery-setup-%08lx-%08lx%08lx",
-                static_cast<unsigned long>(identity.dwVolumeSerialNumber),
-                static_cast<unsigned long>(identity.nFileIndexHigh),
-                static_cast<unsigned long>(identity.nFileIndexLow));
-  return name;
+  return "Local\\livery-setup-" + Hex(identity.dwVolumeSerialNumber) + "-" +
+         Hex(identity.nFileIndexHigh) + Hex(identity.nFileIndexLow);
 }
 
 // The folder of the file at `path`, opened through the file's own path, which the system folds

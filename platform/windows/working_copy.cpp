@@ -44,18 +44,28 @@ SystemResult ReadBackWorkingCopy(const std::string& copy, std::string& bytes) {
   return {};
 }
 
-Replacement ReplaceWithWorkingCopy(const SystemLock&, const std::string& copy,
-                                   const std::string& target,
-                                   const std::vector<std::string_view>& confirmed) {
+Replacement ReplaceIfUnchanged(const SystemLock&, const std::string& copy,
+                               const std::string& target, const FileSnapshot& read,
+                               const std::vector<std::string_view>& confirmed) {
+  // The platform cannot swap two files, so the file is looked at just before the move: a program
+  // that saves it by a move of its own in that moment is not seen.
+  std::string standing;
+  FileIdentity identity;
+  if (!RetryWhileHeld([&] { return ReadWholeFile(target, standing, &identity); })) {
+    return {{SystemFault::kFailed, target, "be read again to see that no other program changed it"},
+            false,
+            false};
+  }
+  if (identity != read.identity || standing != read.bytes) return {{}, false, true};
   // The copy's attributes go with it: aircraft.cfg must not become hidden.
   if (!SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_NORMAL)) {
-    return {{SystemFault::kFailed, copy, "be made visible"}, false};
+    return {{SystemFault::kFailed, copy, "be made visible"}, false, false};
   }
   if (RetryWhileHeld([&] {
         return MoveFileExA(copy.c_str(), target.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
       })) {
-    return {{}, true};
+    return {{}, true, false};
   }
   // A move reported as failed may still have happened: then the target holds the confirmed
   // bytes, and the change must not be reported as not made.
@@ -66,9 +76,10 @@ Replacement ReplaceWithWorkingCopy(const SystemLock&, const std::string& copy,
       found == wanted) {
     return {{SystemFault::kFailed, target,
              "be confirmed: the move that replaced it was reported as failed"},
-            true};
+            true,
+            false};
   }
-  return {{SystemFault::kFailed, target, "be replaced"}, false};
+  return {{SystemFault::kFailed, target, "be replaced"}, false, false};
 }
 
 void DiscardWorkingCopy(const SystemLock&, const std::string& copy) {
