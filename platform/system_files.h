@@ -47,9 +47,18 @@ struct FileSnapshot {
   std::string_view bytes;
 };
 
-// A held lock: the system's handle of it (-1 when none is held), and what it was taken for.
+// The byte of the configuration file that every run of either build locks, so that the two
+// builds wait for each other: far beyond the end of any such file, where the platform's mandatory
+// byte-range locks stop no reader. Wine keeps a byte-range lock as a record lock of the file that
+// the native build's own lock of the same byte conflicts with, and the reverse.
+inline constexpr std::uint64_t kSharedLockOffset = std::uint64_t{1} << 62;
+
+// A held lock: the system's handles (-1 for none), and what the lock was taken for. `handle`
+// serializes the runs of one build on the folder; `file` holds the configuration file itself open
+// with kSharedLockOffset locked, where the file could be opened so.
 struct SystemLock {
   std::intptr_t handle = -1;
+  std::intptr_t file = -1;
   std::string key;
 };
 
@@ -60,8 +69,8 @@ bool HasProfileFunctions();
 // (so that a link stays a link), found regardless of case where the system's names are not.
 SystemResult ResolveTarget(const std::string& path, std::string& target);
 
-// Waits for the lock of `target`, which every run that would replace the same file waits for,
-// however its path is spelled. A lock dies with its process.
+// Waits for the lock of `target`, which every run of either build that would replace the same file
+// waits for, however its path is spelled. A lock dies with its process.
 SystemResult LockTarget(const std::string& target, SystemLock& lock);
 
 // True when `target` still leads to what `lock` was taken for.
@@ -105,9 +114,10 @@ struct Replacement {
 // system can swap two files in one step, it swaps them and looks at the file it took out, swapping
 // back when that is not the one read, so that no save of another program can land unseen between
 // the look and the swap; elsewhere it looks just before the move. `confirmed` is what the copy
-// holds, piece after piece, for a system whose move may report a failure when it did happen.
-Replacement ReplaceIfUnchanged(const SystemLock& lock, const std::string& copy,
-                               const std::string& target, const FileSnapshot& read,
+// holds, piece after piece, for a system whose move may report a failure when it did happen. A
+// system that cannot replace a file it holds open lets it go for the move.
+Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const std::string& target,
+                               const FileSnapshot& read,
                                const std::vector<std::string_view>& confirmed);
 
 // Deletes the working copy, if there is one.

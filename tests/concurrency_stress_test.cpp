@@ -2,11 +2,17 @@
 // some liveries are installed and others removed, every run succeeds, the entries that stay keep
 // their order at the front, each livery ends with the entries it should have, and nothing is left
 // beside aircraft.cfg. The same for installers on two aircraft whose aircraft.cfg link to one file.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -122,6 +128,58 @@ TEST(ConcurrencyStress, AircraftSharingOneFileThroughLinksNeverLoseAnInstall) {
   EXPECT_TRUE(std::filesystem::is_symlink(folder.path + "/A/aircraft.cfg"));
   EXPECT_EQ(test_support::ListFolder(folder.path + "/store"),
             std::vector<std::string>{"master.cfg"});
+}
+
+TEST(ConcurrencyStress, WriterSavingAllAlongLosesNothingToTheRuns) {
+  // Another program adds a section every 2-4 ms, each save a complete append, while installers
+  // run one after another: every run that reports success has its entries in the file, every
+  // save of the other program is there too, and a run that cannot get in says so.
+  constexpr int kRuns = 40;
+  test_support::ScratchFolder folder;
+  const std::string cfg = "[fltsim.0]\r\ntitle=Factory\r\n";
+  const test_support::AircraftTree tree = test_support::MakeAircraftTree(
+      folder.path, &cfg, nullptr, LIVERY_PLAIN_SETUP_PATH, LIVERY_PLAIN_UNINSTALL_PATH);
+  const std::string path = tree.aircraft + "/aircraft.cfg";
+  std::atomic<bool> done = false;
+  int saves = 0;
+  std::thread writer([&] {
+    std::minstd_rand pause(7);
+    for (; !done; ++saves) {
+      const std::string section = "[writer." + std::to_string(saves) + "]\r\nk=v\r\n";
+      const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+      ASSERT_GE(fd, 0);
+      ASSERT_EQ(write(fd, section.data(), section.size()), static_cast<ssize_t>(section.size()));
+      close(fd);
+      std::this_thread::sleep_for(std::chrono::microseconds(2000 + pause() % 2000));
+    }
+  });
+  std::map<int, int> statuses;
+  for (int run = 0; run < kRuns; ++run) {
+    test_support::WriteFile(tree.livery + "/livery.ini",
+                            test_support::LiveryIni("L" + std::to_string(run), "m", "u"));
+    const test_support::ProcessResult result = test_support::RunProgram(tree.setup, {});
+    ++statuses[result.status];
+    if (result.status != 0) {
+      EXPECT_EQ(result.status, 2);
+      EXPECT_NE(result.errorOutput.find("another program keeps changing it"), std::string::npos)
+          << result.errorOutput;
+    }
+  }
+  done = true;
+  writer.join();
+  const std::string after = ReadFile(path);
+  for (int save = 0; save < saves; ++save) {
+    EXPECT_NE(after.find("[writer." + std::to_string(save) + "]\r\n"), std::string::npos)
+        << "save " << save << " of " << saves << " lost";
+  }
+  std::map<std::string, int> perLivery;
+  for (const std::string& title : EntryTitles(after)) ++perLivery[LiveryOf(title)];
+  EXPECT_EQ(perLivery.size() - 1, static_cast<std::size_t>(statuses[0]));
+  for (const auto& [livery, count] : perLivery) EXPECT_EQ(count, livery == "Factory" ? 1 : 4);
+  EXPECT_EQ(test_support::ListFolder(tree.aircraft),
+            (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  std::printf("%d installs beside %d saves of another program: %d succeeded, %d refused\n", kRuns,
+              saves, statuses[0], statuses[2]);
 }
 
 }  // namespace

@@ -422,6 +422,16 @@ TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver)
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 }
 
+TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesGetsAPlainRename) {
+  if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
+  Tree tree;
+  const test_support::ProcessResult result =
+      RunWithInjectedFault(tree.files, "renameat2", "error=EINVAL");
+  EXPECT_EQ(result.status, 0) << result.errorOutput;
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
 TEST(SetupProcess, DiskFullOrIoErrorIsReportedAndChangesNothing) {
   if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
   for (const auto& [calls, fault] :

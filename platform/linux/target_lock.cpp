@@ -1,12 +1,14 @@
 // The file that a configuration update replaces, and its lock, on Linux.
 //
-// The lock belongs to the file, not to the spelling of its path: a link is resolved to the file it
-// names first, and the lock is taken on the folder that holds that file, where the new copy is
-// written and renamed. A kernel lock (flock) is held by the folder itself, however the folder was
-// reached, so every run that would replace the same file waits for the same lock. The lock is
-// taken on the folder rather than the file because the commit replaces the file: a lock on the old
-// file would not stop a run that opens the new one. A flock dies with its process, so a killed run
-// never blocks the next, and it leaves no file behind.
+// Two locks, taken in this order. The first serializes the native runs: a kernel lock (flock) on
+// the folder that holds the file the path finally names, where the new copy is written and
+// renamed. It belongs to the folder however the folder was reached, so every native run that
+// would replace the same file waits for it; it is taken on the folder rather than the file because
+// the commit replaces the file, and a lock on the old file would not stop a run that opens the new
+// one. The second lets the two builds wait for each other: a lock of one byte of the file itself
+// (kSharedLockOffset), which the Windows build takes through Wine too. A run that waited for it
+// may find the file replaced meanwhile, and then starts over (LockHolds). Both locks die with their
+// process, so a killed run never blocks the next, and they leave no file behind.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -35,6 +37,37 @@ std::string ReplacementTarget(const std::string& path) {
   return resolved;
 }
 
+// Waits for the lock of the shared byte of the file `name` of `folder`; returns the descriptor that
+// holds it, or -1 when there is no such lock to take: the file cannot be opened for writing (it is
+// missing, read-only or not a regular file, which the run then refuses) or its file system keeps
+// no such locks.
+int LockSharedByte(int folder, const std::string& name) {
+  struct stat status {};
+  if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(status.st_mode)) {
+    return -1;
+  }
+  const int file =
+      openat(folder, name.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
+  if (file < 0) return -1;
+  struct flock range {};
+  range.l_type = F_WRLCK;
+  range.l_whence = SEEK_SET;
+  range.l_start = static_cast<off_t>(kSharedLockOffset);
+  range.l_len = 1;
+  while (fcntl(file, F_OFD_SETLKW, &range) != 0) {
+    if (errno != EINTR) {
+      close(file);
+      return -1;
+    }
+  }
+  return file;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 }  // namespace
 
 SystemResult ResolveTarget(const std::string& path, std::string& target) {
@@ -59,20 +92,29 @@ SystemResult LockTarget(const std::string& target, SystemLock& lock) {
             std::string("lock this folder: ") + std::strerror(error)};
   }
   lock.handle = folder;
+  lock.file = LockSharedByte(folder, SplitDirectoryAndName(target).name);
   return {};
 }
 
 bool LockHolds(const SystemLock& lock, const std::string& target) {
-  // The folder may have been moved away while the run waited, and another put in its place.
+  // The folder may have been moved away while the run waited, and another put in its place; the
+  // file may have been replaced.
   struct stat locked {};
   struct stat named {};
-  return fstat(static_cast<int>(lock.handle), &locked) == 0 &&
-         stat(SplitDirectoryAndName(target).directory.c_str(), &named) == 0 &&
-         locked.st_dev == named.st_dev && locked.st_ino == named.st_ino;
+  if (fstat(static_cast<int>(lock.handle), &locked) != 0 ||
+      stat(SplitDirectoryAndName(target).directory.c_str(), &named) != 0 ||
+      !SameFile(locked, named)) {
+    return false;
+  }
+  return lock.file < 0 || (fstat(static_cast<int>(lock.file), &locked) == 0 &&
+                           stat(target.c_str(), &named) == 0 && SameFile(locked, named));
 }
 
 void ReleaseLock(SystemLock& lock) {
-  if (lock.handle >= 0) close(static_cast<int>(lock.handle));  // closing releases the flock
+  // Closing releases the locks.
+  if (lock.file >= 0) close(static_cast<int>(lock.file));
+  if (lock.handle >= 0) close(static_cast<int>(lock.handle));
+  lock.file = -1;
   lock.handle = -1;
 }
 

@@ -145,9 +145,8 @@ SystemResult ReadBackWorkingCopy(const std::string& copy, std::string& bytes) {
   return {};
 }
 
-Replacement ReplaceIfUnchanged(const SystemLock& lock, const std::string& copy,
-                               const std::string& target, const FileSnapshot& read,
-                               const std::vector<std::string_view>&) {
+Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const std::string& target,
+                               const FileSnapshot& read, const std::vector<std::string_view>&) {
   const auto folder = static_cast<int>(lock.handle);
   const std::string copyName = NameIn(copy);
   const std::string name = NameIn(target);

@@ -36,17 +36,22 @@ bool WriteOpenFile(HANDLE file, const std::vector<std::string_view>& pieces) {
   return true;
 }
 
+bool IdentityOf(HANDLE file, FileIdentity& identity) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(file, &information) || information.nNumberOfLinks == 0) {
+    return false;
+  }
+  identity = {information.dwVolumeSerialNumber,
+              (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+  return true;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* identity) {
   const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION information{};
-  const bool known = identity == nullptr || GetFileInformationByHandle(file, &information);
-  if (identity != nullptr) {
-    *identity = {information.dwVolumeSerialNumber,
-                 (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
-  }
-  const bool read = known && ReadOpenFile(file, bytes);
+  const bool read =
+      (identity == nullptr || IdentityOf(file, *identity)) && ReadOpenFile(file, bytes);
   CloseHandle(file);
   return read;
 }

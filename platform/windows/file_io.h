@@ -20,6 +20,10 @@ bool ReadOpenFile(HANDLE file, std::string& bytes);
 // Writes the pieces one after another into the open file; false on any failure.
 bool WriteOpenFile(HANDLE file, const std::vector<std::string_view>& pieces);
 
+// Which file the open `file` is; false when that is unknown or the file has no name left (it was
+// replaced or deleted).
+bool IdentityOf(HANDLE file, FileIdentity& identity);
+
 // Reads the whole file at `path`, which other programs may hold open for reading or writing;
 // false on any failure. `identity`, when given, receives which file was read.
 bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* identity = nullptr);

@@ -7,7 +7,7 @@
 
 namespace platform {
 
-SystemResult ReadReplaceableFile(const SystemLock&, const std::string& target,
+SystemResult ReadReplaceableFile(const SystemLock& lock, const std::string& target,
                                  engine::FileBytes& bytes, FileIdentity& identity) {
   const DWORD attributes = GetFileAttributesA(target.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND) {
@@ -17,10 +17,16 @@ SystemResult ReadReplaceableFile(const SystemLock&, const std::string& target,
   if (attributes == INVALID_FILE_ATTRIBUTES) return {SystemFault::kFailed, target, "examine it"};
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {SystemFault::kNotRegular, target, ""};
   if (attributes & FILE_ATTRIBUTE_READONLY) return {SystemFault::kReadOnly, target, ""};
+  // Read through the handle that holds the file, when the lock could take one: that is the file
+  // that no Windows program may write meanwhile.
   std::string read;
-  if (!RetryWhileHeld([&] { return ReadWholeFile(target, read, &identity); })) {
-    return {SystemFault::kFailed, target, "read it"};
-  }
+  const auto held = reinterpret_cast<HANDLE>(lock.file);
+  LARGE_INTEGER start{};
+  const bool done = lock.file != -1
+                        ? SetFilePointerEx(held, start, nullptr, FILE_BEGIN) &&
+                              IdentityOf(held, identity) && ReadOpenFile(held, read)
+                        : RetryWhileHeld([&] { return ReadWholeFile(target, read, &identity); });
+  if (!done) return {SystemFault::kFailed, target, "read it"};
   bytes = engine::OwnedBytes(std::move(read));
   return {};
 }

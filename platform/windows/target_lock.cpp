@@ -1,15 +1,21 @@
 // The file that a configuration update replaces, and its lock, on Windows.
 //
-// Runs on the same file are serialized by a named mutex, which the system releases when its owner
-// dies. The mutex is named from the identity of the folder holding the file (its volume serial
-// number and file index), not from a spelling of its path: links, junctions, short names, subst
-// drives and UNC paths all reach the same folder, and so the same mutex and the same working copy.
+// Two locks, taken in this order. The first serializes the Windows runs: a named mutex, which the
+// system releases when its owner dies, named from the identity of the folder holding the file (its
+// volume serial number and file index), not from a spelling of its path: links, junctions, short
+// names, subst drives and UNC paths all reach the same folder, and so the same mutex and the same
+// working copy. The second lets the two builds wait for each other: the file itself is held open,
+// shared for reading and for being moved away but not for writing, so that a program in the
+// middle of saving it is waited for and none starts to while the run works on it, and one byte of
+// it (kSharedLockOffset) is locked, which the native build locks too. A run that waited may find
+// the file replaced meanwhile, and then starts over (LockHolds).
 #include <windows.h>
 
 #include <optional>
 
 #include "platform/platform.h"
 #include "platform/system_files.h"
+#include "platform/windows/file_io.h"
 
 namespace platform {
 
@@ -79,6 +85,48 @@ std::optional<std::string> FinalPath(const std::string& fullPath) {
   return finalPath;
 }
 
+// The identity of the file at `path`, as it stands now.
+bool IdentityAt(const std::string& path, FileIdentity& identity) {
+  const HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool known = IdentityOf(file, identity);
+  CloseHandle(file);
+  return known;
+}
+
+// Opens the file `target` for reading, denying others the right to write it, and waits for the
+// lock of its shared byte. Nothing to hold, and no failure, for a file that is missing or a
+// folder: the run refuses those once it reads them.
+SystemResult HoldFile(const std::string& target, SystemLock& lock) {
+  const DWORD attributes = GetFileAttributesA(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return {};
+  }
+  HANDLE file = INVALID_HANDLE_VALUE;
+  const bool opened = RetryWhileHeld([&] {
+    file = CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file != INVALID_HANDLE_VALUE;
+  });
+  if (!opened) {
+    return {SystemFault::kFailed, target,
+            GetLastError() == ERROR_SHARING_VIOLATION
+                ? "be held: another program keeps it open for writing"
+                : "be opened"};
+  }
+  OVERLAPPED range{};
+  range.Offset = static_cast<DWORD>(kSharedLockOffset);
+  range.OffsetHigh = static_cast<DWORD>(kSharedLockOffset >> 32);
+  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &range)) {
+    CloseHandle(file);
+    return {SystemFault::kFailed, target, "lock it"};
+  }
+  lock.file = reinterpret_cast<std::intptr_t>(file);
+  return {};
+}
+
 }  // namespace
 
 SystemResult ResolveTarget(const std::string& path, std::string& target) {
@@ -106,19 +154,27 @@ SystemResult LockTarget(const std::string& target, SystemLock& lock) {
   }
   lock.handle = reinterpret_cast<std::intptr_t>(mutex);
   lock.key = *name;
-  return {};
+  const SystemResult held = HoldFile(target, lock);
+  if (!held.ok()) ReleaseLock(lock);
+  return held;
 }
 
 bool LockHolds(const SystemLock& lock, const std::string& target) {
-  return MutexName(FolderOf(target)) == lock.key;
+  if (MutexName(FolderOf(target)) != lock.key) return false;
+  FileIdentity held;
+  FileIdentity named;
+  return lock.file == -1 || (IdentityOf(reinterpret_cast<HANDLE>(lock.file), held) &&
+                             IdentityAt(target, named) && held == named);
 }
 
 void ReleaseLock(SystemLock& lock) {
+  if (lock.file != -1) CloseHandle(reinterpret_cast<HANDLE>(lock.file));  // and so its lock
   if (lock.handle != -1) {
     const auto mutex = reinterpret_cast<HANDLE>(lock.handle);
     ReleaseMutex(mutex);
     CloseHandle(mutex);
   }
+  lock.file = -1;
   lock.handle = -1;
   lock.key.clear();
 }

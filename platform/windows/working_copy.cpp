@@ -44,8 +44,8 @@ SystemResult ReadBackWorkingCopy(const std::string& copy, std::string& bytes) {
   return {};
 }
 
-Replacement ReplaceIfUnchanged(const SystemLock&, const std::string& copy,
-                               const std::string& target, const FileSnapshot& read,
+Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const std::string& target,
+                               const FileSnapshot& read,
                                const std::vector<std::string_view>& confirmed) {
   // The platform cannot swap two files, so the file is looked at just before the move: a program
   // that saves it by a move of its own in that moment is not seen.
@@ -61,12 +61,17 @@ Replacement ReplaceIfUnchanged(const SystemLock&, const std::string& copy,
   if (!SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_NORMAL)) {
     return {{SystemFault::kFailed, copy, "be made visible"}, false, false};
   }
-  if (RetryWhileHeld([&] {
-        return MoveFileExA(copy.c_str(), target.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-      })) {
-    return {{}, true, false};
+  const auto move = [&] {
+    return MoveFileExA(copy.c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  };
+  // Where the platform replaces a file held open for being moved away, the file is held to the
+  // end; Wine does not, and the file is let go just before the move.
+  if (lock.file != -1 && !move()) {
+    CloseHandle(reinterpret_cast<HANDLE>(lock.file));
+    lock.file = -1;
   }
+  if (lock.file != -1 || RetryWhileHeld(move)) return {{}, true, false};
   // A move reported as failed may still have happened: then the target holds the confirmed
   // bytes, and the change must not be reported as not made.
   std::string found;

@@ -283,6 +283,67 @@ TEST(WineInstall, WaitsOutAFileThatAnotherProgramHoldsForAMoment) {
   EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 }
 
+TEST(WineInstall, WaitsForAProgramInTheMiddleOfSavingTheFile) {
+  // Another program empties aircraft.cfg and writes it anew, pausing half-way: the install waits
+  // until the save is whole, and both land.
+  ScratchFolder folder;
+  const AircraftTree tree = WindowsTree(folder.path);
+  const std::string held = CfgOf(tree) + ".held";
+  int saved = -1;
+  std::thread saver([&] {
+    saved = RunUnderWine(wine_support::BuiltFileHolder(),
+                         {"--save", wine_support::WindowsPath(CfgOf(tree)), "1500"})
+                .status;
+  });
+  while (!test_support::Exists(held)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const test_support::ProcessResult installed = RunUnderWine(tree.setup);
+  saver.join();
+  EXPECT_EQ(saved, 0);
+  EXPECT_EQ(installed.status, 0);
+  // The platform's writes lay the file out anew, so the values are compared.
+  WriteFile(folder.path + "/original.cfg", kExampleCfg);
+  EXPECT_EQ(EntryValues(CfgOf(tree), 3), EntryValues(folder.path + "/original.cfg", 3));
+  const std::string after = ReadFile(CfgOf(tree));
+  EXPECT_NE(after.find("[saved.by.another.program]\r\nk=v\r\n"), std::string::npos);
+  EXPECT_EQ(EntryTitles(after).size(), 7u);
+  std::filesystem::remove(held);
+  EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
+TEST(WineInstall, BothBuildsStartedTogetherWaitForEachOther) {
+  // Eight setup.exe and, half a second later while they are at work, eight native setup on one
+  // aircraft: every install lands.
+  constexpr int kEach = 8;
+  ScratchFolder folder;
+  const AircraftTree first = WindowsTree(folder.path);
+  std::vector<std::string> programs;
+  for (int i = 0; i < 2 * kEach; ++i) {
+    const std::string livery = first.aircraft + "/Livery" + std::to_string(i);
+    std::filesystem::create_directory(livery);
+    WriteFile(livery + "/livery.ini", test_support::LiveryIni("L" + std::to_string(i), "m", "u"));
+    const bool windows = i < kEach;
+    programs.push_back(livery + (windows ? "/setup.exe" : "/setup"));
+    std::filesystem::copy_file(
+        windows ? wine_support::BuiltWindowsSetup() : test_support::BuiltSetupPath(),
+        programs.back());
+  }
+  std::vector<int> statuses(programs.size(), -1);
+  std::vector<std::thread> runs;
+  for (std::size_t i = 0; i < programs.size(); ++i) {
+    if (i == kEach) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    runs.emplace_back([&, i] { statuses[i] = RunEither(programs[i]); });
+  }
+  for (std::thread& run : runs) run.join();
+  EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 0), 2 * kEach);
+  const std::vector<std::string> titles = EntryTitles(ReadFile(CfgOf(first)));
+  ASSERT_EQ(titles.size(), 3u + 8 * kEach);
+  std::map<std::string, int> perLivery;
+  for (std::size_t i = 3; i < titles.size(); ++i)
+    ++perLivery[titles[i].substr(0, titles[i].rfind(' '))];
+  EXPECT_EQ(perLivery.size(), static_cast<std::size_t>(2 * kEach));
+  for (const auto& [livery, count] : perLivery) EXPECT_EQ(count, 4) << livery;
+}
+
 TEST(WineInstall, LinkedFileGetsTheEntriesAndTheLinkStays) {
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path, nullptr);
