@@ -1,6 +1,9 @@
-// Windows-1252 text to and from UTF-8: the Linux build's stand-in for the active code page.
+// Windows-1252 text to and from UTF-8: the Linux build's stand-in for the active code page. It
+// writes the bytes the platform's WideCharToMultiByte(1252) writes, best fits included, so that
+// the two builds store the same text alike.
 #include "engine/code_page.h"
 
+#include <algorithm>
 #include <array>
 
 #include "engine/unicode_text.h"
@@ -15,6 +18,20 @@ constexpr std::array<char32_t, 32> kCharactersFrom0x80 = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+// A character that code page 1252 lacks and the byte the platform gives for it all the same.
+struct BestFit {
+  char16_t unit;
+  unsigned char byte;
+};
+
+#include "engine/best_fit_1252.inc"
+
+// The search below needs each unit once, in order, whoever made the table.
+static_assert(std::adjacent_find(kBestFit1252.begin(), kBestFit1252.end(),
+                                 [](const BestFit& a, const BestFit& b) {
+                                   return a.unit >= b.unit;
+                                 }) == kBestFit1252.end());
+
 // What the UTF-8 reader gives for bytes that are not a whole character.
 constexpr char32_t kNotUtf8 = 0xFFFFFFFF;
 
@@ -22,7 +39,15 @@ char32_t CharacterOfByte(unsigned char byte) {
   return byte >= 0x80 && byte < 0xA0 ? kCharactersFrom0x80[byte - 0x80] : byte;
 }
 
-// The byte of a character, or '?' when Windows-1252 lacks it.
+// The platform's best fit for a character of at most U+FFFF that Windows-1252 lacks, or '?'.
+char BestFitOfCharacter(char32_t character) {
+  const auto fit =
+      std::lower_bound(kBestFit1252.begin(), kBestFit1252.end(), character,
+                       [](const BestFit& entry, char32_t wanted) { return entry.unit < wanted; });
+  return fit != kBestFit1252.end() && fit->unit == character ? static_cast<char>(fit->byte) : '?';
+}
+
+// The byte of a character of at most U+FFFF: its own, else its best fit, else '?'.
 char ByteOfCharacter(char32_t character) {
   if (character < 0x80 || (character >= 0xA0 && character <= 0xFF)) {
     return static_cast<char>(character);
@@ -30,7 +55,7 @@ char ByteOfCharacter(char32_t character) {
   for (std::size_t i = 0; i < kCharactersFrom0x80.size(); ++i) {
     if (kCharactersFrom0x80[i] == character) return static_cast<char>(0x80 + i);
   }
-  return '?';
+  return BestFitOfCharacter(character);
 }
 
 // The character that starts at `at`, which moves past it. Bytes that are not a whole character
@@ -79,6 +104,8 @@ std::string AnsiFromUtf8(std::string_view text) {
   bytes.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
     const char32_t character = TakeCharacter(text, at);
+    // The platform reads bytes that are not UTF-8 as U+FFFD, which it converts to '?', and gives
+    // '?' for each of the two units of a character beyond U+FFFF (make_table.sh checks both).
     if (character == kNotUtf8) {
       bytes += '?';
     } else if (character > 0xFFFF) {
