@@ -198,9 +198,10 @@ TEST(InstallLivery, NothingToInstallOrNoAircraftLeavesTheFolderAlone) {
 
 TEST(InstallLivery, ReadsAUtf16LiveryAsThePlatformDoes) {
   // What an editor saves as "Unicode": UTF-16 LE with its mark, read in the 8-bit code page.
-  // The title holds a letter of the code page (U+00E9), one it lacks (U+0141), one beyond U+FFFF
-  // in two units (a surrogate pair), each of which becomes a "?", a low surrogate without its
-  // pair, and, as the file's last byte, half a unit: each of the last two becomes one "?".
+  // The title holds a letter of the code page (U+00E9), one it lacks and gives its best fit "L"
+  // for (U+0141), one beyond U+FFFF in two units (a surrogate pair), each of which becomes a "?",
+  // a low surrogate without its pair, and, as the file's last byte, half a unit: each of the last
+  // two becomes one "?".
   Installation run;
   const std::u16string livery =
       u"[fltsim.0]\r\nmodel=m\r\nui_type=u\r\ntexture=tidewater\r\natc_id=N47TW\r\n"
@@ -212,8 +213,8 @@ TEST(InstallLivery, ReadsAUtf16LiveryAsThePlatformDoes) {
   }
   WriteFile(run.paths.livery, utf16 + "x");
   EXPECT_EQ(installer::InstallLivery(run.paths), installer::kChanged);
-  ExpectVariantEntry(run.paths.configuration, 0, "Soci\xE9t\xE9 ? ?? ?? full", "m", "u");
-  ExpectVariantEntry(run.paths.configuration, 3, "Soci\xE9t\xE9 ? ?? ?? 2D", "m2D",
+  ExpectVariantEntry(run.paths.configuration, 0, "Soci\xE9t\xE9 L ?? ?? full", "m", "u");
+  ExpectVariantEntry(run.paths.configuration, 3, "Soci\xE9t\xE9 L ?? ?? 2D", "m2D",
                      "u 2D panel only");
 }
 
