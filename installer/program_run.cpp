@@ -2,6 +2,8 @@
 #include "installer/program_run.h"
 
 #include <chrono>
+#include <exception>
+#include <new>
 #include <thread>
 
 #include "platform/platform.h"
@@ -46,10 +48,16 @@ RunStatus Fail(RunStatus status, const std::string& message) {
 }
 
 std::optional<InstallerPaths> LocateFiles() {
-  const std::optional<std::string> executablePath = platform::ExecutablePath();
+  bool notInCodePage = false;
+  const std::optional<std::string> executablePath = platform::ExecutablePath(notInCodePage);
   std::optional<InstallerPaths> paths =
       executablePath ? FormInstallerPaths(*executablePath) : std::nullopt;
-  if (!paths) platform::Report("the program's own location does not fit the platform's paths");
+  if (notInCodePage) {
+    platform::Report(
+        "the folder's path holds characters that the system's code page cannot represent");
+  } else if (!paths) {
+    platform::Report("the program's own location does not fit the platform's paths");
+  }
   return paths;
 }
 
@@ -80,6 +88,27 @@ RunStatus StatusOfCommit(const platform::UpdateResult& committed, const Program&
   if (committed.ok()) return kChanged;
   if (committed.inPlace) return Fail(kUnconfirmed, committed.failure + "; " + program.unconfirmed);
   return Fail(kNotUpdated, committed.failure);
+}
+
+RunStatus StatusAfterException(const Program& program) {
+  const bool inPlace = platform::EndUpdateForCrash();
+  const RunStatus status = inPlace ? kUnconfirmed : kNotUpdated;
+  try {
+    std::string cause = "an unexpected failure";
+    try {
+      throw;
+    } catch (const std::bad_alloc&) {
+      cause = "not enough memory";
+    } catch (const std::exception& exception) {
+      cause = exception.what();
+    } catch (...) {
+    }
+    platform::Report("the run stopped: " + cause + "; " +
+                     (inPlace ? program.unconfirmed : "nothing was changed"));
+  } catch (...) {
+    // Not even the report could be made; the status says it all.
+  }
+  return status;
 }
 
 }  // namespace installer

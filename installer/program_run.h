@@ -52,4 +52,9 @@ bool StartsOver(const platform::UpdateResult& committed, int attempt);
 // The status of a commit: kChanged, or reported: kUnconfirmed or kNotUpdated.
 RunStatus StatusOfCommit(const platform::UpdateResult& committed, const Program& program);
 
+// The status of a run that an exception ended (a failed allocation, say), to be called while it
+// is being handled: kUnconfirmed when the update had put its copy in place, else kNotUpdated,
+// the file as it was and nothing beside it. Reported, where memory is left for that.
+RunStatus StatusAfterException(const Program& program);
+
 }  // namespace installer

@@ -28,8 +28,12 @@ RunStatus InstallLivery(const InstallerPaths& paths) {
 }
 
 int RunInstaller() {
-  const std::optional<InstallerPaths> paths = LocateFiles();
-  return paths ? InstallLivery(*paths) : kNotUpdated;
+  try {
+    const std::optional<InstallerPaths> paths = LocateFiles();
+    return paths ? InstallLivery(*paths) : kNotUpdated;
+  } catch (...) {
+    return StatusAfterException(kInstaller);
+  }
 }
 
 }  // namespace installer

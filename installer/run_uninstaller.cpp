@@ -30,19 +30,23 @@ RunStatus UninstallLivery(const InstallerPaths& paths) {
       platform::AbandonConfigUpdate(update);
       return Fail(removal.status, removal.message);
     }
+    // Made before the commit, so that nothing after it can fail for want of memory.
+    const std::string kept = removal.kept.empty() ? "" : paths.configuration + ": " + removal.kept;
     const platform::UpdateResult committed = platform::CommitConfigUpdate(update);
     if (StartsOver(committed, attempt)) continue;
     const RunStatus status = StatusOfCommit(committed, kUninstaller);
-    if (status != kNotUpdated && !removal.kept.empty()) {
-      platform::Report(paths.configuration + ": " + removal.kept);
-    }
+    if (status != kNotUpdated && !kept.empty()) platform::Report(kept);
     return status;
   }
 }
 
 int RunUninstaller() {
-  const std::optional<InstallerPaths> paths = LocateFiles();
-  return paths ? UninstallLivery(*paths) : kNotUpdated;
+  try {
+    const std::optional<InstallerPaths> paths = LocateFiles();
+    return paths ? UninstallLivery(*paths) : kNotUpdated;
+  } catch (...) {
+    return StatusAfterException(kUninstaller);
+  }
 }
 
 }  // namespace installer

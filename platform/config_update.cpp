@@ -31,11 +31,17 @@ UpdateResult Failure(const SystemResult& result) {
       return Failure(result.subject, "is a link to a file that does not exist");
     case SystemFault::kPathTooLong:
       return Failure(result.subject, "its path does not fit the platform's paths");
+    case SystemFault::kNotInCodePage:
+      return Failure(result.subject,
+                     "its path holds characters that the system's code page cannot represent");
     case SystemFault::kMissing: {
       UpdateResult missing = Failure(result.subject, "holds no " + result.detail);
       missing.missing = true;
       return missing;
     }
+    case SystemFault::kTooLarge:
+      return Failure(result.subject, "is too large for the installer, which takes files of up to " +
+                                         std::to_string(kLargestFile >> 20) + " MiB");
     case SystemFault::kNotRegular:
       return Failure(result.subject, "is not a regular file");
     case SystemFault::kReadOnly:
@@ -118,9 +124,16 @@ UpdateResult CompleteWorkingCopy(ConfigUpdate& update, std::vector<std::string_v
   return {};
 }
 
+// Whether the last update to end put its copy in place.
+bool& LastEndedInPlace() {
+  static bool inPlace = false;
+  return inPlace;
+}
+
 // Discards the working copy, unless it is in place, and releases the lock.
-void EndUpdate(ConfigUpdate& update, bool copyInPlace) {
-  if (!copyInPlace && update.lock.handle != -1) {
+void EndUpdate(ConfigUpdate& update) {
+  LastEndedInPlace() = update.copyInPlace;
+  if (!update.copyInPlace && update.lock.handle != -1) {
     ForgetProfileCache(update.workingPath);
     DiscardWorkingCopy(update.lock, update.workingPath);
   }
@@ -132,6 +145,7 @@ void EndUpdate(ConfigUpdate& update, bool copyInPlace) {
 
 UpdateResult BeginConfigUpdate(const std::string& configurationPath, EditMode mode,
                                ConfigUpdate& update) {
+  Current() = &update;
   update.mode = mode;
   update.configurationPath = configurationPath;
   update.platformEdits = mode == EditMode::kValueWrites && HasProfileFunctions();
@@ -140,26 +154,22 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, EditMode mo
     update.workingPath = WorkingCopyPath(update.targetPath);
     result = ReadTarget(update);
   }
-  if (!result.ok()) {
-    EndUpdate(update, false);
-    return result;
-  }
-  Current() = &update;
+  if (!result.ok()) EndUpdate(update);
   return result;
 }
 
 UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
   if (!update.platformEdits && !update.document.changed) {
-    EndUpdate(update, false);
+    EndUpdate(update);
     return {};
   }
   std::vector<std::string_view> confirmed;
   std::string held;
   UpdateResult result = CompleteWorkingCopy(update, confirmed, held);
   if (result.ok()) {
-    const Replacement replaced =
-        ReplaceIfUnchanged(update.lock, update.workingPath, update.targetPath,
-                           {update.identity, update.document.source.text}, confirmed);
+    const Replacement replaced = ReplaceIfUnchanged(
+        update.lock, update.workingPath, update.targetPath,
+        {update.identity, update.document.source.text}, confirmed, update.copyInPlace);
     if (replaced.changed) {
       result = Failure(update.targetPath,
                        "another program keeps changing it; try again once it is done");
@@ -167,14 +177,23 @@ UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
     } else if (!replaced.result.ok()) {
       result = Failure(replaced.result);
     }
-    result.inPlace = replaced.inPlace;
+    result.inPlace = update.copyInPlace;
   }
-  EndUpdate(update, result.ok() || result.inPlace);
+  EndUpdate(update);
   return result;
 }
 
 void AbandonConfigUpdate(ConfigUpdate& update) {
-  EndUpdate(update, false);
+  EndUpdate(update);
+}
+
+ConfigUpdate::~ConfigUpdate() {
+  if (Current() == this) EndUpdate(*this);
+}
+
+bool EndUpdateForCrash() {
+  if (Current() != nullptr) EndUpdate(*Current());
+  return LastEndedInPlace();
 }
 
 ConfigUpdate* UpdateNaming(const char* path) {

@@ -49,6 +49,15 @@ struct ConfigUpdate {
   engine::Document document;   // the file as read, with every edit of the run
   bool platformEdits = false;  // the system's own profile functions edit the working copy
   bool disagreed = false;      // one of them did other than the engine says it must
+  bool copyInPlace = false;    // the working copy stands in place of the file
+
+  ConfigUpdate() = default;
+  ConfigUpdate(const ConfigUpdate&) = delete;
+  ConfigUpdate& operator=(const ConfigUpdate&) = delete;
+  // Ends an update that is still in progress, as AbandonConfigUpdate does, unless its copy is in
+  // place: an exception (a failed allocation) that unwinds the run must leave neither the working
+  // copy nor the lock behind.
+  ~ConfigUpdate();
 };
 
 // An empty message means success; otherwise it is one line naming the file and the cause.
@@ -72,6 +81,11 @@ UpdateResult CommitConfigUpdate(ConfigUpdate& update);
 
 // Drops the edit and ends the update: the file stays as it was read, nothing is left beside it.
 void AbandonConfigUpdate(ConfigUpdate& update);
+
+// Ends the update in progress, if there is one, for a run that cannot go on (the program is being
+// ended); then, or after an update that an exception ended, true when the last update to end put
+// its copy in place, so that the run must not report the file unchanged.
+bool EndUpdateForCrash();
 
 // The update in progress when `path` is the configuration path it was begun with; else null.
 ConfigUpdate* UpdateNaming(const char* path);

@@ -16,9 +16,10 @@ namespace platform {
 // The platform's path limit: a path buffer of 260 bytes holds at most 259 characters.
 inline constexpr std::size_t kPathBufferSize = 260;
 
-// The full path of the running executable, or nothing when it cannot be had whole (a path cut
-// short by a fixed buffer is never returned).
-std::optional<std::string> ExecutablePath();
+// The full path of the running executable, or nothing when it cannot be had whole and exact: a
+// path cut short by a fixed buffer is never returned, nor one that the 8-bit code page cannot
+// represent (`notInCodePage` then says so), whose 8-bit spelling may name another folder.
+std::optional<std::string> ExecutablePath(bool& notInCodePage);
 
 // True for a byte that starts a double-byte character in the active 8-bit code page.
 bool IsLeadByte(unsigned char byte);

@@ -20,7 +20,9 @@ enum class SystemFault {
   kAmbiguousName,  // several files match the name in all but case, and none is the exact name
   kDanglingLink,   // a link to a file that does not exist
   kPathTooLong,    // the path does not fit the platform's buffers
+  kNotInCodePage,  // the path holds characters that the 8-bit code page cannot represent
   kMissing,        // there is no such file (`detail`: its name)
+  kTooLarge,       // larger than the largest file the run takes (kLargestFile)
   kNotRegular,     // a directory, FIFO, socket or device
   kReadOnly,       // no write permission bit, or the read-only attribute
   kMayNotWrite,    // writable, but not by this user
@@ -61,6 +63,13 @@ struct SystemLock {
   std::intptr_t file = -1;
   std::string key;
 };
+
+// The largest file that a run reads: one that the process can hold in memory several times over
+// while it works on it, however little memory is left. Larger ones are refused before anything is
+// read. A 32-bit Windows process has 2 GB to hold the file, its edit, the platform's own copy of
+// it and the copy read back; no aircraft.cfg comes near either bound.
+inline constexpr std::uint64_t kLargestFile =
+    sizeof(void*) == 4 ? std::uint64_t{128} << 20 : std::uint64_t{1} << 30;
 
 // True where the system has profile functions of its own, which then make a kValueWrites edit.
 bool HasProfileFunctions();
@@ -105,7 +114,6 @@ void ForgetProfileCache(const std::string& path);
 
 struct Replacement {
   SystemResult result;
-  bool inPlace = false;  // the copy was put in place, even if its confirmation on disk failed
   bool changed = false;  // `target` was no longer the file read, and nothing was replaced
 };
 
@@ -115,10 +123,12 @@ struct Replacement {
 // back when that is not the one read, so that no save of another program can land unseen between
 // the look and the swap; elsewhere it looks just before the move. `confirmed` is what the copy
 // holds, piece after piece, for a system whose move may report a failure when it did happen. A
-// system that cannot replace a file it holds open lets it go for the move.
+// system that cannot replace a file it holds open lets it go for the move. `inPlace` says, from
+// the moment it becomes true and whatever happens after, whether the copy stands in place of
+// `target`, even if its confirmation on disk failed.
 Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const std::string& target,
                                const FileSnapshot& read,
-                               const std::vector<std::string_view>& confirmed);
+                               const std::vector<std::string_view>& confirmed, bool& inPlace);
 
 // Deletes the working copy, if there is one.
 void DiscardWorkingCopy(const SystemLock& lock, const std::string& copy);

@@ -1,10 +1,16 @@
 // The built installer on input nobody should ship but somebody will: binary garbage and NUL bytes,
 // huge files, huge lines, a very large number of sections. Each has an expected outcome, and
 // nothing that was in aircraft.cfg is lost.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "engine/profile_document.h"
 #include "tests/test_support.h"
@@ -99,6 +105,37 @@ TEST(BadInput, HundredThousandSectionsAreNumberedPast) {
   EXPECT_TRUE(after.compare(0, cfg.size(), cfg) == 0);
   EXPECT_EQ(ValueIn(after, "fltsim.100000", "title"), "New full");
   EXPECT_EQ(ValueIn(after, "fltsim.100003", "title"), "New 2D");
+}
+
+TEST(BadInput, FileTooLargeToHoldIsRefusedAndSoIsOneThatMemoryRunsOutFor) {
+  // A sparse file beyond what the program takes, and one within it but beyond the memory the
+  // program is given: each is refused with status 2 and its cause, and left as it was.
+  test_support::ScratchFolder folder;
+  const AircraftTree tree = test_support::MakeAircraftTree(
+      folder.path, &kCfg, nullptr, LIVERY_PLAIN_SETUP_PATH, LIVERY_PLAIN_UNINSTALL_PATH);
+  test_support::WriteFile(tree.livery + "/livery.ini", test_support::LiveryIni("L", "m", "u"));
+  const std::string cfg = tree.aircraft + "/aircraft.cfg";
+  for (const auto& [size, memory, cause] :
+       {std::tuple{std::size_t{3} << 29, std::string("2147483648"), std::string("is too large")},
+        std::tuple{std::size_t{400} << 20, std::string("314572800"),
+                   std::string("not enough memory")}}) {
+    ASSERT_EQ(truncate(cfg.c_str(), static_cast<off_t>(size)), 0);
+    for (const std::string& program : {tree.setup, tree.uninstall}) {
+      const test_support::ProcessResult result =
+          test_support::RunProgram("/usr/bin/prlimit", {"--as=" + memory, program});
+      EXPECT_EQ(result.status, 2) << program << " " << size << ": " << result.errorOutput;
+      EXPECT_NE(result.errorOutput.find(cause), std::string::npos) << result.errorOutput;
+      EXPECT_EQ(test_support::ListFolder(tree.aircraft),
+                (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+    }
+    struct stat status {};
+    ASSERT_EQ(stat(cfg.c_str(), &status), 0);
+    EXPECT_EQ(static_cast<std::size_t>(status.st_size), size);
+  }
+  std::ifstream file(cfg, std::ios::binary);
+  std::string start(kCfg.size(), '\0');
+  file.read(start.data(), static_cast<std::streamsize>(start.size()));
+  EXPECT_EQ(start, kCfg);
 }
 
 }  // namespace

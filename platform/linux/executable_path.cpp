@@ -105,7 +105,8 @@ bool NamesTheRunningFile(const std::string& path) {
 
 }  // namespace
 
-std::optional<std::string> ExecutablePath() {
+std::optional<std::string> ExecutablePath(bool& notInCodePage) {
+  notInCodePage = false;  // Linux paths are bytes, taken as they are
   const std::optional<std::string> started = StartedPath();
   return started && NamesTheRunningFile(*started) ? started : ResolvedExecutablePath();
 }

@@ -121,6 +121,22 @@ int WritePieces(int fd, const std::vector<std::string_view>& pieces) {
   return 0;
 }
 
+int HoldsExactly(int fd, std::string_view expected, bool& same) {
+  std::array<char, 1 << 16> chunk;
+  same = true;
+  for (;;) {
+    const ssize_t count = read(fd, chunk.data(), chunk.size());
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) return errno;
+    if (count == 0) break;
+    const std::string_view part(chunk.data(), static_cast<std::size_t>(count));
+    same = same && expected.starts_with(part);
+    expected.remove_prefix(std::min(expected.size(), part.size()));
+  }
+  same = same && expected.empty();
+  return 0;
+}
+
 FoundName FindFileIgnoringCase(const std::string& path) {
   const DirectoryAndName parts = SplitDirectoryAndName(path);
   DIR* folder = opendir(parts.directory.c_str());

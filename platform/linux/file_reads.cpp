@@ -39,6 +39,10 @@ SystemResult ReadReplaceableFile(const SystemLock& lock, const std::string& targ
   }
   if (file.fd < 0) return Failed(target, "open it", file.error);
   identity = IdentityOf(file.status);
+  if (static_cast<std::uint64_t>(file.status.st_size) > kLargestFile) {
+    close(file.fd);
+    return {SystemFault::kTooLarge, target, ""};
+  }
   SystemResult result = CheckWritable(folder, target, parts.name, file);
   if (const int error = result.ok() ? ReadWholeFile(file.fd, bytes) : 0; error != 0) {
     result = Failed(target, "read it", error);
@@ -53,6 +57,10 @@ SystemResult ReadProfileFile(const std::string& path, engine::FileBytes& bytes) 
   const OpenedFile file = OpenRegularFile(AT_FDCWD, found.path);
   if (file.notRegular) return {SystemFault::kNotRegular, found.path, ""};
   if (file.fd < 0) return Failed(found.path, "open it", file.error);
+  if (static_cast<std::uint64_t>(file.status.st_size) > kLargestFile) {
+    close(file.fd);
+    return {SystemFault::kTooLarge, found.path, ""};
+  }
   const int error = ReadWholeFile(file.fd, bytes);
   close(file.fd);
   return error == 0 ? SystemResult{} : Failed(found.path, "read it", error);

@@ -57,25 +57,25 @@ Comparison Compare(int folder, const std::string& name, const FileSnapshot& read
   }
   const OpenedFile file = OpenRegularFile(folder, name);
   if (file.fd < 0) return {file.error != 0 ? file.error : EIO};
-  engine::FileBytes bytes;
-  const int error = ReadWholeFile(file.fd, bytes);
+  bool same = false;
+  const int error = HoldsExactly(file.fd, read.bytes, same);
   close(file.fd);
   if (error != 0) return {error};
-  const bool same = IdentityOf(file.status) == read.identity && bytes.text == read.bytes;
-  return {same ? Comparison::kSame : Comparison::kChanged};
+  return {same && IdentityOf(file.status) == read.identity ? Comparison::kSame
+                                                           : Comparison::kChanged};
 }
 
 // What the replacement says when a comparison found the file not to be the one read.
 Replacement NotReplaced(Comparison comparison, const std::string& target) {
-  if (comparison.outcome == Comparison::kChanged) return {{}, false, true};
+  if (comparison.outcome == Comparison::kChanged) return {{}, true};
   return {
       Failed(target, "read it again to see that no other program changed it", comparison.outcome),
-      false, false};
+      false};
 }
 
 // Swaps the file taken out back in place of the new copy: another program put it there.
 Replacement SwappedBack(int folder, const std::string& copyName, const std::string& name,
-                        Comparison comparison, const std::string& target) {
+                        Comparison comparison, const std::string& target, bool& inPlace) {
   if (renameat2(folder, copyName.c_str(), folder, name.c_str(), RENAME_EXCHANGE) != 0 &&
       renameat(folder, copyName.c_str(), folder, name.c_str()) != 0) {
     return {Failed(target,
@@ -83,8 +83,9 @@ Replacement SwappedBack(int folder, const std::string& copyName, const std::stri
                    "which stands beside it as " +
                        copyName,
                    errno),
-            true, false};
+            false};
   }
+  inPlace = false;
   return NotReplaced(comparison, target);
 }
 
@@ -96,9 +97,9 @@ bool Unlinked(int folder, const std::string& name) {
 Replacement Flushed(int folder, const std::string& target) {
   if (fsync(folder) != 0) {
     return {Failed(target, "flush its folder to disk, though the new file is in place", errno),
-            true, false};
+            false};
   }
-  return {{}, true, false};
+  return {};
 }
 
 }  // namespace
@@ -146,31 +147,33 @@ SystemResult ReadBackWorkingCopy(const std::string& copy, std::string& bytes) {
 }
 
 Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const std::string& target,
-                               const FileSnapshot& read, const std::vector<std::string_view>&) {
+                               const FileSnapshot& read, const std::vector<std::string_view>&,
+                               bool& inPlace) {
   const auto folder = static_cast<int>(lock.handle);
   const std::string copyName = NameIn(copy);
   const std::string name = NameIn(target);
   if (renameat2(folder, copyName.c_str(), folder, name.c_str(), RENAME_EXCHANGE) != 0) {
-    if (errno == ENOENT) return {{}, false, true};  // another program took the file away
+    if (errno == ENOENT) return {{}, true};  // another program took the file away
     // A file system that cannot swap two files: look, then move, which leaves a moment between.
     if (errno != EINVAL && errno != ENOSYS) {
-      return {Failed(target, "put the new copy in place", errno), false, false};
+      return {Failed(target, "put the new copy in place", errno), false};
     }
     const Comparison standing = Compare(folder, name, read);
     if (standing.outcome != Comparison::kSame) return NotReplaced(standing, target);
     if (renameat(folder, copyName.c_str(), folder, name.c_str()) != 0) {
-      return {Failed(target, "put the new copy in place", errno), false, false};
+      return {Failed(target, "put the new copy in place", errno), false};
     }
+    inPlace = true;
     return Flushed(folder, target);
   }
   // The new copy is in place; the file that stood there stands under the copy's name.
+  inPlace = true;
   if (const Comparison replaced = Compare(folder, copyName, read);
       replaced.outcome != Comparison::kSame) {
-    return SwappedBack(folder, copyName, name, replaced, target);
+    return SwappedBack(folder, copyName, name, replaced, target, inPlace);
   }
   if (!Unlinked(folder, copyName)) {
-    return {Failed(target, "remove the file it replaced, which stays beside it", errno), true,
-            false};
+    return {Failed(target, "remove the file it replaced, which stays beside it", errno), false};
   }
   return Flushed(folder, target);
 }

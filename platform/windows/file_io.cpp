@@ -36,6 +36,38 @@ bool WriteOpenFile(HANDLE file, const std::vector<std::string_view>& pieces) {
   return true;
 }
 
+bool HoldsExactly(HANDLE file, const std::vector<std::string_view>& pieces, bool& same) {
+  char chunk[1 << 16];
+  std::size_t piece = 0;
+  std::string_view rest = pieces.empty() ? std::string_view() : pieces.front();
+  same = true;
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file, chunk, sizeof chunk, &read, nullptr)) return false;
+    if (read == 0) break;
+    for (std::string_view part(chunk, read); !part.empty() && same;) {
+      while (rest.empty() && piece + 1 < pieces.size()) rest = pieces[++piece];
+      const std::size_t length = std::min(rest.size(), part.size());
+      same = length > 0 && part.substr(0, length) == rest.substr(0, length);
+      part.remove_prefix(length);
+      rest.remove_prefix(length);
+    }
+  }
+  while (rest.empty() && piece + 1 < pieces.size()) rest = pieces[++piece];
+  same = same && rest.empty();
+  return true;
+}
+
+bool FileHoldsExactly(const std::string& path, const std::vector<std::string_view>& pieces,
+                      FileIdentity& identity, bool& same) {
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool read = IdentityOf(file, identity) && HoldsExactly(file, pieces, same);
+  CloseHandle(file);
+  return read;
+}
+
 bool IdentityOf(HANDLE file, FileIdentity& identity) {
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(file, &information) || information.nNumberOfLinks == 0) {

@@ -20,6 +20,15 @@ bool ReadOpenFile(HANDLE file, std::string& bytes);
 // Writes the pieces one after another into the open file; false on any failure.
 bool WriteOpenFile(HANDLE file, const std::vector<std::string_view>& pieces);
 
+// Reads the open file from where it stands to its end and sets `same` when it holds exactly the
+// pieces, one after another, without holding the file in memory; false when a read failed.
+bool HoldsExactly(HANDLE file, const std::vector<std::string_view>& pieces, bool& same);
+
+// Opens the file at `path` for reading, as other programs may hold it, and tells which file it is
+// and whether it holds exactly the pieces; false when it cannot be opened or read.
+bool FileHoldsExactly(const std::string& path, const std::vector<std::string_view>& pieces,
+                      FileIdentity& identity, bool& same);
+
 // Which file the open `file` is; false when that is unknown or the file has no name left (it was
 // replaced or deleted).
 bool IdentityOf(HANDLE file, FileIdentity& identity);

@@ -2,21 +2,39 @@
 // replaceable, and any other profile file, each read with every result checked.
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
+
 #include "platform/system_files.h"
 #include "platform/windows/file_io.h"
 
 namespace platform {
 
+namespace {
+
+// The size of the file at `path`, or nothing when it cannot be examined.
+std::optional<std::uint64_t> SizeOf(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
+}  // namespace
+
 SystemResult ReadReplaceableFile(const SystemLock& lock, const std::string& target,
                                  engine::FileBytes& bytes, FileIdentity& identity) {
-  const DWORD attributes = GetFileAttributesA(target.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExA(target.c_str(), GetFileExInfoStandard, &data)) {
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return {SystemFault::kFailed, target, "examine it"};
     const std::size_t separator = target.find_last_of('\\');
     return {SystemFault::kMissing, target.substr(0, separator), target.substr(separator + 1)};
   }
-  if (attributes == INVALID_FILE_ATTRIBUTES) return {SystemFault::kFailed, target, "examine it"};
+  const DWORD attributes = data.dwFileAttributes;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {SystemFault::kNotRegular, target, ""};
   if (attributes & FILE_ATTRIBUTE_READONLY) return {SystemFault::kReadOnly, target, ""};
+  if (((std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow) > kLargestFile) {
+    return {SystemFault::kTooLarge, target, ""};
+  }
   // Read through the handle that holds the file, when the lock could take one: that is the file
   // that no Windows program may write meanwhile.
   std::string read;
@@ -32,6 +50,8 @@ SystemResult ReadReplaceableFile(const SystemLock& lock, const std::string& targ
 }
 
 SystemResult ReadProfileFile(const std::string& path, engine::FileBytes& bytes) {
+  const std::optional<std::uint64_t> size = SizeOf(path);
+  if (size && *size > kLargestFile) return {SystemFault::kTooLarge, path, ""};
   std::string read;
   if (!ReadWholeFile(path, read)) return {SystemFault::kFailed, path, "read it"};
   bytes = engine::OwnedBytes(std::move(read));

@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "platform/system_files.h"
 #include "platform/windows/file_io.h"
+#include "platform/windows/wide_paths.h"
 
 namespace platform {
 
@@ -51,38 +52,67 @@ std::string FolderOf(const std::string& path) {
   return path + "\\..";
 }
 
-// The path of the file that `fullPath` finally names, through links and junctions, without the
-// "\\?\" prefix: `fullPath` itself for a file that does not exist yet, empty for a link to
-// nothing, nothing when the path does not fit the platform's buffers.
-std::optional<std::string> FinalPath(const std::string& fullPath) {
-  const HANDLE file = CreateFileA(fullPath.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    if (!missing) return std::nullopt;
-    // The name may still stand, as a link whose target is gone: the copy must not replace it.
-    // Listing the folder sees the link itself, where reading its attributes may follow it.
-    // (Wine shows no trace of a Linux link to nothing, so there the name reads as free.)
-    WIN32_FIND_DATAA found;
-    const HANDLE search = FindFirstFileA(fullPath.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return fullPath;
-    FindClose(search);
-    return "";
-  }
+// The final path of the open `file`, without the "\\?\" prefix, only when it fits the platform's
+// buffers and its 8-bit spelling is exact.
+SystemResult FinalPathOf(HANDLE file, const std::string& fullPath, std::string& finalPath) {
   char path[kPathBufferSize + 8];
   const DWORD length = GetFinalPathNameByHandleA(file, path, sizeof path, FILE_NAME_NORMALIZED);
-  CloseHandle(file);
-  if (length == 0 || length >= sizeof path) return std::nullopt;
-  std::string finalPath(path, length);
+  if (length == 0 || length >= sizeof path) return {SystemFault::kPathTooLong, fullPath, ""};
+  finalPath.assign(path, length);
+  std::wstring wide(kPathBufferSize + 8, L'\0');
+  const DWORD units = GetFinalPathNameByHandleW(file, wide.data(), static_cast<DWORD>(wide.size()),
+                                                FILE_NAME_NORMALIZED);
+  wide.resize(units < wide.size() ? units : 0);
+  if (!SpellsExactly(finalPath, wide)) return {SystemFault::kNotInCodePage, fullPath, ""};
   if (finalPath.rfind("\\\\?\\UNC\\", 0) == 0) {
     finalPath.replace(0, 8, "\\\\");
   } else if (finalPath.rfind("\\\\?\\", 0) == 0) {
     finalPath.erase(0, 4);
   }
-  if (finalPath.size() >= kPathBufferSize) return std::nullopt;
-  return finalPath;
+  if (finalPath.size() >= kPathBufferSize) return {SystemFault::kPathTooLong, fullPath, ""};
+  return {};
+}
+
+// The path of the file that `fullPath` finally names, through links and junctions: `fullPath`
+// itself for a file that does not exist yet.
+SystemResult FinalPath(const std::string& fullPath, std::string& finalPath) {
+  const HANDLE file = CreateFileA(fullPath.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+      return {SystemFault::kFailed, fullPath, "be examined"};
+    }
+    // The name may still stand, as a link whose target is gone: the copy must not replace it.
+    // Listing the folder sees the link itself, where reading its attributes may follow it.
+    // (Wine shows no trace of a Linux link to nothing, so there the name reads as free.)
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA(fullPath.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      FindClose(search);
+      return {SystemFault::kDanglingLink, fullPath, ""};
+    }
+    finalPath = fullPath;
+    return {};
+  }
+  const SystemResult result = FinalPathOf(file, fullPath, finalPath);
+  CloseHandle(file);
+  return result;
+}
+
+// The full path of `path`, only when its 8-bit spelling is exact.
+SystemResult FullPath(const std::string& path, std::string& fullPath) {
+  char full[kPathBufferSize];
+  const DWORD length = GetFullPathNameA(path.c_str(), kPathBufferSize, full, nullptr);
+  if (length == 0 || length >= kPathBufferSize) return {SystemFault::kPathTooLong, path, ""};
+  fullPath.assign(full, length);
+  std::wstring wide(kPathBufferSize, L'\0');
+  const DWORD units = GetFullPathNameW(WidePath(path).c_str(), static_cast<DWORD>(wide.size()),
+                                       wide.data(), nullptr);
+  wide.resize(units < wide.size() ? units : 0);
+  if (!SpellsExactly(fullPath, wide)) return {SystemFault::kNotInCodePage, path, ""};
+  return {};
 }
 
 // The identity of the file at `path`, as it stands now.
@@ -130,18 +160,16 @@ SystemResult HoldFile(const std::string& target, SystemLock& lock) {
 }  // namespace
 
 SystemResult ResolveTarget(const std::string& path, std::string& target) {
-  char full[kPathBufferSize];
-  const DWORD length = GetFullPathNameA(path.c_str(), kPathBufferSize, full, nullptr);
-  if (length == 0 || length >= kPathBufferSize) return {SystemFault::kPathTooLong, path, ""};
-  const std::string fullPath(full, length);
-  const std::optional<std::string> finalPath = FinalPath(fullPath);
+  std::string fullPath;
+  std::string finalPath;
+  SystemResult result = FullPath(path, fullPath);
+  if (result.ok()) result = FinalPath(fullPath, finalPath);
   // The working copy's path, beside it, must fit too.
-  if (!finalPath || finalPath->size() + kCopySuffixLength >= kPathBufferSize) {
-    return {SystemFault::kPathTooLong, fullPath, ""};
+  if (result.ok() && finalPath.size() + kCopySuffixLength >= kPathBufferSize) {
+    result = {SystemFault::kPathTooLong, fullPath, ""};
   }
-  if (finalPath->empty()) return {SystemFault::kDanglingLink, fullPath, ""};
-  target = *finalPath;
-  return {};
+  if (result.ok()) target = finalPath;
+  return result;
 }
 
 SystemResult LockTarget(const std::string& target, SystemLock& lock) {

@@ -16,19 +16,24 @@ std::string WorkingCopyPath(const std::string& target) {
 
 SystemResult WriteWorkingCopy(const SystemLock&, const std::string& copy, const std::string&,
                               const std::vector<std::string_view>& pieces) {
-  const HANDLE file = CreateFileA(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_HIDDEN, nullptr);
+  HANDLE file = CreateFileA(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_HIDDEN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {SystemFault::kFailed, copy, "be created"};
   const bool written = WriteOpenFile(file, pieces);
   if (!(CloseHandle(file) != FALSE && written)) return {SystemFault::kFailed, copy, "be written"};
-  // A write that the platform reported as done is checked on disk.
-  std::string found;
-  if (const SystemResult read = ReadBackWorkingCopy(copy, found); !read.ok()) return read;
-  std::string wanted;
-  for (const std::string_view piece : pieces) wanted.append(piece);
-  if (found != wanted) {
+  // A write that the platform reported as done is checked on disk, then flushed.
+  file = CreateFileA(copy.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {SystemFault::kFailed, copy, "be read back"};
+  bool same = false;
+  const bool read = HoldsExactly(file, pieces, same);
+  const bool flushed = read && same && FlushFileBuffers(file) != FALSE;
+  const bool closed = CloseHandle(file) != FALSE;
+  if (!read) return {SystemFault::kFailed, copy, "be read back"};
+  if (!same) {
     return {SystemFault::kFailed, copy, "be confirmed: it does not hold what was written to it"};
   }
+  if (!flushed || !closed) return {SystemFault::kFailed, copy, "be flushed to disk"};
   return {};
 }
 
@@ -46,20 +51,19 @@ SystemResult ReadBackWorkingCopy(const std::string& copy, std::string& bytes) {
 
 Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const std::string& target,
                                const FileSnapshot& read,
-                               const std::vector<std::string_view>& confirmed) {
+                               const std::vector<std::string_view>& confirmed, bool& inPlace) {
   // The platform cannot swap two files, so the file is looked at just before the move: a program
   // that saves it by a move of its own in that moment is not seen.
-  std::string standing;
   FileIdentity identity;
-  if (!RetryWhileHeld([&] { return ReadWholeFile(target, standing, &identity); })) {
+  bool same = false;
+  if (!RetryWhileHeld([&] { return FileHoldsExactly(target, {read.bytes}, identity, same); })) {
     return {{SystemFault::kFailed, target, "be read again to see that no other program changed it"},
-            false,
             false};
   }
-  if (identity != read.identity || standing != read.bytes) return {{}, false, true};
+  if (identity != read.identity || !same) return {{}, true};
   // The copy's attributes go with it: aircraft.cfg must not become hidden.
   if (!SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_NORMAL)) {
-    return {{SystemFault::kFailed, copy, "be made visible"}, false, false};
+    return {{SystemFault::kFailed, copy, "be made visible"}, false};
   }
   const auto move = [&] {
     return MoveFileExA(copy.c_str(), target.c_str(),
@@ -71,20 +75,19 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
     CloseHandle(reinterpret_cast<HANDLE>(lock.file));
     lock.file = -1;
   }
-  if (lock.file != -1 || RetryWhileHeld(move)) return {{}, true, false};
+  inPlace = lock.file != -1 || RetryWhileHeld(move);
+  if (inPlace) return {};
   // A move reported as failed may still have happened: then the target holds the confirmed
   // bytes, and the change must not be reported as not made.
-  std::string found;
-  std::string wanted;
-  for (const std::string_view piece : confirmed) wanted.append(piece);
-  if (GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES && ReadWholeFile(target, found) &&
-      found == wanted) {
+  FileIdentity moved;
+  inPlace = GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            FileHoldsExactly(target, confirmed, moved, same) && same;
+  if (inPlace) {
     return {{SystemFault::kFailed, target,
              "be confirmed: the move that replaced it was reported as failed"},
-            true,
             false};
   }
-  return {{SystemFault::kFailed, target, "be replaced"}, false, false};
+  return {{SystemFault::kFailed, target, "be replaced"}, false};
 }
 
 void DiscardWorkingCopy(const SystemLock&, const std::string& copy) {

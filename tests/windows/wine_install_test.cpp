@@ -3,6 +3,7 @@
 // that do not fit the platform's buffers, and a double-byte code page.
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -380,6 +381,83 @@ TEST(WineInstall, PathsThatDoNotFitThePlatformBuffersWriteNothing) {
       EXPECT_EQ(entry.path().filename().string().find("aircraft"), std::string::npos)
           << entry.path();
     }
+  }
+}
+
+// A livery folder below the aircraft of `tree`, named `name` (UTF-8, as Linux holds it), with
+// `livery` and the two Windows programs in it; its path.
+std::string LiveryFolder(const AircraftTree& tree, const std::string& name,
+                         const std::string& livery) {
+  const std::string folder = tree.aircraft + "/" + name;
+  std::filesystem::create_directory(folder);
+  WriteFile(folder + "/livery.ini", livery);
+  std::filesystem::copy_file(wine_support::BuiltWindowsSetup(), folder + "/setup.exe");
+  std::filesystem::copy_file(wine_support::BuiltWindowsUninstall(), folder + "/uninstall.exe");
+  return folder;
+}
+
+TEST(WineInstall, FolderWhose8BitPathNamesAnotherIsLeftAlone) {
+  // The platform's 8-bit path of "Łoś Air" is "Los Air", its best fit, here the folder of another
+  // livery; that of a Cyrillic name is all "?". Neither program may act on what it names.
+  ScratchFolder folder;
+  const AircraftTree tree = WindowsTree(folder.path);
+  const std::vector<std::string> utf8{"LC_ALL=C.UTF-8", "WINEDEBUG=-all,+debugstr"};
+  const std::string twin =
+      LiveryFolder(tree, "Los Air", test_support::LiveryIni("Los Air", "m", "u"));
+  ASSERT_EQ(RunUnderWine(twin + "/setup.exe", {}, utf8).status, 0);
+  const std::string before = ReadFile(CfgOf(tree));
+  for (const std::string& name :
+       {std::string("\xC5\x81o\xC5\x9B Air"), std::string("\xD0\x90\xD1\x8D\xD1\x80\xD0\xBE")}) {
+    const std::string livery =
+        LiveryFolder(tree, name, test_support::LiveryIni("Los Air", "m", "u"));
+    for (const char* program : {"/uninstall.exe", "/setup.exe"}) {
+      const test_support::ProcessResult run = RunUnderWine(livery + program, {}, utf8);
+      EXPECT_EQ(run.status, 2) << name << program;
+      EXPECT_NE(run.errorOutput.find("characters that the system's code page cannot represent"),
+                std::string::npos)
+          << run.errorOutput;
+      EXPECT_EQ(ReadFile(CfgOf(tree)), before) << name << program;
+    }
+  }
+  EXPECT_EQ(ListFolder(tree.aircraft).size(), 5u);  // the folders and aircraft.cfg, nothing else
+}
+
+TEST(WineInstall, FileTooLargeToHoldIsRefusedBeforeAnythingIsWritten) {
+  // A sparse file beyond what a 32-bit program can hold: status 2, said why, nothing written.
+  ScratchFolder folder;
+  const AircraftTree tree = WindowsTree(folder.path);
+  ASSERT_EQ(truncate(CfgOf(tree).c_str(), off_t{800} << 20), 0);
+  for (const std::string& program : {tree.setup, tree.uninstall}) {
+    const test_support::ProcessResult run = RunUnderWine(program, {}, {"WINEDEBUG=-all,+debugstr"});
+    EXPECT_EQ(run.status, 2) << program;
+    EXPECT_NE(run.errorOutput.find("is too large"), std::string::npos) << run.errorOutput;
+    EXPECT_EQ(std::filesystem::file_size(CfgOf(tree)), std::uintmax_t{800} << 20);
+    EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  }
+  EXPECT_EQ(ReadFile(CfgOf(tree)).substr(0, kExampleCfg.size()), kExampleCfg);
+}
+
+TEST(WineInstall, EitherBuildRemovesWhatEitherInstalledOfATitleTheCodePageLacks) {
+  // "Łoś Аэрофлот" in a UTF-8 livery.ini: each build writes the platform's best fit for what
+  // code page 1252 lacks, so each build's uninstall finds the other's entries.
+  const std::string livery =
+      "\xEF\xBB\xBF" + test_support::LiveryIni(
+                           "\xC5\x81o\xC5\x9B \xD0\x90\xD1\x8D\xD1\x80\xD0\xBE"
+                           "\xD1\x84\xD0\xBB\xD0\xBE\xD1\x82",
+                           "m", "u");
+  ScratchFolder folder;
+  const AircraftTree tree = MakeAircraftTree(folder.path, &kExampleCfg, &livery);
+  std::filesystem::copy_file(wine_support::BuiltWindowsSetup(), tree.livery + "/setup.exe");
+  std::filesystem::copy_file(wine_support::BuiltWindowsUninstall(), tree.livery + "/uninstall.exe");
+  for (const auto& [setup, uninstall] : {std::pair{tree.setup, tree.livery + "/uninstall.exe"},
+                                         std::pair{tree.livery + "/setup.exe", tree.uninstall}}) {
+    WriteFile(CfgOf(tree), kExampleCfg);
+    ASSERT_EQ(RunEither(setup), 0) << setup;
+    const std::vector<std::string> titles = EntryTitles(ReadFile(CfgOf(tree)));
+    ASSERT_EQ(titles.size(), 7u);
+    EXPECT_EQ(titles[3], "Los ???????? full") << setup;
+    EXPECT_EQ(RunEither(uninstall), 0) << uninstall;
+    EXPECT_EQ(EntryTitles(ReadFile(CfgOf(tree))).size(), 3u) << uninstall;
   }
 }
 
