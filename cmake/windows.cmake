@@ -10,7 +10,7 @@ target_sources(livery_core PRIVATE
   platform/windows/profile_calls.cpp
   platform/windows/report.cpp
   platform/windows/target_lock.cpp
-  platform/windows/wide_paths.cpp
+  platform/windows/paths.cpp
   platform/windows/working_copy.cpp)
 
 # Small and self-contained: unused code dropped, symbols stripped, runtimes static. No link time

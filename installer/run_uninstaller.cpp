@@ -35,7 +35,7 @@ RunStatus UninstallLivery(const InstallerPaths& paths) {
     const platform::UpdateResult committed = platform::CommitConfigUpdate(update);
     if (StartsOver(committed, attempt)) continue;
     const RunStatus status = StatusOfCommit(committed, kUninstaller);
-    if (status != kNotUpdated && !kept.empty()) platform::Report(kept);
+    if (status == kChanged && !kept.empty()) platform::Report(kept);
     return status;
   }
 }

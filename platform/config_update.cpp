@@ -124,6 +124,32 @@ UpdateResult CompleteWorkingCopy(ConfigUpdate& update, std::vector<std::string_v
   return {};
 }
 
+// What the commit says when another program changed the file while the run worked on it.
+UpdateResult ChangedMeanwhile(const ConfigUpdate& update) {
+  UpdateResult result =
+      Failure(update.targetPath, "another program keeps changing it; try again once it is done");
+  result.changedMeanwhile = true;
+  return result;
+}
+
+// Puts the completed working copy in place, while the configuration path still leads to the file
+// read and that file is unchanged. A link may have come to name another file meanwhile, or another
+// file to stand in the link's place.
+UpdateResult PutInPlace(ConfigUpdate& update, const std::vector<std::string_view>& confirmed) {
+  std::string target;
+  if (!ResolveTarget(update.configurationPath, target).ok() || target != update.targetPath) {
+    return ChangedMeanwhile(update);
+  }
+  const Replacement replaced = ReplaceIfUnchanged(
+      update.lock, update.workingPath, update.targetPath,
+      {update.identity, update.document.source.text}, confirmed, update.copyInPlace);
+  UpdateResult result = replaced.changed       ? ChangedMeanwhile(update)
+                        : replaced.result.ok() ? UpdateResult{}
+                                               : Failure(replaced.result);
+  result.inPlace = update.copyInPlace;
+  return result;
+}
+
 // Whether the last update to end put its copy in place.
 bool& LastEndedInPlace() {
   static bool inPlace = false;
@@ -166,19 +192,7 @@ UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
   std::vector<std::string_view> confirmed;
   std::string held;
   UpdateResult result = CompleteWorkingCopy(update, confirmed, held);
-  if (result.ok()) {
-    const Replacement replaced = ReplaceIfUnchanged(
-        update.lock, update.workingPath, update.targetPath,
-        {update.identity, update.document.source.text}, confirmed, update.copyInPlace);
-    if (replaced.changed) {
-      result = Failure(update.targetPath,
-                       "another program keeps changing it; try again once it is done");
-      result.changedMeanwhile = true;
-    } else if (!replaced.result.ok()) {
-      result = Failure(replaced.result);
-    }
-    result.inPlace = update.copyInPlace;
-  }
+  if (result.ok()) result = PutInPlace(update, confirmed);
   EndUpdate(update);
   return result;
 }

@@ -87,6 +87,55 @@ struct Job {
   std::string complete;
 };
 
+// Fails the occurrence of `call` and checks what the run left and said.
+void ExpectFailureHandled(const Tree& tree, const Job& job, const std::string& call,
+                          int occurrence) {
+  const std::string where = job.program + ": " + call + " #" + std::to_string(occurrence);
+  tree.Reset(job.start);
+  const test_support::ProcessResult failed = RunTraced(
+      job.program,
+      {"-o", "/dev/null", "-e", "trace=" + call, "-e",
+       "inject=" + call + ":error=" + ErrorFor(call) + ":when=" + std::to_string(occurrence)});
+  const std::string afterFault = ReadFile(tree.cfgPath());
+  EXPECT_TRUE(afterFault == job.start || afterFault == job.complete) << where << " mixed the files";
+  if (failed.status == 3) {
+    const bool removes = job.program == tree.files.uninstall;
+    EXPECT_NE(
+        failed.errorOutput.find(removes ? "running this again is safe" : "do not run this again"),
+        std::string::npos)
+        << where << ": " << failed.errorOutput;
+  }
+  if (afterFault == job.start) {
+    EXPECT_NE(failed.status, 0) << where << " reported success";
+  } else {
+    EXPECT_TRUE(failed.status == 0 || failed.status == 3)
+        << where << " reported a changed file as unchanged: " << failed.status;
+  }
+  EXPECT_TRUE(tree.Clean()) << where << " left a file behind";
+  EXPECT_TRUE(tree.KeptPrivate()) << where << " opened the file to other users";
+}
+
+// Kills the run at the occurrence of `call`; then the next run must complete the job.
+void ExpectKillHandled(const Tree& tree, const Job& job, const std::string& call, int occurrence) {
+  const std::string where = job.program + ": " + call + " #" + std::to_string(occurrence);
+  tree.Reset(job.start);
+  RunTraced(job.program, {"-o", "/dev/null", "-e", "trace=" + call, "-e",
+                          "inject=" + call + ":signal=SIGKILL:when=" + std::to_string(occurrence)});
+  const std::string afterKill = ReadFile(tree.cfgPath());
+  EXPECT_TRUE(afterKill == job.start || afterKill == job.complete) << where << " killed: mixed";
+  // Nothing a killed run leaves behind may stop or spoil the next one.
+  const int next = test_support::RunProgram(job.program, {}).status;
+  if (job.program == tree.files.setup) {
+    EXPECT_EQ(next, 0) << where << " killed";
+    EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), EntryTitles(afterKill).size() + 4)
+        << where << " killed";
+  } else {
+    EXPECT_EQ(next, afterKill == job.start ? 0 : 1) << where << " killed";
+    EXPECT_EQ(ReadFile(tree.cfgPath()), job.complete) << where << " killed";
+  }
+  EXPECT_TRUE(tree.Clean()) << where << " killed: the next run left a file behind";
+}
+
 TEST(FaultInjection, EveryFailedOrKilledCallLeavesTheOldFileOrTheWholeNewOne) {
   ASSERT_TRUE(std::filesystem::exists(kStrace)) << "strace is needed";
   const Tree tree;
@@ -100,50 +149,11 @@ TEST(FaultInjection, EveryFailedOrKilledCallLeavesTheOldFileOrTheWholeNewOne) {
     int points = 0;
     for (const auto& [call, count] : CallsMade(tree, job.program)) {
       for (int occurrence = 1; occurrence <= count; ++occurrence) {
-        const std::string where = job.program + ": " + call + " #" + std::to_string(occurrence);
-        const std::string when = ":when=" + std::to_string(occurrence);
-
-        tree.Reset(job.start);
-        const test_support::ProcessResult failed =
-            RunTraced(job.program, {"-o", "/dev/null", "-e", "trace=" + call, "-e",
-                                    "inject=" + call + ":error=" + ErrorFor(call) + when});
-        const std::string afterFault = ReadFile(tree.cfgPath());
-        EXPECT_TRUE(afterFault == job.start || afterFault == job.complete)
-            << where << " mixed the files";
-        if (failed.status == 3) {
-          const bool removes = job.program == tree.files.uninstall;
-          EXPECT_NE(failed.errorOutput.find(removes ? "running this again is safe"
-                                                    : "do not run this again"),
-                    std::string::npos)
-              << where << ": " << failed.errorOutput;
-        }
-        if (afterFault == job.start) {
-          EXPECT_NE(failed.status, 0) << where << " reported success";
-        } else {
-          EXPECT_TRUE(failed.status == 0 || failed.status == 3)
-              << where << " reported a changed file as unchanged: " << failed.status;
-        }
-        EXPECT_TRUE(tree.Clean()) << where << " left a file behind";
-        EXPECT_TRUE(tree.KeptPrivate()) << where << " opened the file to other users";
+        // The kernel's brk fails by giving back the old break, never an error, which the C
+        // library would take for a new break and write past its heap: only a kill is made there.
+        if (call != "brk") ExpectFailureHandled(tree, job, call, occurrence);
+        ExpectKillHandled(tree, job, call, occurrence);
         ++points;
-
-        tree.Reset(job.start);
-        RunTraced(job.program, {"-o", "/dev/null", "-e", "trace=" + call, "-e",
-                                "inject=" + call + ":signal=SIGKILL" + when});
-        const std::string afterKill = ReadFile(tree.cfgPath());
-        EXPECT_TRUE(afterKill == job.start || afterKill == job.complete)
-            << where << " killed: mixed";
-        // Nothing a killed run leaves behind may stop or spoil the next one.
-        const int next = test_support::RunProgram(job.program, {}).status;
-        if (job.program == tree.files.setup) {
-          EXPECT_EQ(next, 0) << where << " killed";
-          EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), EntryTitles(afterKill).size() + 4)
-              << where << " killed";
-        } else {
-          EXPECT_EQ(next, afterKill == job.start ? 0 : 1) << where << " killed";
-          EXPECT_EQ(ReadFile(tree.cfgPath()), job.complete) << where << " killed";
-        }
-        EXPECT_TRUE(tree.Clean()) << where << " killed: the next run left a file behind";
       }
     }
     std::printf("%s: %d calls each made to fail and to kill\n", job.program.c_str(), points);

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -130,6 +131,25 @@ TEST(SetupProcess, UninstallRemovesWhatSetupAddedOrSaysWhyItRemovesNothing) {
   EXPECT_NE(many.errorOutput.find("kept 6 entries"), std::string::npos) << many.errorOutput;
   EXPECT_NE(many.errorOutput.find("[fltsim.5] \"Tidewater VC\", and 1 more\n"), std::string::npos)
       << many.errorOutput;
+}
+
+TEST(SetupProcess, StatusHoldsWhenNobodyReadsTheErrorStream) {
+  // A script that closed the reading end of the error stream must still get the status.
+  Tree tree(nullptr);
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  close(ends[0]);
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(ends[1], 2);
+    execl(tree.files.setup.c_str(), tree.files.setup.c_str(), nullptr);
+    _exit(127);
+  }
+  close(ends[1]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 2);
 }
 
 TEST(SetupProcess, FindsFileNamesRegardlessOfCase) {
@@ -420,6 +440,36 @@ TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver)
   EXPECT_EQ(after.substr(0, rewritten.size()), rewritten);
   EXPECT_EQ(EntryTitles(after).size(), 4u);
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
+TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
+  // One program changes aircraft.cfg before the run swaps its copy in, another writes into the
+  // copy while it stands in place: the run swaps the first back and keeps the second beside it.
+  if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
+  Tree tree;
+  test_support::ProcessResult result;
+  std::thread run([&] {
+    result = RunWithInjectedFault(tree.files, "renameat2",
+                                  "delay_enter=1000000:delay_exit=1000000:when=1");
+  });
+  const auto append = [&](const char* line) {
+    const int fd = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, line, std::strlen(line)), static_cast<ssize_t>(std::strlen(line)));
+    close(fd);
+  };
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  append("; the first save\r\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  append("; the second save\r\n");
+  run.join();
+  EXPECT_EQ(result.status, 2);
+  EXPECT_NE(result.errorOutput.find("aircraft.cfg.saved-meanwhile"), std::string::npos)
+      << result.errorOutput;
+  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg + "; the first save\r\n");
+  const std::string kept = ReadFile(tree.files.aircraft + "/aircraft.cfg.saved-meanwhile");
+  EXPECT_EQ(EntryTitles(kept).size(), 5u);
+  EXPECT_NE(kept.find("; the second save\r\n"), std::string::npos);
 }
 
 TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesGetsAPlainRename) {

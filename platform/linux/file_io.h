@@ -42,9 +42,10 @@ int ReadWholeFile(int fd, engine::FileBytes& bytes);
 // Writes all of the pieces, one after another; returns 0 or the errno of the failure.
 int WritePieces(int fd, const std::vector<std::string_view>& pieces);
 
-// Reads the open file from where it stands to its end and sets `same` when it holds exactly
-// `expected`, without holding the file in memory; returns 0 or the errno of the failure.
-int HoldsExactly(int fd, std::string_view expected, bool& same);
+// Reads the open file from where it stands to its end and sets `same` when it holds exactly the
+// pieces, one after another, without holding the file in memory; returns 0 or the errno of the
+// failure.
+int HoldsExactly(int fd, const std::vector<std::string_view>& pieces, bool& same);
 
 enum class NameMatch { kFound, kNone, kAmbiguous };
 

@@ -22,7 +22,12 @@ SystemResult Failed(const std::string& path, const char* step, int error) {
 SystemResult CheckWritable(int folder, const std::string& path, const std::string& name,
                            const OpenedFile& file) {
   if ((file.status.st_mode & 0222) == 0) return {SystemFault::kReadOnly, path, ""};
-  if (faccessat(folder, name.c_str(), W_OK, 0) != 0) return {SystemFault::kMayNotWrite, path, ""};
+  if (faccessat(folder, name.c_str(), W_OK, 0) != 0) {
+    if (errno == EACCES || errno == EPERM || errno == EROFS) {
+      return {SystemFault::kMayNotWrite, path, ""};
+    }
+    return Failed(path, "examine it", errno);
+  }
   return {};
 }
 

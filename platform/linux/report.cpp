@@ -2,6 +2,7 @@
 // with the program's name as it was started ("setup", "uninstall").
 #include <errno.h>
 
+#include <csignal>
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -9,6 +10,8 @@
 namespace platform {
 
 void Report(const std::string& message) {
+  // A reader of the error stream that has gone must not end the run before it gives its status.
+  std::signal(SIGPIPE, SIG_IGN);
   std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, message.c_str());
 }
 

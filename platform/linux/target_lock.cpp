@@ -42,13 +42,20 @@ std::string ReplacementTarget(const std::string& path) {
 // missing, read-only or not a regular file, which the run then refuses) or its file system keeps
 // no such locks.
 int LockSharedByte(int folder, const std::string& name) {
-  struct stat status {};
-  if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !S_ISREG(status.st_mode)) {
-    return -1;
+  // A lock for writing needs a descriptor open for writing. It is opened through one that only
+  // reads, once that is found to be a regular file with write permission, so that the open
+  // neither waits on a FIFO nor touches a file that the run will refuse; the second open then
+  // waits, as it must, while a program that holds a lease on the file lets it go.
+  const OpenedFile reader = OpenRegularFile(folder, name);
+  if (reader.fd < 0) return -1;
+  int file = -1;
+  if ((reader.status.st_mode & 0222) != 0) {
+    file = open(("/proc/self/fd/" + std::to_string(reader.fd)).c_str(), O_RDWR | O_CLOEXEC);
+    if (file < 0 && errno == ENOENT) {  // no /proc: the name, without waiting
+      file = openat(folder, name.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
+    }
   }
-  const int file =
-      openat(folder, name.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
+  close(reader.fd);
   if (file < 0) return -1;
   struct flock range {};
   range.l_type = F_WRLCK;

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "platform/linux/file_io.h"
 #include "platform/system_files.h"
@@ -58,7 +59,7 @@ Comparison Compare(int folder, const std::string& name, const FileSnapshot& read
   const OpenedFile file = OpenRegularFile(folder, name);
   if (file.fd < 0) return {file.error != 0 ? file.error : EIO};
   bool same = false;
-  const int error = HoldsExactly(file.fd, read.bytes, same);
+  const int error = HoldsExactly(file.fd, {read.bytes}, same);
   close(file.fd);
   if (error != 0) return {error};
   return {same && IdentityOf(file.status) == read.identity ? Comparison::kSame
@@ -73,20 +74,57 @@ Replacement NotReplaced(Comparison comparison, const std::string& target) {
       false};
 }
 
-// Swaps the file taken out back in place of the new copy: another program put it there.
+// Whether the file `name` of `folder` holds exactly the pieces.
+bool HoldsAt(int folder, const std::string& name, const std::vector<std::string_view>& pieces) {
+  const OpenedFile file = OpenRegularFile(folder, name);
+  if (file.fd < 0) return false;
+  bool same = false;
+  const int error = HoldsExactly(file.fd, pieces, same);
+  close(file.fd);
+  return error == 0 && same;
+}
+
+// Moves the file `name` of `folder` out of the way of every later run, under a name of its own
+// beside it, which no other file has; that name, or nothing when it could not be moved.
+std::optional<std::string> KeptBeside(int folder, const std::string& name,
+                                      const std::string& target) {
+  const std::string base = NameIn(target) + ".saved-meanwhile";
+  for (int number = 1; number <= 9; ++number) {
+    const std::string kept = number == 1 ? base : base + "-" + std::to_string(number);
+    if (renameat2(folder, name.c_str(), folder, kept.c_str(), RENAME_NOREPLACE) == 0) return kept;
+    if (errno != EEXIST) break;
+  }
+  return std::nullopt;
+}
+
+// Swaps the file taken out back in place of the new copy: another program put it there. A save
+// of another program is never deleted with the copy: one made into the new copy while it stood
+// in place, or the file taken out when it cannot be put back, is kept beside under a name of its
+// own, and the run says so.
 Replacement SwappedBack(int folder, const std::string& copyName, const std::string& name,
-                        Comparison comparison, const std::string& target, bool& inPlace) {
-  if (renameat2(folder, copyName.c_str(), folder, name.c_str(), RENAME_EXCHANGE) != 0 &&
-      renameat(folder, copyName.c_str(), folder, name.c_str()) != 0) {
-    return {Failed(target,
-                   "put back the file that another program saved while the installer worked, "
-                   "which stands beside it as " +
-                       copyName,
-                   errno),
+                        Comparison comparison, const std::string& target,
+                        const std::vector<std::string_view>& confirmed, bool& inPlace) {
+  if (renameat2(folder, copyName.c_str(), folder, name.c_str(), RENAME_EXCHANGE) == 0) {
+    inPlace = false;
+    if (HoldsAt(folder, copyName, confirmed)) return NotReplaced(comparison, target);
+    const std::optional<std::string> kept = KeptBeside(folder, copyName, target);
+    return {{SystemFault::kFailed, target,
+             "hold two saves that other programs made while the installer worked on it: the "
+             "earlier is in it, the later " +
+                 (kept ? "is beside it as " + *kept : "could not be kept")},
             false};
   }
-  inPlace = false;
-  return NotReplaced(comparison, target);
+  if (renameat(folder, copyName.c_str(), folder, name.c_str()) == 0) {
+    inPlace = false;
+    return NotReplaced(comparison, target);
+  }
+  const int error = errno;
+  const std::optional<std::string> kept = KeptBeside(folder, copyName, target);
+  return {Failed(target,
+                 "put back the file it replaced, which " +
+                     (kept ? "is beside it as " + *kept : "could not be kept"),
+                 error),
+          false};
 }
 
 // Removes the file, trying twice: a file left beside the configuration file would be in the way.
@@ -147,8 +185,8 @@ SystemResult ReadBackWorkingCopy(const std::string& copy, std::string& bytes) {
 }
 
 Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const std::string& target,
-                               const FileSnapshot& read, const std::vector<std::string_view>&,
-                               bool& inPlace) {
+                               const FileSnapshot& read,
+                               const std::vector<std::string_view>& confirmed, bool& inPlace) {
   const auto folder = static_cast<int>(lock.handle);
   const std::string copyName = NameIn(copy);
   const std::string name = NameIn(target);
@@ -170,7 +208,7 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   inPlace = true;
   if (const Comparison replaced = Compare(folder, copyName, read);
       replaced.outcome != Comparison::kSame) {
-    return SwappedBack(folder, copyName, name, replaced, target, inPlace);
+    return SwappedBack(folder, copyName, name, replaced, target, confirmed, inPlace);
   }
   if (!Unlinked(folder, copyName)) {
     return {Failed(target, "remove the file it replaced, which stays beside it", errno), false};

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/windows/wide_paths.h"
+#include "platform/windows/paths.h"
 
 namespace platform {
 

@@ -88,4 +88,42 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* id
   return read;
 }
 
+SystemResult HoldFile(const std::string& target, SystemLock& lock) {
+  const DWORD attributes = GetFileAttributesA(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+    return {};
+  }
+  // Opened for writing too, though nothing is written through it: Wine keeps the byte-range lock
+  // of a handle that may only read as a shared record lock, which another Wine server's lock of
+  // the same byte would not exclude.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  const bool opened = RetryWhileHeld([&] {
+    file = CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Denied access is this user's, not a moment's: waiting would not change it.
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+      SetLastError(ERROR_FILE_READ_ONLY);
+    }
+    return file != INVALID_HANDLE_VALUE;
+  });
+  if (!opened) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_READ_ONLY) return {SystemFault::kMayNotWrite, target, ""};
+    return {
+        SystemFault::kFailed, target,
+        error == ERROR_SHARING_VIOLATION ? "be held: another program keeps it open" : "be opened"};
+  }
+  OVERLAPPED range{};
+  range.Offset = static_cast<DWORD>(kSharedLockOffset);
+  range.OffsetHigh = static_cast<DWORD>(kSharedLockOffset >> 32);
+  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &range)) {
+    CloseHandle(file);
+    return {SystemFault::kFailed, target, "lock it"};
+  }
+  lock.file = reinterpret_cast<std::intptr_t>(file);
+  return {};
+}
+
 }  // namespace platform

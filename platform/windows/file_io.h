@@ -29,6 +29,12 @@ bool HoldsExactly(HANDLE file, const std::vector<std::string_view>& pieces, bool
 bool FileHoldsExactly(const std::string& path, const std::vector<std::string_view>& pieces,
                       FileIdentity& identity, bool& same);
 
+// Opens the file `target` for reading, denying others the right to write it (a program that
+// holds it open for writing, in the middle of saving it, is waited for), and waits for the lock of
+// its shared byte; `lock.file` then holds it. Nothing to hold, and no failure, for a file that is
+// missing, read-only or a folder: the run refuses those once it reads them.
+SystemResult HoldFile(const std::string& target, SystemLock& lock);
+
 // Which file the open `file` is; false when that is unknown or the file has no name left (it was
 // replaced or deleted).
 bool IdentityOf(HANDLE file, FileIdentity& identity);

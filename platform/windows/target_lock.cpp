@@ -16,7 +16,7 @@
 #include "platform/platform.h"
 #include "platform/system_files.h"
 #include "platform/windows/file_io.h"
-#include "platform/windows/wide_paths.h"
+#include "platform/windows/paths.h"
 
 namespace platform {
 
@@ -52,69 +52,6 @@ std::string FolderOf(const std::string& path) {
   return path + "\\..";
 }
 
-// The final path of the open `file`, without the "\\?\" prefix, only when it fits the platform's
-// buffers and its 8-bit spelling is exact.
-SystemResult FinalPathOf(HANDLE file, const std::string& fullPath, std::string& finalPath) {
-  char path[kPathBufferSize + 8];
-  const DWORD length = GetFinalPathNameByHandleA(file, path, sizeof path, FILE_NAME_NORMALIZED);
-  if (length == 0 || length >= sizeof path) return {SystemFault::kPathTooLong, fullPath, ""};
-  finalPath.assign(path, length);
-  std::wstring wide(kPathBufferSize + 8, L'\0');
-  const DWORD units = GetFinalPathNameByHandleW(file, wide.data(), static_cast<DWORD>(wide.size()),
-                                                FILE_NAME_NORMALIZED);
-  wide.resize(units < wide.size() ? units : 0);
-  if (!SpellsExactly(finalPath, wide)) return {SystemFault::kNotInCodePage, fullPath, ""};
-  if (finalPath.rfind("\\\\?\\UNC\\", 0) == 0) {
-    finalPath.replace(0, 8, "\\\\");
-  } else if (finalPath.rfind("\\\\?\\", 0) == 0) {
-    finalPath.erase(0, 4);
-  }
-  if (finalPath.size() >= kPathBufferSize) return {SystemFault::kPathTooLong, fullPath, ""};
-  return {};
-}
-
-// The path of the file that `fullPath` finally names, through links and junctions: `fullPath`
-// itself for a file that does not exist yet.
-SystemResult FinalPath(const std::string& fullPath, std::string& finalPath) {
-  const HANDLE file = CreateFileA(fullPath.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-      return {SystemFault::kFailed, fullPath, "be examined"};
-    }
-    // The name may still stand, as a link whose target is gone: the copy must not replace it.
-    // Listing the folder sees the link itself, where reading its attributes may follow it.
-    // (Wine shows no trace of a Linux link to nothing, so there the name reads as free.)
-    WIN32_FIND_DATAA found;
-    const HANDLE search = FindFirstFileA(fullPath.c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      FindClose(search);
-      return {SystemFault::kDanglingLink, fullPath, ""};
-    }
-    finalPath = fullPath;
-    return {};
-  }
-  const SystemResult result = FinalPathOf(file, fullPath, finalPath);
-  CloseHandle(file);
-  return result;
-}
-
-// The full path of `path`, only when its 8-bit spelling is exact.
-SystemResult FullPath(const std::string& path, std::string& fullPath) {
-  char full[kPathBufferSize];
-  const DWORD length = GetFullPathNameA(path.c_str(), kPathBufferSize, full, nullptr);
-  if (length == 0 || length >= kPathBufferSize) return {SystemFault::kPathTooLong, path, ""};
-  fullPath.assign(full, length);
-  std::wstring wide(kPathBufferSize, L'\0');
-  const DWORD units = GetFullPathNameW(WidePath(path).c_str(), static_cast<DWORD>(wide.size()),
-                                       wide.data(), nullptr);
-  wide.resize(units < wide.size() ? units : 0);
-  if (!SpellsExactly(fullPath, wide)) return {SystemFault::kNotInCodePage, path, ""};
-  return {};
-}
-
 // The identity of the file at `path`, as it stands now.
 bool IdentityAt(const std::string& path, FileIdentity& identity) {
   const HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
@@ -124,37 +61,6 @@ bool IdentityAt(const std::string& path, FileIdentity& identity) {
   const bool known = IdentityOf(file, identity);
   CloseHandle(file);
   return known;
-}
-
-// Opens the file `target` for reading, denying others the right to write it, and waits for the
-// lock of its shared byte. Nothing to hold, and no failure, for a file that is missing or a
-// folder: the run refuses those once it reads them.
-SystemResult HoldFile(const std::string& target, SystemLock& lock) {
-  const DWORD attributes = GetFileAttributesA(target.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return {};
-  }
-  HANDLE file = INVALID_HANDLE_VALUE;
-  const bool opened = RetryWhileHeld([&] {
-    file = CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file != INVALID_HANDLE_VALUE;
-  });
-  if (!opened) {
-    return {SystemFault::kFailed, target,
-            GetLastError() == ERROR_SHARING_VIOLATION
-                ? "be held: another program keeps it open for writing"
-                : "be opened"};
-  }
-  OVERLAPPED range{};
-  range.Offset = static_cast<DWORD>(kSharedLockOffset);
-  range.OffsetHigh = static_cast<DWORD>(kSharedLockOffset >> 32);
-  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &range)) {
-    CloseHandle(file);
-    return {SystemFault::kFailed, target, "lock it"};
-  }
-  lock.file = reinterpret_cast<std::intptr_t>(file);
-  return {};
 }
 
 }  // namespace

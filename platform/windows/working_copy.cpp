@@ -5,10 +5,27 @@
 // never becomes hidden. Only the lock's owner touches it: another run may be writing it.
 #include <windows.h>
 
+#include <algorithm>
+
 #include "platform/system_files.h"
 #include "platform/windows/file_io.h"
+#include "platform/windows/paths.h"
 
 namespace platform {
+
+namespace {
+
+// Deletes the file of the working copy's name, unless that name is a link, which Wine shows as
+// the file it names, so that deleting it would delete that other file. False for a link.
+bool DeletedUnlessLink(const std::string& copy) {
+  if (GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+  std::string standing;
+  if (!FinalPath(copy, standing).ok() || standing != copy) return false;
+  DeleteFileA(copy.c_str());
+  return true;
+}
+
+}  // namespace
 
 std::string WorkingCopyPath(const std::string& target) {
   return target + ".installing";
@@ -16,7 +33,12 @@ std::string WorkingCopyPath(const std::string& target) {
 
 SystemResult WriteWorkingCopy(const SystemLock&, const std::string& copy, const std::string&,
                               const std::vector<std::string_view>& pieces) {
-  HANDLE file = CreateFileA(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  // A copy that a killed run left is deleted and the copy made anew, so that it is this run's own
+  // file. A link to nothing is not shown at all, and the new copy then cannot be made.
+  if (!DeletedUnlessLink(copy)) {
+    return {SystemFault::kFailed, copy, "be made: a link of that name stands beside it"};
+  }
+  HANDLE file = CreateFileA(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_HIDDEN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {SystemFault::kFailed, copy, "be created"};
   const bool written = WriteOpenFile(file, pieces);
@@ -49,37 +71,20 @@ SystemResult ReadBackWorkingCopy(const std::string& copy, std::string& bytes) {
   return {};
 }
 
-Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const std::string& target,
-                               const FileSnapshot& read,
+namespace {
+
+// Lets go of the held file, so that the platform will move another over it.
+void LetGo(SystemLock& lock) {
+  if (lock.file != -1) CloseHandle(reinterpret_cast<HANDLE>(lock.file));
+  lock.file = -1;
+}
+
+// What a replacement that did not succeed left: a move reported as failed may still have happened,
+// and then the target holds the confirmed bytes, and the change must not be reported as not made.
+Replacement ReplacementFailure(const std::string& copy, const std::string& target,
                                const std::vector<std::string_view>& confirmed, bool& inPlace) {
-  // The platform cannot swap two files, so the file is looked at just before the move: a program
-  // that saves it by a move of its own in that moment is not seen.
-  FileIdentity identity;
-  bool same = false;
-  if (!RetryWhileHeld([&] { return FileHoldsExactly(target, {read.bytes}, identity, same); })) {
-    return {{SystemFault::kFailed, target, "be read again to see that no other program changed it"},
-            false};
-  }
-  if (identity != read.identity || !same) return {{}, true};
-  // The copy's attributes go with it: aircraft.cfg must not become hidden.
-  if (!SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_NORMAL)) {
-    return {{SystemFault::kFailed, copy, "be made visible"}, false};
-  }
-  const auto move = [&] {
-    return MoveFileExA(copy.c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-  };
-  // Where the platform replaces a file held open for being moved away, the file is held to the
-  // end; Wine does not, and the file is let go just before the move.
-  if (lock.file != -1 && !move()) {
-    CloseHandle(reinterpret_cast<HANDLE>(lock.file));
-    lock.file = -1;
-  }
-  inPlace = lock.file != -1 || RetryWhileHeld(move);
-  if (inPlace) return {};
-  // A move reported as failed may still have happened: then the target holds the confirmed
-  // bytes, and the change must not be reported as not made.
   FileIdentity moved;
+  bool same = false;
   inPlace = GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES &&
             FileHoldsExactly(target, confirmed, moved, same) && same;
   if (inPlace) {
@@ -90,8 +95,53 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   return {{SystemFault::kFailed, target, "be replaced"}, false};
 }
 
+}  // namespace
+
+Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const std::string& target,
+                               const FileSnapshot& read,
+                               const std::vector<std::string_view>& confirmed, bool& inPlace) {
+  // The copy's attributes go with it: aircraft.cfg must not become hidden.
+  if (!SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+    return {{SystemFault::kFailed, copy, "be made visible"}, false};
+  }
+  const auto move = [&] {
+    return MoveFileExA(copy.c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  };
+  // Each try looks at the file first: the platform cannot swap two files, so a program that
+  // moves a file of its own over it between the look and the move is not seen. Where the platform
+  // moves a file over one that is held open for being moved away, the file stays held to the end;
+  // Wine moves none over an open file, so it is let go just before the move and, when another
+  // program's hold stops the move, held again while the run waits: it is never left unheld for
+  // longer than the move, in which no run of either build can reach the copy's name.
+  DWORD pause = 50;
+  for (DWORD waited = 0;; waited += pause, pause = std::min<DWORD>(2 * pause, 1000)) {
+    FileIdentity identity;
+    bool same = false;
+    if (!FileHoldsExactly(target, {read.bytes}, identity, same)) {
+      return {
+          {SystemFault::kFailed, target, "be read again to see that no other program changed it"},
+          false};
+    }
+    if (identity != read.identity || !same) return {{}, true};
+    if (lock.file != -1 && move()) break;
+    LetGo(lock);
+    if (move()) break;
+    const DWORD error = GetLastError();
+    const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                      error == ERROR_ACCESS_DENIED;
+    if (!held || waited >= 10000 || !HoldFile(target, lock).ok() || lock.file == -1 ||
+        !FileHoldsExactly(copy, confirmed, identity, same) || !same) {
+      return ReplacementFailure(copy, target, confirmed, inPlace);
+    }
+    Sleep(pause);
+  }
+  inPlace = true;
+  return {};
+}
+
 void DiscardWorkingCopy(const SystemLock&, const std::string& copy) {
-  DeleteFileA(copy.c_str());
+  DeletedUnlessLink(copy);
 }
 
 }  // namespace platform

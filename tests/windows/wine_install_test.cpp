@@ -74,6 +74,18 @@ int RunEither(const std::string& program) {
                                    : test_support::RunProgram(program, {}).status;
 }
 
+// A livery folder below the aircraft of `tree`, named `name` (UTF-8, as Linux holds it), with
+// `livery` and the two Windows programs in it; its path.
+std::string LiveryFolder(const AircraftTree& tree, const std::string& name,
+                         const std::string& livery) {
+  const std::string folder = tree.aircraft + "/" + name;
+  std::filesystem::create_directory(folder);
+  WriteFile(folder + "/livery.ini", livery);
+  std::filesystem::copy_file(wine_support::BuiltWindowsSetup(), folder + "/setup.exe");
+  std::filesystem::copy_file(wine_support::BuiltWindowsUninstall(), folder + "/uninstall.exe");
+  return folder;
+}
+
 TEST(WineInstall, GivesTheSameValuesAsTheLinuxBuild) {
   ScratchFolder folder;
   const AircraftTree windows = WindowsTree(folder.path + "/windows");
@@ -220,6 +232,17 @@ TEST(WineInstall, CopyLeftByAKilledRunIsHiddenNeitherReadNorKept) {
   EXPECT_EQ(EntryTitles(ReadFile(CfgOf(tree))).size(), 7u);
   EXPECT_EQ(ReadFile(CfgOf(tree)).find("half-written"), std::string::npos);
   EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+
+  // A link of the copy's name, which Wine shows as the file it names, is neither written through
+  // nor deleted, and the file it names stays.
+  WriteFile(folder.path + "/other.txt", "someone's file\n");
+  std::filesystem::create_symlink(folder.path + "/other.txt", copy);
+  const std::string before = ReadFile(CfgOf(tree));
+  for (const std::string& program : {tree.setup, tree.uninstall}) {
+    EXPECT_EQ(RunUnderWine(program).status, 2) << program;
+    EXPECT_EQ(ReadFile(folder.path + "/other.txt"), "someone's file\n") << program;
+    EXPECT_EQ(ReadFile(CfgOf(tree)), before) << program;
+  }
 }
 
 TEST(WineInstall, ConcurrentRunsWaitForEachOtherHoweverTheFolderIsReached) {
@@ -282,6 +305,43 @@ TEST(WineInstall, WaitsOutAFileThatAnotherProgramHoldsForAMoment) {
   EXPECT_EQ(EntryTitles(ReadFile(CfgOf(tree))).size(), 7u);
   std::filesystem::remove(held);
   EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
+TEST(WineInstall, RunsUnderTwoWineServersWaitForEachOther) {
+  // Programs of two Wine prefixes share no mutex: they must still wait for each other on the file.
+  ScratchFolder folder;
+  const AircraftTree first = WindowsTree(folder.path);
+  const std::string prefix = folder.path + "/prefix";
+  std::filesystem::create_directory(prefix);
+  ASSERT_EQ(test_support::RunProgram("/usr/bin/wineboot", {"-i"},
+                                     {.workingDirectory = "/",
+                                      .userId = -1,
+                                      .memberOfGroup = -1,
+                                      .environment = {"WINEPREFIX=" + prefix, "WINEDEBUG=-all"}})
+                .status,
+            0);
+  constexpr int kEach = 3;
+  std::vector<std::string> setups;
+  for (int i = 0; i < 2 * kEach; ++i) {
+    setups.push_back(LiveryFolder(first, "Livery" + std::to_string(i),
+                                  test_support::LiveryIni("L" + std::to_string(i), "m", "u")) +
+                     "/setup.exe");
+  }
+  std::vector<int> statuses(setups.size(), -1);
+  std::vector<std::thread> runs;
+  for (std::size_t i = 0; i < setups.size(); ++i) {
+    const std::vector<std::string> own =
+        i % 2 == 0 ? std::vector<std::string>{} : std::vector<std::string>{"WINEPREFIX=" + prefix};
+    runs.emplace_back([&, i, own] { statuses[i] = RunUnderWine(setups[i], {}, own).status; });
+  }
+  for (std::thread& run : runs) run.join();
+  test_support::RunProgram("/usr/bin/wineserver", {"-k"},
+                           {.workingDirectory = "/",
+                            .userId = -1,
+                            .memberOfGroup = -1,
+                            .environment = {"WINEPREFIX=" + prefix}});
+  EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 0), 2 * kEach);
+  EXPECT_EQ(EntryTitles(ReadFile(CfgOf(first))).size(), 3u + 8 * kEach);
 }
 
 TEST(WineInstall, WaitsForAProgramInTheMiddleOfSavingTheFile) {
@@ -382,18 +442,6 @@ TEST(WineInstall, PathsThatDoNotFitThePlatformBuffersWriteNothing) {
           << entry.path();
     }
   }
-}
-
-// A livery folder below the aircraft of `tree`, named `name` (UTF-8, as Linux holds it), with
-// `livery` and the two Windows programs in it; its path.
-std::string LiveryFolder(const AircraftTree& tree, const std::string& name,
-                         const std::string& livery) {
-  const std::string folder = tree.aircraft + "/" + name;
-  std::filesystem::create_directory(folder);
-  WriteFile(folder + "/livery.ini", livery);
-  std::filesystem::copy_file(wine_support::BuiltWindowsSetup(), folder + "/setup.exe");
-  std::filesystem::copy_file(wine_support::BuiltWindowsUninstall(), folder + "/uninstall.exe");
-  return folder;
 }
 
 TEST(WineInstall, FolderWhose8BitPathNamesAnotherIsLeftAlone) {
