@@ -468,6 +468,20 @@ TEST(WineInstall, FolderWhose8BitPathNamesAnotherIsLeftAlone) {
     }
   }
   EXPECT_EQ(ListFolder(tree.aircraft).size(), 5u);  // the folders and aircraft.cfg, nothing else
+
+  // The same for the final path of a linked aircraft.cfg: "Łoś.cfg" would be read as "Los.cfg".
+  const std::string linked = folder.path + "/\xC5\x81o\xC5\x9B.cfg";
+  WriteFile(linked, kExampleCfg);
+  WriteFile(folder.path + "/Los.cfg", kExampleCfg);
+  std::filesystem::remove(CfgOf(tree));
+  std::filesystem::create_symlink(linked, CfgOf(tree));
+  const test_support::ProcessResult run = RunUnderWine(tree.setup, {}, utf8);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.errorOutput.find("characters that the system's code page cannot represent"),
+            std::string::npos)
+      << run.errorOutput;
+  EXPECT_EQ(ReadFile(linked), kExampleCfg);
+  EXPECT_EQ(ReadFile(folder.path + "/Los.cfg"), kExampleCfg);
 }
 
 TEST(WineInstall, FileTooLargeToHoldIsRefusedBeforeAnythingIsWritten) {
