@@ -46,4 +46,28 @@ TEST(WritePieces, ReportsTheFailureOfAWrite) {
   close(ends[1]);
 }
 
+TEST(HoldsExactly, TakesOnlyTheWholePiecesInOrderHoweverTheyAreCut) {
+  const test_support::ScratchFolder folder;
+  const std::string path = folder.path + "/file";
+  const std::string big(200000, 'b');  // more than one read
+  test_support::WriteFile(path, "abc" + big + "de");
+  const auto holds = [&](const std::vector<std::string_view>& pieces) {
+    const int fd = open(path.c_str(), O_RDONLY);
+    bool same = false;
+    EXPECT_EQ(platform::HoldsExactly(fd, pieces, same), 0);
+    close(fd);
+    return same;
+  };
+  EXPECT_TRUE(holds({"a", "", "bc" + big, "d", "e"}));
+  EXPECT_TRUE(holds({"abc" + big + "de"}));
+  EXPECT_FALSE(holds({"abc" + big + "d"}));        // the file has more
+  EXPECT_FALSE(holds({"abc" + big + "de", "f"}));  // the file has less
+  EXPECT_FALSE(holds({"abc" + big + "dx"}));       // one byte differs
+  EXPECT_FALSE(holds({"abd", big, "de"}));         // one byte early on
+  test_support::WriteFile(path, "");
+  EXPECT_TRUE(holds({}));
+  EXPECT_TRUE(holds({"", ""}));
+  EXPECT_FALSE(holds({"x"}));
+}
+
 }  // namespace

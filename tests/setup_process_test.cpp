@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -239,14 +240,14 @@ TEST(SetupProcess, KeepsPermissionBitsAndUpdatesTheTargetOfALink) {
   Tree tree(nullptr);
   const std::string target = tree.folder.path + "/shared.cfg";
   WriteFile(target, kAircraftCfg);
-  chmod(target.c_str(), 0640);
+  chmod(target.c_str(), 01640);  // the sticky bit too
   std::filesystem::create_symlink(target, tree.cfgPath());
   EXPECT_EQ(RunSetup(tree.files).status, 0);
   EXPECT_TRUE(std::filesystem::is_symlink(tree.cfgPath()));
   EXPECT_EQ(EntryTitles(ReadFile(target)).size(), 5u);
   struct stat status {};
   ASSERT_EQ(stat(target.c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  EXPECT_EQ(status.st_mode & 07777, 01640u);
 
   std::filesystem::remove(target);  // now the link names nothing
   const test_support::ProcessResult dangling = RunSetup(tree.files);
@@ -380,6 +381,85 @@ TEST(SetupProcess, FolderReplacedWhileWaitingForItsLockIsNotWrittenBehind) {
   EXPECT_EQ(ReadFile(store + "_old/master.cfg"), kAircraftCfg);
 }
 
+// Holds the lock of the byte of aircraft.cfg that runs of either build lock, as a run of the other
+// build does.
+int HoldSharedByte(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  struct flock range {};
+  range.l_type = F_WRLCK;
+  range.l_whence = SEEK_SET;
+  range.l_start = off_t{1} << 62;
+  range.l_len = 1;
+  EXPECT_EQ(fcntl(fd, F_OFD_SETLK, &range), 0);
+  return fd;
+}
+
+TEST(SetupProcess, FileReplacedWhileWaitingForItsLockIsLockedAnew) {
+  // A run of the other build holds aircraft.cfg's lock, replaces the file, holds the new file's
+  // lock and saves into it: the waiting run must wait for the new file's lock too, not take the
+  // old file's for the new one's, and so keep that save.
+  Tree tree;
+  const int oldLock = HoldSharedByte(tree.cfgPath());
+  test_support::ProcessResult result;
+  std::thread run([&] { result = RunProgram("/usr/bin/timeout", {"20", tree.files.setup}); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  WriteFile(tree.cfgPath() + ".new", kAircraftCfg);
+  std::filesystem::rename(tree.cfgPath() + ".new", tree.cfgPath());
+  const int newLock = HoldSharedByte(tree.cfgPath());
+  close(oldLock);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const std::string saved = "; saved while the other run held the lock\r\n";
+  ASSERT_EQ(pwrite(newLock, saved.data(), saved.size(), static_cast<off_t>(kAircraftCfg.size())),
+            static_cast<ssize_t>(saved.size()));
+  close(newLock);
+  run.join();
+  EXPECT_EQ(result.status, 0) << result.errorOutput;
+  const std::string after = ReadFile(tree.cfgPath());
+  EXPECT_EQ(after.substr(0, kAircraftCfg.size() + saved.size()), kAircraftCfg + saved);
+  EXPECT_EQ(EntryTitles(after).size(), 5u);
+}
+
+TEST(SetupProcess, FileThatKeepsChangingEndsTheRunAfterSixAttempts) {
+  // Another program changes aircraft.cfg all along while every attempt takes a while: the run
+  // gives up after six, says why, and the file holds every change, with nothing beside it.
+  if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
+  Tree tree;
+  const std::string log = tree.folder.path + "/calls.log";
+  std::atomic<bool> done = false;
+  int changes = 0;
+  std::thread changer([&] {
+    for (; !done; ++changes) {
+      const std::string line = "; change " + std::to_string(changes) + "\r\n";
+      WriteFile(tree.cfgPath(), ReadFile(tree.cfgPath()) + line);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  const test_support::ProcessResult result = RunProgram(
+      "/usr/bin/strace",
+      {"-f", "-o", log, "-e", "trace=writev,openat", "-e", "inject=writev:delay_enter=300000",
+       tree.files.setup},
+      {.workingDirectory = "/", .userId = -1, .environment = {"ASAN_OPTIONS=detect_leaks=0"}});
+  done = true;
+  changer.join();
+  EXPECT_EQ(result.status, 2);
+  EXPECT_NE(result.errorOutput.find("another program keeps changing it"), std::string::npos)
+      << result.errorOutput;
+  // Each attempt makes its working copy anew.
+  const std::string calls = ReadFile(log);
+  const std::string created = ".aircraft.cfg.installing\", O_WRONLY|O_CREAT|O_EXCL";
+  std::size_t attempts = 0;
+  for (std::size_t at = calls.find(created); at != std::string::npos;
+       at = calls.find(created, at + 1)) {
+    ++attempts;
+  }
+  EXPECT_EQ(attempts, 6u);
+  const std::string after = ReadFile(tree.cfgPath());
+  EXPECT_NE(after.find("; change " + std::to_string(changes - 1) + "\r\n"), std::string::npos);
+  EXPECT_EQ(EntryTitles(after).size(), 1u);
+  std::filesystem::remove(log);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
 TEST(SetupProcess, RunKilledWhileWaitingLeavesNothingAndBlocksNobody) {
   Tree tree;
   const int lock = HoldFolderLock(tree.files.aircraft);
@@ -424,22 +504,45 @@ TEST(SetupProcess, RunKilledJustBeforeItsCommitLeavesTheOldFileAndNothingThatBlo
 }
 
 TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver) {
-  // Another program rewrites aircraft.cfg in place while the run writes its copy: the run must
-  // neither mix the two nor put its copy of the old file over the new one, but start over from it.
+  // Another program rewrites aircraft.cfg in place while the run writes its copy, once to a longer
+  // text and once to one of the same size: the run must neither mix the two nor put its copy of
+  // the old file over the new one, but start over from it.
   if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
-  Tree tree;
+  std::string sameSize = kAircraftCfg;
+  sameSize.replace(sameSize.find("Factory"), 7, "Foundry");
+  for (const std::string& rewritten :
+       {std::string("; rewritten\n[other]\nkey = a longer value than before\n"), sameSize}) {
+    Tree tree;
+    test_support::ProcessResult result;
+    std::thread run(
+        [&] { result = RunWithInjectedFault(tree.files, "writev", "delay_enter=1000000:when=1"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    WriteFile(tree.cfgPath(), rewritten);
+    run.join();
+    EXPECT_EQ(result.status, 0) << result.errorOutput;
+    const std::string after = ReadFile(tree.cfgPath());
+    EXPECT_EQ(after.substr(0, rewritten.size()), rewritten);
+    EXPECT_EQ(EntryTitles(after).size(), rewritten == sameSize ? 5u : 4u);
+    EXPECT_EQ(ListFolder(tree.files.aircraft),
+              (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  }
+  // A link aircraft.cfg made to name another file meanwhile: the entries go where it leads now.
+  Tree linked(nullptr);
+  const std::string store = linked.folder.path + "/store";
+  std::filesystem::create_directory(store);
+  WriteFile(store + "/a.cfg", kAircraftCfg);
+  WriteFile(store + "/b.cfg", kAircraftCfg);
+  std::filesystem::create_symlink(store + "/a.cfg", linked.cfgPath());
   test_support::ProcessResult result;
   std::thread run(
-      [&] { result = RunWithInjectedFault(tree.files, "writev", "delay_enter=1000000:when=1"); });
+      [&] { result = RunWithInjectedFault(linked.files, "writev", "delay_enter=1000000:when=1"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  const std::string rewritten = "; rewritten\n[other]\nkey = a longer value than before\n";
-  WriteFile(tree.cfgPath(), rewritten);
+  std::filesystem::remove(linked.cfgPath());
+  std::filesystem::create_symlink(store + "/b.cfg", linked.cfgPath());
   run.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
-  const std::string after = ReadFile(tree.cfgPath());
-  EXPECT_EQ(after.substr(0, rewritten.size()), rewritten);
-  EXPECT_EQ(EntryTitles(after).size(), 4u);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(ReadFile(store + "/a.cfg"), kAircraftCfg);
+  EXPECT_EQ(EntryTitles(ReadFile(store + "/b.cfg")).size(), 5u);
 }
 
 TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
@@ -480,6 +583,14 @@ TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesGetsAPlainRename) {
   EXPECT_EQ(result.status, 0) << result.errorOutput;
   EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  // There too, a rename that the folder's flush cannot confirm is reported as in place.
+  const test_support::ProcessResult unconfirmed = RunProgram(
+      "/usr/bin/strace",
+      {"-f", "-o", "/dev/null", "-e", "trace=renameat2,fsync", "-e",
+       "inject=renameat2:error=EINVAL", "-e", "inject=fsync:error=EIO:when=2", tree.files.setup},
+      {.workingDirectory = "/", .userId = -1, .environment = {"ASAN_OPTIONS=detect_leaks=0"}});
+  EXPECT_EQ(unconfirmed.status, 3) << unconfirmed.errorOutput;
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 9u);
 }
 
 TEST(SetupProcess, DiskFullOrIoErrorIsReportedAndChangesNothing) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/ascii_case.h"
+#include "platform/pieces_match.h"
 
 namespace platform {
 
@@ -123,28 +124,15 @@ int WritePieces(int fd, const std::vector<std::string_view>& pieces) {
 
 int HoldsExactly(int fd, const std::vector<std::string_view>& pieces, bool& same) {
   std::array<char, 1 << 16> chunk;
-  std::size_t piece = 0;
-  std::string_view rest = pieces.empty() ? std::string_view() : pieces.front();
-  const auto nextPiece = [&] {
-    while (rest.empty() && piece + 1 < pieces.size()) rest = pieces[++piece];
-  };
-  same = true;
+  PiecesMatch match = StartMatch(pieces);
   for (;;) {
     const ssize_t count = read(fd, chunk.data(), chunk.size());
     if (count < 0 && errno == EINTR) continue;
     if (count < 0) return errno;
     if (count == 0) break;
-    for (std::string_view part(chunk.data(), static_cast<std::size_t>(count));
-         !part.empty() && same;) {
-      nextPiece();
-      const std::size_t length = std::min(rest.size(), part.size());
-      same = length > 0 && part.substr(0, length) == rest.substr(0, length);
-      part.remove_prefix(length);
-      rest.remove_prefix(length);
-    }
+    MatchChunk(match, std::string_view(chunk.data(), static_cast<std::size_t>(count)));
   }
-  nextPiece();
-  same = same && rest.empty();
+  same = MatchedAll(match);
   return 0;
 }
 

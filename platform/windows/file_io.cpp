@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "platform/pieces_match.h"
+
 namespace platform {
 
 bool ReadOpenFile(HANDLE file, std::string& bytes) {
@@ -38,23 +40,14 @@ bool WriteOpenFile(HANDLE file, const std::vector<std::string_view>& pieces) {
 
 bool HoldsExactly(HANDLE file, const std::vector<std::string_view>& pieces, bool& same) {
   char chunk[1 << 16];
-  std::size_t piece = 0;
-  std::string_view rest = pieces.empty() ? std::string_view() : pieces.front();
-  same = true;
+  PiecesMatch match = StartMatch(pieces);
   for (;;) {
     DWORD read = 0;
     if (!ReadFile(file, chunk, sizeof chunk, &read, nullptr)) return false;
     if (read == 0) break;
-    for (std::string_view part(chunk, read); !part.empty() && same;) {
-      while (rest.empty() && piece + 1 < pieces.size()) rest = pieces[++piece];
-      const std::size_t length = std::min(rest.size(), part.size());
-      same = length > 0 && part.substr(0, length) == rest.substr(0, length);
-      part.remove_prefix(length);
-      rest.remove_prefix(length);
-    }
+    MatchChunk(match, std::string_view(chunk, read));
   }
-  while (rest.empty() && piece + 1 < pieces.size()) rest = pieces[++piece];
-  same = same && rest.empty();
+  same = MatchedAll(match);
   return true;
 }
 

@@ -371,6 +371,43 @@ TEST(WineInstall, WaitsForAProgramInTheMiddleOfSavingTheFile) {
   EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 }
 
+TEST(WineInstall, NoOtherProgramWritesTheFileWhileARunHoldsIt) {
+  // While setup.exe works on aircraft.cfg, another Windows program cannot open it to save it; and
+  // a run that waits for one that is killed then goes on.
+  ScratchFolder folder;
+  const AircraftTree tree = WindowsTree(folder.path);
+  const std::string copy = CfgOf(tree) + ".installing";
+  std::vector<int> statuses(2, -1);
+  std::thread held([&] {
+    statuses[0] = wine_support::RunUnderWineTraced(
+                      tree.setup, {"-o", "/dev/null", "-P", copy, "-e", "trace=fsync", "-e",
+                                   "inject=fsync:delay_enter=1500000:when=1"})
+                      .status;
+  });
+  while (!test_support::Exists(copy)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(RunUnderWine(wine_support::BuiltFileHolder(),
+                         {"--save", wine_support::WindowsPath(CfgOf(tree)), "0"})
+                .status,
+            1);
+  held.join();
+  EXPECT_EQ(statuses[0], 0);
+  EXPECT_EQ(ReadFile(CfgOf(tree)).find("saved.by.another.program"), std::string::npos);
+  EXPECT_EQ(EntryTitles(ReadFile(CfgOf(tree))).size(), 7u);
+
+  std::thread killed([&] {
+    wine_support::RunUnderWineTraced(
+        tree.setup,
+        {"-o", "/dev/null", "-P", copy, "-e", "trace=read,fsync", "-e",
+         "inject=read:delay_enter=1000000:when=1", "-e", "inject=fsync:signal=SIGKILL:when=1"});
+  });
+  while (!test_support::Exists(copy)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  statuses[1] = RunUnderWine(tree.setup).status;
+  killed.join();
+  EXPECT_EQ(statuses[1], 0);
+  EXPECT_EQ(EntryTitles(ReadFile(CfgOf(tree))).size(), 11u);
+  EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
 TEST(WineInstall, BothBuildsStartedTogetherWaitForEachOther) {
   // Eight setup.exe and, half a second later while they are at work, eight native setup on one
   // aircraft: every install lands.
