@@ -29,6 +29,8 @@ std::optional<RunStatus> RefuseLivery(const std::string& liveryPath, const char*
       return std::nullopt;
     case platform::SectionState::kAmbiguousFile:
       return Fail(kNotUpdated, liveryPath + ": several files match this name in all but case");
+    case platform::SectionState::kTooLarge:
+      return Fail(kNotUpdated, liveryPath + ": " + platform::TooLargeCause());
     case platform::SectionState::kUtf16BigEndian:
       return Fail(kNothingToDo, liveryPath + ": " + nothingToDo +
                                     " (UTF-16 big-endian text, which is not read: "

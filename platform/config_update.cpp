@@ -4,8 +4,14 @@
 #include "platform/config_update.h"
 
 #include "engine/profile_syntax.h"
+#include "platform/platform.h"
 
 namespace platform {
+
+std::string TooLargeCause() {
+  return "is too large for the installer, which takes files of up to " +
+         std::to_string(kLargestFile >> 20) + " MiB";
+}
 
 namespace {
 
@@ -40,8 +46,7 @@ UpdateResult Failure(const SystemResult& result) {
       return missing;
     }
     case SystemFault::kTooLarge:
-      return Failure(result.subject, "is too large for the installer, which takes files of up to " +
-                                         std::to_string(kLargestFile >> 20) + " MiB");
+      return Failure(result.subject, TooLargeCause());
     case SystemFault::kNotRegular:
       return Failure(result.subject, "is not a regular file");
     case SystemFault::kReadOnly:
@@ -147,6 +152,7 @@ UpdateResult PutInPlace(ConfigUpdate& update, const std::vector<std::string_view
                         : replaced.result.ok() ? UpdateResult{}
                                                : Failure(replaced.result);
   result.inPlace = update.copyInPlace;
+  update.copyKept = replaced.copyKept;
   return result;
 }
 
@@ -159,7 +165,7 @@ bool& LastEndedInPlace() {
 // Discards the working copy, unless it is in place, and releases the lock.
 void EndUpdate(ConfigUpdate& update) {
   LastEndedInPlace() = update.copyInPlace;
-  if (!update.copyInPlace && update.lock.handle != -1) {
+  if (!update.copyInPlace && !update.copyKept && update.lock.handle != -1) {
     ForgetProfileCache(update.workingPath);
     DiscardWorkingCopy(update.lock, update.workingPath);
   }

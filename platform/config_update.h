@@ -50,6 +50,7 @@ struct ConfigUpdate {
   bool platformEdits = false;  // the system's own profile functions edit the working copy
   bool disagreed = false;      // one of them did other than the engine says it must
   bool copyInPlace = false;    // the working copy stands in place of the file
+  bool copyKept = false;       // the working copy's name holds another program's save
 
   ConfigUpdate() = default;
   ConfigUpdate(const ConfigUpdate&) = delete;

@@ -49,13 +49,23 @@ bool RemoveProfileSection(const char* section, const char* path);
 // lines. False when the platform could not.
 bool RenameProfileSection(const char* section, const char* newName, const char* path);
 
-enum class SectionState { kHasEntries, kEmptyOrMissing, kAmbiguousFile, kUtf16BigEndian };
+enum class SectionState {
+  kHasEntries,
+  kEmptyOrMissing,
+  kAmbiguousFile,
+  kUtf16BigEndian,
+  kTooLarge
+};
 
 // Whether `section` of the profile file at `path` holds at least one entry. kAmbiguousFile: the
 // file's name matches several files that differ only in case, so none is read. kUtf16BigEndian:
 // the file is UTF-16 big-endian text, which the platform's profile functions do not read (the
-// Windows build cannot tell it from a file without the section).
+// Windows build cannot tell it from a file without the section). kTooLarge: the file is larger
+// than a run takes (TooLargeCause), and none of it is read.
 SectionState ProbeProfileSection(const char* section, const char* path);
+
+// Why a file larger than a run takes is refused.
+std::string TooLargeCause();
 
 // Tells the user one line: why the run stopped, or what it left alone. It goes to the error stream
 // where there is one.

@@ -12,6 +12,7 @@ struct RunFile {
   bool read = false;          // the whole file was read
   bool ambiguous = false;     // several files match its name in all but case, so none was read
   bool bigEndian = false;     // UTF-16 big-endian text, which is not read
+  bool tooLarge = false;      // larger than the largest file a run takes, so none of it was read
 };
 
 // The file at `path`, read on first use.

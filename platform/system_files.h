@@ -55,6 +55,11 @@ struct FileSnapshot {
 // the native build's own lock of the same byte conflicts with, and the reverse.
 inline constexpr std::uint64_t kSharedLockOffset = std::uint64_t{1} << 62;
 
+// What the working copy's name adds to the configuration file's. The Windows build's copy is the
+// file's name and this beside it; a run of the Windows build holds the copy's kSharedLockOffset
+// while it moves the copy over the file, which the native build waits for.
+inline constexpr std::string_view kCopySuffix = ".installing";
+
 // A held lock: the system's handles (-1 for none), and what the lock was taken for. `handle`
 // serializes the runs of one build on the folder; `file` holds the configuration file itself open
 // with kSharedLockOffset locked, where the file could be opened so.
@@ -114,7 +119,8 @@ void ForgetProfileCache(const std::string& path);
 
 struct Replacement {
   SystemResult result;
-  bool changed = false;  // `target` was no longer the file read, and nothing was replaced
+  bool changed = false;   // `target` was no longer the file read, and nothing was replaced
+  bool copyKept = false;  // the working copy's name holds another program's save: it stays
 };
 
 // Puts the flushed working copy in place of `target` in one step, and makes that durable, but

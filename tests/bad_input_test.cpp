@@ -136,6 +136,17 @@ TEST(BadInput, FileTooLargeToHoldIsRefusedAndSoIsOneThatMemoryRunsOutFor) {
   std::string start(kCfg.size(), '\0');
   file.read(start.data(), static_cast<std::streamsize>(start.size()));
   EXPECT_EQ(start, kCfg);
+  // A livery.ini beyond what the program takes is refused for its size too, not taken for one
+  // without entries.
+  test_support::WriteFile(cfg, kCfg);
+  ASSERT_EQ(truncate((tree.livery + "/livery.ini").c_str(), off_t{3} << 29), 0);
+  for (const std::string& program : {tree.setup, tree.uninstall}) {
+    const test_support::ProcessResult result = test_support::RunProgram(program, {});
+    EXPECT_EQ(result.status, 2) << program << ": " << result.errorOutput;
+    EXPECT_NE(result.errorOutput.find("livery.ini: is too large"), std::string::npos)
+        << result.errorOutput;
+    EXPECT_EQ(test_support::ReadFile(cfg), kCfg);
+  }
 }
 
 }  // namespace

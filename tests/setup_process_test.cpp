@@ -292,6 +292,29 @@ TEST(SetupProcess, NewFileKeepsTheGroupOfTheOldForItsOtherMembers) {
   EXPECT_EQ(status.st_gid, static_cast<gid_t>(kGroup));
   EXPECT_EQ(status.st_mode & 07777, 0664u);
   EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
+  // The file's owner outside its group: a new copy would have the owner's group, so it stands
+  // only where the old group's members could do no more with the file than other users.
+  for (const mode_t mode : {0640, 0644}) {
+    SCOPED_TRACE(mode);
+    Tree outside;
+    ASSERT_EQ(chown(outside.files.aircraft.c_str(), kMember, kMember), 0);
+    ASSERT_EQ(chown(outside.cfgPath().c_str(), kMember, kGroup), 0);
+    chmod(outside.cfgPath().c_str(), mode);
+    chmod(outside.folder.path.c_str(), 0755);
+    const test_support::ProcessResult run = RunProgram(
+        outside.files.setup, {}, {.workingDirectory = "/", .userId = kMember, .environment = {}});
+    ASSERT_EQ(stat(outside.cfgPath().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, mode);
+    if (mode == 0640) {
+      EXPECT_EQ(run.status, 2);
+      EXPECT_NE(run.errorOutput.find("keep its group"), std::string::npos) << run.errorOutput;
+      EXPECT_EQ(status.st_gid, static_cast<gid_t>(kGroup));
+      EXPECT_EQ(ReadFile(outside.cfgPath()), kAircraftCfg);
+    } else {
+      EXPECT_EQ(run.status, 0) << run.errorOutput;
+      EXPECT_EQ(EntryTitles(ReadFile(outside.cfgPath())).size(), 5u);
+    }
+  }
 }
 
 TEST(SetupProcess, UnwritableFileOrFolderLeavesTheFileAsItWas) {
@@ -545,34 +568,75 @@ TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver)
   EXPECT_EQ(EntryTitles(ReadFile(store + "/b.cfg")).size(), 5u);
 }
 
+TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
+  // A run of the Windows build lets go of aircraft.cfg for its move, holding the shared byte of
+  // its copy instead, as Wine keeps it: a record lock. A native run started meanwhile waits for
+  // the move and then works on the file moved in; a copy that a killed run left holds no lock
+  // and is not waited for.
+  Tree tree;
+  const std::string copy = tree.cfgPath() + ".installing";
+  WriteFile(copy, "left by a killed run");
+  test_support::ProcessResult result = RunSetup(tree.files);
+  EXPECT_EQ(result.status, 0) << result.errorOutput;
+  EXPECT_EQ(ReadFile(copy), "left by a killed run");
+  const std::string moved = ReadFile(tree.cfgPath()) + "[fltsim.5]\r\ntitle=Windows run\r\n";
+  WriteFile(copy, moved);
+  const int held = open(copy.c_str(), O_RDWR);
+  ASSERT_GE(held, 0);
+  struct flock range {};
+  range.l_type = F_WRLCK;
+  range.l_whence = SEEK_SET;
+  range.l_start = off_t{1} << 62;
+  range.l_len = 1;
+  ASSERT_EQ(fcntl(held, F_SETLK, &range), 0);
+  std::thread run([&] { result = RunSetup(tree.files); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(rename(copy.c_str(), tree.cfgPath().c_str()), 0);
+  close(held);
+  run.join();
+  EXPECT_EQ(result.status, 0) << result.errorOutput;
+  const std::vector<std::string> titles = EntryTitles(ReadFile(tree.cfgPath()));
+  EXPECT_EQ(titles.size(), 10u);
+  EXPECT_EQ(std::count(titles.begin(), titles.end(), "Windows run"), 1);
+}
+
 TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
   // One program changes aircraft.cfg before the run swaps its copy in, another writes into the
-  // copy while it stands in place: the run swaps the first back and keeps the second beside it.
+  // copy while it stands in place: the run swaps the first back and keeps the second beside it,
+  // under the first name that saves kept by earlier runs leave free.
   if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
-  Tree tree;
-  test_support::ProcessResult result;
-  std::thread run([&] {
-    result = RunWithInjectedFault(tree.files, "renameat2",
-                                  "delay_enter=1000000:delay_exit=1000000:when=1");
-  });
-  const auto append = [&](const char* line) {
-    const int fd = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, line, std::strlen(line)), static_cast<ssize_t>(std::strlen(line)));
-    close(fd);
-  };
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  append("; the first save\r\n");
-  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-  append("; the second save\r\n");
-  run.join();
-  EXPECT_EQ(result.status, 2);
-  EXPECT_NE(result.errorOutput.find("aircraft.cfg.saved-meanwhile"), std::string::npos)
-      << result.errorOutput;
-  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg + "; the first save\r\n");
-  const std::string kept = ReadFile(tree.files.aircraft + "/aircraft.cfg.saved-meanwhile");
-  EXPECT_EQ(EntryTitles(kept).size(), 5u);
-  EXPECT_NE(kept.find("; the second save\r\n"), std::string::npos);
+  for (const int earlier : {0, 9}) {
+    SCOPED_TRACE(earlier);
+    Tree tree;
+    const std::string base = tree.files.aircraft + "/aircraft.cfg.saved-meanwhile";
+    for (int number = 1; number <= earlier; ++number) {
+      WriteFile(number == 1 ? base : base + "-" + std::to_string(number), "an earlier save");
+    }
+    test_support::ProcessResult result;
+    std::thread run([&] {
+      result = RunWithInjectedFault(tree.files, "renameat2",
+                                    "delay_enter=1000000:delay_exit=1000000:when=1");
+    });
+    const auto append = [&](const char* line) {
+      const int fd = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
+      ASSERT_GE(fd, 0);
+      ASSERT_EQ(write(fd, line, std::strlen(line)), static_cast<ssize_t>(std::strlen(line)));
+      close(fd);
+    };
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    append("; the first save\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    append("; the second save\r\n");
+    run.join();
+    const std::string keptPath = earlier == 0 ? base : base + "-" + std::to_string(earlier + 1);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.errorOutput.find(keptPath.substr(keptPath.rfind('/') + 1)), std::string::npos)
+        << result.errorOutput;
+    EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg + "; the first save\r\n");
+    const std::string kept = ReadFile(keptPath);
+    EXPECT_EQ(EntryTitles(kept).size(), 5u);
+    EXPECT_NE(kept.find("; the second save\r\n"), std::string::npos);
+  }
 }
 
 TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesGetsAPlainRename) {

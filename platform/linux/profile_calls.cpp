@@ -53,6 +53,7 @@ SectionState ProbeProfileSection(const char* section, const char* path) {
   const RunFile& file = FileReadInRun(path);
   if (file.ambiguous) return SectionState::kAmbiguousFile;
   if (file.bigEndian) return SectionState::kUtf16BigEndian;
+  if (file.tooLarge) return SectionState::kTooLarge;
   return engine::SectionHasEntries(file.document, section) ? SectionState::kHasEntries
                                                            : SectionState::kEmptyOrMissing;
 }

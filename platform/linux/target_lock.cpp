@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -71,6 +72,32 @@ int LockSharedByte(int folder, const std::string& name) {
   return file;
 }
 
+// Whether a run of the Windows build is moving its working copy over the file `name` of `folder`.
+// The platform moves a file only over one that no program holds, so that run lets go of the
+// file's shared byte for the move, and it holds the copy's own shared byte from before it lets go
+// until the move is done. Then `held`, this run's lock of the file's shared byte, is let go, so
+// that the move never waits for this run, and the run waits for the move to end. A copy that a
+// killed run left holds no lock, and is not waited for.
+bool WaitedForMoveOfWindowsCopy(int folder, const std::string& name, std::intptr_t& held) {
+  const OpenedFile copy = OpenRegularFile(folder, name + std::string(kCopySuffix));
+  if (copy.fd < 0) return false;
+  struct flock range {};
+  range.l_type = F_RDLCK;
+  range.l_whence = SEEK_SET;
+  range.l_start = static_cast<off_t>(kSharedLockOffset);
+  range.l_len = 1;
+  struct flock probe = range;
+  const bool moving = fcntl(copy.fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+  if (moving) {
+    close(static_cast<int>(held));
+    held = -1;
+    while (fcntl(copy.fd, F_OFD_SETLKW, &range) != 0 && errno == EINTR) {
+    }
+  }
+  close(copy.fd);
+  return moving;
+}
+
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -99,7 +126,11 @@ SystemResult LockTarget(const std::string& target, SystemLock& lock) {
             std::string("lock this folder: ") + std::strerror(error)};
   }
   lock.handle = folder;
-  lock.file = LockSharedByte(folder, SplitDirectoryAndName(target).name);
+  const std::string name = SplitDirectoryAndName(target).name;
+  lock.file = LockSharedByte(folder, name);
+  while (lock.file >= 0 && WaitedForMoveOfWindowsCopy(folder, name, lock.file)) {
+    lock.file = LockSharedByte(folder, name);
+  }
   return {};
 }
 

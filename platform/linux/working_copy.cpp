@@ -27,10 +27,19 @@ std::string NameIn(const std::string& path) {
 
 // Gives the new copy the old file's group (an ordinary member of the group may set it), its owner
 // where allowed (root only), and then its permission bits, which a change of owner may clear. A
-// copy that would open the file to more users than before is never put in place.
+// copy that would open the file to more users than before, or close it to some, is never put in
+// place: one that cannot have the old group may stand only where the group's permission bits
+// give its members nothing that other users lack.
 SystemResult CopyOwnership(const struct stat& old, int copy, const std::string& path) {
   const uid_t owner = geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1);
-  (void)!fchown(copy, owner, old.st_gid);  // a refusal leaves the creator's group, as before
+  struct stat made {};
+  if (fchown(copy, owner, old.st_gid) != 0 && fstat(copy, &made) == 0 &&
+      made.st_gid != old.st_gid && ((old.st_mode >> 3) & ~old.st_mode & 07) != 0) {
+    return {SystemFault::kFailed, path,
+            "keep its group (" + std::to_string(old.st_gid) +
+                "), of which this user is not a member, and the group may do more with it than "
+                "other users"};
+  }
   if (fchmod(copy, old.st_mode & 07777) != 0) {
     return Failed(path, "give the new copy the file's permissions", errno);
   }
@@ -85,16 +94,22 @@ bool HoldsAt(int folder, const std::string& name, const std::vector<std::string_
 }
 
 // Moves the file `name` of `folder` out of the way of every later run, under a name of its own
-// beside it, which no other file has; that name, or nothing when it could not be moved.
+// beside it, which no other file has: the first number that no file of the folder takes. That
+// name, or nothing when the file could not be moved, and then stays where it is.
 std::optional<std::string> KeptBeside(int folder, const std::string& name,
                                       const std::string& target) {
   const std::string base = NameIn(target) + ".saved-meanwhile";
-  for (int number = 1; number <= 9; ++number) {
+  for (unsigned long number = 1;; ++number) {
     const std::string kept = number == 1 ? base : base + "-" + std::to_string(number);
     if (renameat2(folder, name.c_str(), folder, kept.c_str(), RENAME_NOREPLACE) == 0) return kept;
-    if (errno != EEXIST) break;
+    if (errno != EEXIST) return std::nullopt;
   }
-  return std::nullopt;
+}
+
+// Where a save of another program that stands under the name `copyName` was kept.
+std::string KeptAs(const std::optional<std::string>& kept, const std::string& copyName) {
+  return kept ? "is beside it as " + *kept
+              : "is left as " + copyName + ": move it away before the installer runs again";
 }
 
 // Swaps the file taken out back in place of the new copy: another program put it there. A save
@@ -111,8 +126,9 @@ Replacement SwappedBack(int folder, const std::string& copyName, const std::stri
     return {{SystemFault::kFailed, target,
              "hold two saves that other programs made while the installer worked on it: the "
              "earlier is in it, the later " +
-                 (kept ? "is beside it as " + *kept : "could not be kept")},
-            false};
+                 KeptAs(kept, copyName)},
+            false,
+            !kept};
   }
   if (renameat(folder, copyName.c_str(), folder, name.c_str()) == 0) {
     inPlace = false;
@@ -120,11 +136,8 @@ Replacement SwappedBack(int folder, const std::string& copyName, const std::stri
   }
   const int error = errno;
   const std::optional<std::string> kept = KeptBeside(folder, copyName, target);
-  return {Failed(target,
-                 "put back the file it replaced, which " +
-                     (kept ? "is beside it as " + *kept : "could not be kept"),
-                 error),
-          false};
+  return {Failed(target, "put back the file it replaced, which " + KeptAs(kept, copyName), error),
+          false, !kept};
 }
 
 // Removes the file, trying twice: a file left beside the configuration file would be in the way.
@@ -144,7 +157,7 @@ Replacement Flushed(int folder, const std::string& target) {
 
 std::string WorkingCopyPath(const std::string& target) {
   const DirectoryAndName parts = SplitDirectoryAndName(target);
-  return parts.directory + "/." + parts.name + ".installing";
+  return parts.directory + "/." + parts.name + std::string(kCopySuffix);
 }
 
 SystemResult WriteWorkingCopy(const SystemLock& lock, const std::string& copy,

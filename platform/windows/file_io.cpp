@@ -81,6 +81,13 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* id
   return read;
 }
 
+bool LockSharedByte(HANDLE file) {
+  OVERLAPPED range{};
+  range.Offset = static_cast<DWORD>(kSharedLockOffset);
+  range.OffsetHigh = static_cast<DWORD>(kSharedLockOffset >> 32);
+  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &range) != FALSE;
+}
+
 SystemResult HoldFile(const std::string& target, SystemLock& lock) {
   const DWORD attributes = GetFileAttributesA(target.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES ||
@@ -108,10 +115,7 @@ SystemResult HoldFile(const std::string& target, SystemLock& lock) {
         SystemFault::kFailed, target,
         error == ERROR_SHARING_VIOLATION ? "be held: another program keeps it open" : "be opened"};
   }
-  OVERLAPPED range{};
-  range.Offset = static_cast<DWORD>(kSharedLockOffset);
-  range.OffsetHigh = static_cast<DWORD>(kSharedLockOffset >> 32);
-  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &range)) {
+  if (!LockSharedByte(file)) {
     CloseHandle(file);
     return {SystemFault::kFailed, target, "lock it"};
   }

@@ -35,6 +35,9 @@ bool FileHoldsExactly(const std::string& path, const std::vector<std::string_vie
 // missing, read-only or a folder: the run refuses those once it reads them.
 SystemResult HoldFile(const std::string& target, SystemLock& lock);
 
+// Waits for the lock of the shared byte (kSharedLockOffset) of the open `file`; false on failure.
+bool LockSharedByte(HANDLE file);
+
 // Which file the open `file` is; false when that is unknown or the file has no name left (it was
 // replaced or deleted).
 bool IdentityOf(HANDLE file, FileIdentity& identity);

@@ -95,7 +95,9 @@ bool RenameProfileSection(const char* section, const char* newName, const char* 
 }
 
 SectionState ProbeProfileSection(const char* section, const char* path) {
-  if (FileReadInRun(path).bigEndian) return SectionState::kUtf16BigEndian;
+  const RunFile& file = FileReadInRun(path);
+  if (file.bigEndian) return SectionState::kUtf16BigEndian;
+  if (file.tooLarge) return SectionState::kTooLarge;
   // Only whether anything comes back matters, so a few bytes of the section suffice.
   char entries[16];
   return GetPrivateProfileSectionA(section, entries, sizeof entries, path) > 0

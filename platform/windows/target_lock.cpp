@@ -22,8 +22,6 @@ namespace platform {
 
 namespace {
 
-constexpr std::size_t kCopySuffixLength = 11;  // ".installing", which the copy's path adds
-
 // The eight hexadecimal digits of `value`.
 std::string Hex(DWORD value) {
   std::string digits(8, '0');
@@ -71,7 +69,7 @@ SystemResult ResolveTarget(const std::string& path, std::string& target) {
   SystemResult result = FullPath(path, fullPath);
   if (result.ok()) result = FinalPath(fullPath, finalPath);
   // The working copy's path, beside it, must fit too.
-  if (result.ok() && finalPath.size() + kCopySuffixLength >= kPathBufferSize) {
+  if (result.ok() && finalPath.size() + kCopySuffix.size() >= kPathBufferSize) {
     result = {SystemFault::kPathTooLong, fullPath, ""};
   }
   if (result.ok()) target = finalPath;

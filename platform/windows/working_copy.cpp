@@ -28,7 +28,7 @@ bool DeletedUnlessLink(const std::string& copy) {
 }  // namespace
 
 std::string WorkingCopyPath(const std::string& target) {
-  return target + ".installing";
+  return target + std::string(kCopySuffix);
 }
 
 SystemResult WriteWorkingCopy(const SystemLock&, const std::string& copy, const std::string&,
@@ -79,6 +79,31 @@ void LetGo(SystemLock& lock) {
   lock.file = -1;
 }
 
+// The working copy, held open with its shared byte locked while it is moved over the file, for as
+// long as this run may let go of the file's own: the native build then waits for the move. It is
+// shared for everything, so that the move, and this run's own looks at the copy, may open it.
+class HeldCopy {
+ public:
+  explicit HeldCopy(const std::string& copy)
+      : file_(CreateFileA(copy.c_str(), GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    if (file_ != INVALID_HANDLE_VALUE && !LockSharedByte(file_)) {
+      CloseHandle(file_);
+      file_ = INVALID_HANDLE_VALUE;
+    }
+  }
+  ~HeldCopy() {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  }
+  HeldCopy(const HeldCopy&) = delete;
+  HeldCopy& operator=(const HeldCopy&) = delete;
+  bool held() const { return file_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE file_;
+};
+
 // What a replacement that did not succeed left: a move reported as failed may still have happened,
 // and then the target holds the confirmed bytes, and the change must not be reported as not made.
 Replacement ReplacementFailure(const std::string& copy, const std::string& target,
@@ -104,6 +129,8 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   if (!SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_NORMAL)) {
     return {{SystemFault::kFailed, copy, "be made visible"}, false};
   }
+  const HeldCopy heldCopy(copy);
+  if (!heldCopy.held()) return {{SystemFault::kFailed, copy, "be held for the move"}, false};
   const auto move = [&] {
     return MoveFileExA(copy.c_str(), target.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
@@ -113,7 +140,8 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   // moves a file over one that is held open for being moved away, the file stays held to the end;
   // Wine moves none over an open file, so it is let go just before the move and, when another
   // program's hold stops the move, held again while the run waits: it is never left unheld for
-  // longer than the move, in which no run of either build can reach the copy's name.
+  // longer than the move, in which no Windows run can reach the copy's name and a native run
+  // waits for the copy's shared byte.
   DWORD pause = 50;
   for (DWORD waited = 0;; waited += pause, pause = std::min<DWORD>(2 * pause, 1000)) {
     FileIdentity identity;

@@ -534,6 +534,17 @@ TEST(WineInstall, FileTooLargeToHoldIsRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
   }
   EXPECT_EQ(ReadFile(CfgOf(tree)).substr(0, kExampleCfg.size()), kExampleCfg);
+  // A livery.ini beyond what either build takes is refused for its size before the platform's
+  // profile functions read any of it.
+  WriteFile(CfgOf(tree), kExampleCfg);
+  ASSERT_EQ(truncate((tree.livery + "/livery.ini").c_str(), off_t{3} << 29), 0);
+  for (const std::string& program : {tree.setup, tree.uninstall}) {
+    const test_support::ProcessResult run = RunUnderWine(program, {}, {"WINEDEBUG=-all,+debugstr"});
+    EXPECT_EQ(run.status, 2) << program;
+    EXPECT_NE(run.errorOutput.find("livery.ini: is too large"), std::string::npos)
+        << run.errorOutput;
+    EXPECT_EQ(ReadFile(CfgOf(tree)), kExampleCfg);
+  }
 }
 
 TEST(WineInstall, EitherBuildRemovesWhatEitherInstalledOfATitleTheCodePageLacks) {
