@@ -570,7 +570,7 @@ TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver)
 
 TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   // A run of the Windows build lets go of aircraft.cfg for its move, holding the shared byte of
-  // its copy instead, as Wine keeps it: a record lock. A native run started meanwhile waits for
+  // its copy instead. A native run started meanwhile waits for
   // the move and then works on the file moved in; a copy that a killed run left holds no lock
   // and is not waited for.
   Tree tree;
@@ -581,14 +581,7 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   EXPECT_EQ(ReadFile(copy), "left by a killed run");
   const std::string moved = ReadFile(tree.cfgPath()) + "[fltsim.5]\r\ntitle=Windows run\r\n";
   WriteFile(copy, moved);
-  const int held = open(copy.c_str(), O_RDWR);
-  ASSERT_GE(held, 0);
-  struct flock range {};
-  range.l_type = F_WRLCK;
-  range.l_whence = SEEK_SET;
-  range.l_start = off_t{1} << 62;
-  range.l_len = 1;
-  ASSERT_EQ(fcntl(held, F_SETLK, &range), 0);
+  const int held = HoldSharedByte(copy);
   std::thread run([&] { result = RunSetup(tree.files); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   ASSERT_EQ(rename(copy.c_str(), tree.cfgPath().c_str()), 0);
