@@ -50,6 +50,7 @@ std::vector<int> Occurrences(int count) {
 }
 
 TEST(FaultInjection, WindowsBuildCommitsOnlyAWorkingCopyThatReadsBackAsMeant) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   const test_support::ScratchFolder folder;
   const std::string example = ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/aircraft.cfg");
   const std::string livery = ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/Tidewater_Air/livery.ini");

@@ -87,6 +87,7 @@ std::string LiveryFolder(const AircraftTree& tree, const std::string& name,
 }
 
 TEST(WineInstall, GivesTheSameValuesAsTheLinuxBuild) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   ScratchFolder folder;
   const AircraftTree windows = WindowsTree(folder.path + "/windows");
   const AircraftTree linux =
@@ -120,6 +121,7 @@ TEST(WineInstall, GivesTheSameValuesAsTheLinuxBuild) {
 }
 
 TEST(WineInstall, UninstallKeepsEveryByteAsTheLinuxBuildDoes) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // The native setup installs two liveries; removing the first renumbers the second's entries.
   // uninstall.exe must write what the Linux uninstall writes, byte for byte, and removing the
   // second too must give back the file as it was: comments, header notes, spacing, blank lines,
@@ -166,6 +168,7 @@ TEST(WineInstall, UninstallKeepsEveryByteAsTheLinuxBuildDoes) {
 }
 
 TEST(WineInstall, NothingToInstallOrToRemoveWritesNothing) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   ScratchFolder folder;
   // A livery folder one level too deep: its parent holds no aircraft.cfg, and none is created.
   const AircraftTree misplaced = WindowsTree(folder.path + "/misplaced", nullptr);
@@ -196,6 +199,7 @@ TEST(WineInstall, NothingToInstallOrToRemoveWritesNothing) {
 }
 
 TEST(WineInstall, RefusesFilesItCannotUpdateWithoutDamage) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   ScratchFolder folder;
   const AircraftTree readOnly = WindowsTree(folder.path + "/read-only");
   chmod(CfgOf(readOnly).c_str(), 0444);  // Wine shows this as the read-only attribute
@@ -220,6 +224,7 @@ bool HiddenUnderWine(const std::string& path) {
 }
 
 TEST(WineInstall, CopyLeftByAKilledRunIsHiddenNeitherReadNorKept) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path);
   const std::string copy = CfgOf(tree) + ".installing";
@@ -246,6 +251,7 @@ TEST(WineInstall, CopyLeftByAKilledRunIsHiddenNeitherReadNorKept) {
 }
 
 TEST(WineInstall, ConcurrentRunsWaitForEachOtherHoweverTheFolderIsReached) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // Half the runs reach the aircraft through a folder link, as a second spelling of its path; they
   // must still wait for the others, or one deletes another's working copy mid-install. All install
   // at once; then the even ones are removed while the odd ones install again.
@@ -290,6 +296,7 @@ TEST(WineInstall, ConcurrentRunsWaitForEachOtherHoweverTheFolderIsReached) {
 }
 
 TEST(WineInstall, WaitsOutAFileThatAnotherProgramHoldsForAMoment) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // Another program holds aircraft.cfg open for two seconds without sharing it for deletion, so
   // that it cannot be replaced meanwhile; the install waits until it is let go.
   ScratchFolder folder;
@@ -308,6 +315,7 @@ TEST(WineInstall, WaitsOutAFileThatAnotherProgramHoldsForAMoment) {
 }
 
 TEST(WineInstall, RunsUnderTwoWineServersWaitForEachOther) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // Programs of two Wine prefixes share no mutex: they must still wait for each other on the file.
   ScratchFolder folder;
   const AircraftTree first = WindowsTree(folder.path);
@@ -345,6 +353,7 @@ TEST(WineInstall, RunsUnderTwoWineServersWaitForEachOther) {
 }
 
 TEST(WineInstall, WaitsForAProgramInTheMiddleOfSavingTheFile) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // Another program empties aircraft.cfg and writes it anew, pausing half-way: the install waits
   // until the save is whole, and both land.
   ScratchFolder folder;
@@ -372,6 +381,7 @@ TEST(WineInstall, WaitsForAProgramInTheMiddleOfSavingTheFile) {
 }
 
 TEST(WineInstall, NoOtherProgramWritesTheFileWhileARunHoldsIt) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // While setup.exe works on aircraft.cfg, another Windows program cannot open it to save it; and
   // a run that waits for one that is killed then goes on.
   ScratchFolder folder;
@@ -409,6 +419,7 @@ TEST(WineInstall, NoOtherProgramWritesTheFileWhileARunHoldsIt) {
 }
 
 TEST(WineInstall, BothBuildsStartedTogetherWaitForEachOther) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // Eight setup.exe and, half a second later while they are at work, eight native setup on one
   // aircraft: every install lands.
   constexpr int kEach = 8;
@@ -443,6 +454,7 @@ TEST(WineInstall, BothBuildsStartedTogetherWaitForEachOther) {
 }
 
 TEST(WineInstall, LinkedFileGetsTheEntriesAndTheLinkStays) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path, nullptr);
   WriteFile(folder.path + "/master.cfg", kExampleCfg);
@@ -463,6 +475,7 @@ std::string FolderWithWindowsPathLength(const std::string& root, std::size_t len
 }
 
 TEST(WineInstall, PathsThatDoNotFitThePlatformBuffersWriteNothing) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   ScratchFolder folder;
   // The executable's own path does not fit 260 bytes, so the platform would hand back a cut one.
   // Then: its path fits, but aircraft.cfg's, 16 characters longer than the folder, would not.
@@ -482,6 +495,7 @@ TEST(WineInstall, PathsThatDoNotFitThePlatformBuffersWriteNothing) {
 }
 
 TEST(WineInstall, FolderWhose8BitPathNamesAnotherIsLeftAlone) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // The platform's 8-bit path of "Łoś Air" is "Los Air", its best fit, here the folder of another
   // livery; that of a Cyrillic name is all "?". Neither program may act on what it names.
   ScratchFolder folder;
@@ -522,6 +536,7 @@ TEST(WineInstall, FolderWhose8BitPathNamesAnotherIsLeftAlone) {
 }
 
 TEST(WineInstall, FileTooLargeToHoldIsRefusedBeforeAnythingIsWritten) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // A sparse file beyond what a 32-bit program can hold: status 2, said why, nothing written.
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path);
@@ -548,6 +563,7 @@ TEST(WineInstall, FileTooLargeToHoldIsRefusedBeforeAnythingIsWritten) {
 }
 
 TEST(WineInstall, EitherBuildRemovesWhatEitherInstalledOfATitleTheCodePageLacks) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // "Łoś Аэрофлот" in a UTF-8 livery.ini: each build writes the platform's best fit for what
   // code page 1252 lacks, so each build's uninstall finds the other's entries.
   const std::string livery =
@@ -572,6 +588,7 @@ TEST(WineInstall, EitherBuildRemovesWhatEitherInstalledOfATitleTheCodePageLacks)
 }
 
 TEST(WineInstall, DoubleByteNameWhoseTrailByteIsABackslash) {
+  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // In code page 932 the character U+8868 is 0x95 0x5C; 0x5C is also the path separator.
   const test_support::ProcessResult locales = test_support::RunProgram("/usr/bin/locale", {"-a"});
   ASSERT_NE(locales.output.find("ja_JP.utf8"), std::string::npos)

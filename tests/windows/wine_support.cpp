@@ -1,8 +1,13 @@
 // Running the Windows build under Wine from the Linux tests.
 #include "tests/windows/wine_support.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -30,6 +35,23 @@ std::string FromHex(const std::string& hex) {
 }
 
 }  // namespace
+
+bool KernelRuns32BitPrograms() {
+  static const bool runs = [] {
+    const pid_t child = fork();
+    if (child == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, STDOUT_FILENO);
+      dup2(null, STDERR_FILENO);
+      execl("/usr/lib/wine/wine", "wine", "--version", static_cast<char*>(nullptr));
+      _exit(errno == ENOEXEC ? 126 : 127);  // only a refused format says the kernel's no
+    }
+    int status = 0;
+    return child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+           WEXITSTATUS(status) != 126;
+  }();
+  return runs;
+}
 
 std::string WindowsPath(const std::string& linuxPath) {
   std::string path = "Z:" + linuxPath;

@@ -10,6 +10,17 @@
 
 namespace wine_support {
 
+// Whether this machine's kernel runs 32-bit programs, as Wine's loader for the 32-bit build is.
+// A kernel may be built or booted with its 32-bit emulation off; the Windows build's tests then
+// cannot run there, and say so as they skip.
+bool KernelRuns32BitPrograms();
+
+// Skips the test where the kernel cannot run the 32-bit Windows build under Wine.
+#define SKIP_WITHOUT_32_BIT_PROGRAMS()                                                  \
+  if (!wine_support::KernelRuns32BitPrograms())                                         \
+  GTEST_SKIP() << "this kernel runs no 32-bit programs (its 32-bit emulation is off), " \
+                  "so the 32-bit Windows build cannot run under Wine here"
+
 // The Windows spelling of a Linux path: Wine's drive Z: is the Linux root.
 std::string WindowsPath(const std::string& linuxPath);
 
