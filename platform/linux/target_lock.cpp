@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -72,30 +73,54 @@ int LockSharedByte(int folder, const std::string& name) {
   return file;
 }
 
+// A Windows run's move takes milliseconds; a lock of the copy's byte held for longer is not one.
+constexpr int kLongestMoveMilliseconds = 10000;
+
+enum class CopyMove { kNone, kEnded, kNotEnding };
+
 // Whether a run of the Windows build is moving its working copy over the file `name` of `folder`.
 // The platform moves a file only over one that no program holds, so that run lets go of the
 // file's shared byte for the move, and it holds the copy's own shared byte from before it lets go
 // until the move is done. Then `held`, this run's lock of the file's shared byte, is let go, so
 // that the move never waits for this run, and the run waits for the move to end. A copy that a
-// killed run left holds no lock, and is not waited for.
-bool WaitedForMoveOfWindowsCopy(int folder, const std::string& name, std::intptr_t& held) {
-  const OpenedFile copy = OpenRegularFile(folder, name + std::string(kCopySuffix));
-  if (copy.fd < 0) return false;
+// killed run left holds no lock, and is not waited for; nor is a link of the copy's name, or
+// another name of the file itself, whose lock is this run's own.
+CopyMove WaitForMoveOfWindowsCopy(int folder, const std::string& name, std::intptr_t& held) {
+  const std::string copyName = name + std::string(kCopySuffix);
+  struct stat status {};
+  struct stat file {};
+  if (fstatat(folder, copyName.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(status.st_mode) || fstat(static_cast<int>(held), &file) != 0 ||
+      (status.st_dev == file.st_dev && status.st_ino == file.st_ino)) {
+    return CopyMove::kNone;
+  }
+  const OpenedFile copy = OpenRegularFile(folder, copyName);
+  if (copy.fd < 0 || copy.status.st_ino != status.st_ino) {
+    if (copy.fd >= 0) close(copy.fd);
+    return CopyMove::kNone;
+  }
   struct flock range {};
   range.l_type = F_RDLCK;
   range.l_whence = SEEK_SET;
   range.l_start = static_cast<off_t>(kSharedLockOffset);
   range.l_len = 1;
   struct flock probe = range;
-  const bool moving = fcntl(copy.fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
-  if (moving) {
+  CopyMove move = CopyMove::kNone;
+  if (fcntl(copy.fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) {
     close(static_cast<int>(held));
     held = -1;
-    while (fcntl(copy.fd, F_OFD_SETLKW, &range) != 0 && errno == EINTR) {
+    move = CopyMove::kNotEnding;
+    for (int waited = 0, pause = 5; waited < kLongestMoveMilliseconds;
+         waited += pause, pause = std::min(2 * pause, 200)) {
+      if (fcntl(copy.fd, F_OFD_SETLK, &range) == 0) {
+        move = CopyMove::kEnded;
+        break;
+      }
+      usleep(static_cast<useconds_t>(pause) * 1000);
     }
   }
   close(copy.fd);
-  return moving;
+  return move;
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -128,7 +153,16 @@ SystemResult LockTarget(const std::string& target, SystemLock& lock) {
   lock.handle = folder;
   const std::string name = SplitDirectoryAndName(target).name;
   lock.file = LockSharedByte(folder, name);
-  while (lock.file >= 0 && WaitedForMoveOfWindowsCopy(folder, name, lock.file)) {
+  for (CopyMove move = CopyMove::kNone;
+       lock.file >= 0 &&
+       (move = WaitForMoveOfWindowsCopy(folder, name, lock.file)) != CopyMove::kNone;) {
+    if (move == CopyMove::kNotEnding) {
+      ReleaseLock(lock);
+      return {SystemFault::kFailed, target,
+              "lock it: a program holds its copy beside it, " + name + std::string(kCopySuffix) +
+                  ", locked for longer than the Windows build moves one (a copy that no run is "
+                  "moving may be deleted)"};
+    }
     lock.file = LockSharedByte(folder, name);
   }
   return {};

@@ -29,16 +29,16 @@ std::string NameIn(const std::string& path) {
 // where allowed (root only), and then its permission bits, which a change of owner may clear. A
 // copy that would open the file to more users than before, or close it to some, is never put in
 // place: one that cannot have the old group may stand only where the group's permission bits
-// give its members nothing that other users lack.
+// are those of other users, so that being in either group makes no difference.
 SystemResult CopyOwnership(const struct stat& old, int copy, const std::string& path) {
   const uid_t owner = geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1);
   struct stat made {};
   if (fchown(copy, owner, old.st_gid) != 0 && fstat(copy, &made) == 0 &&
-      made.st_gid != old.st_gid && ((old.st_mode >> 3) & ~old.st_mode & 07) != 0) {
+      made.st_gid != old.st_gid && (((old.st_mode >> 3) ^ old.st_mode) & 07) != 0) {
     return {SystemFault::kFailed, path,
             "keep its group (" + std::to_string(old.st_gid) +
-                "), of which this user is not a member, and the group may do more with it than "
-                "other users"};
+                "), of which this user is not a member, and the group's permissions differ from "
+                "those of other users"};
   }
   if (fchmod(copy, old.st_mode & 07777) != 0) {
     return Failed(path, "give the new copy the file's permissions", errno);
