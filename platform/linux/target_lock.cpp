@@ -39,6 +39,20 @@ std::string ReplacementTarget(const std::string& path) {
   return resolved;
 }
 
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The shared byte (kSharedLockOffset), for a lock of `type`.
+struct flock SharedByte(short type) {
+  struct flock range {};
+  range.l_type = type;
+  range.l_whence = SEEK_SET;
+  range.l_start = static_cast<off_t>(kSharedLockOffset);
+  range.l_len = 1;
+  return range;
+}
+
 // Waits for the lock of the shared byte of the file `name` of `folder`; returns the descriptor that
 // holds it, or -1 when there is no such lock to take: the file cannot be opened for writing (it is
 // missing, read-only or not a regular file, which the run then refuses) or its file system keeps
@@ -59,11 +73,7 @@ int LockSharedByte(int folder, const std::string& name) {
   }
   close(reader.fd);
   if (file < 0) return -1;
-  struct flock range {};
-  range.l_type = F_WRLCK;
-  range.l_whence = SEEK_SET;
-  range.l_start = static_cast<off_t>(kSharedLockOffset);
-  range.l_len = 1;
+  struct flock range = SharedByte(F_WRLCK);
   while (fcntl(file, F_OFD_SETLKW, &range) != 0) {
     if (errno != EINTR) {
       close(file);
@@ -91,19 +101,15 @@ CopyMove WaitForMoveOfWindowsCopy(int folder, const std::string& name, std::intp
   struct stat file {};
   if (fstatat(folder, copyName.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
       !S_ISREG(status.st_mode) || fstat(static_cast<int>(held), &file) != 0 ||
-      (status.st_dev == file.st_dev && status.st_ino == file.st_ino)) {
+      SameFile(status, file)) {
     return CopyMove::kNone;
   }
   const OpenedFile copy = OpenRegularFile(folder, copyName);
-  if (copy.fd < 0 || copy.status.st_ino != status.st_ino) {
+  if (copy.fd < 0 || !SameFile(copy.status, status)) {
     if (copy.fd >= 0) close(copy.fd);
     return CopyMove::kNone;
   }
-  struct flock range {};
-  range.l_type = F_RDLCK;
-  range.l_whence = SEEK_SET;
-  range.l_start = static_cast<off_t>(kSharedLockOffset);
-  range.l_len = 1;
+  struct flock range = SharedByte(F_RDLCK);
   struct flock probe = range;
   CopyMove move = CopyMove::kNone;
   if (fcntl(copy.fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) {
@@ -121,10 +127,6 @@ CopyMove WaitForMoveOfWindowsCopy(int folder, const std::string& name, std::intp
   }
   close(copy.fd);
   return move;
-}
-
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 }  // namespace
