@@ -79,5 +79,9 @@ FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The packages that cross-build the Windows installer and run it under Wine.
 WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 icoutils python3)
 
+# The packages that build the Windows programs for x86-64 and run them under wine64: what the
+# Windows tests take on a kernel that runs no 32-bit programs.
+WINDOWS_64_TEST_PACKAGES=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64)
+
 # The packages that pack the release zip and check that it is reproducible.
 RELEASE_PACKAGES=(git zip unzip)

@@ -122,7 +122,6 @@ std::optional<std::string> ReadThroughEngine(const engine::Document& document,
 }
 
 TEST(ProfileDifferential, EngineReadsEveryValueAsThePlatformDoes) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
   test_support::ScratchFolder folder;
   std::size_t compared = 0;
   for (const Case& file : Corpus()) {

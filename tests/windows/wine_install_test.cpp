@@ -87,7 +87,6 @@ std::string LiveryFolder(const AircraftTree& tree, const std::string& name,
 }
 
 TEST(WineInstall, GivesTheSameValuesAsTheLinuxBuild) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
   ScratchFolder folder;
   const AircraftTree windows = WindowsTree(folder.path + "/windows");
   const AircraftTree linux =
@@ -121,7 +120,6 @@ TEST(WineInstall, GivesTheSameValuesAsTheLinuxBuild) {
 }
 
 TEST(WineInstall, UninstallKeepsEveryByteAsTheLinuxBuildDoes) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // The native setup installs two liveries; removing the first renumbers the second's entries.
   // uninstall.exe must write what the Linux uninstall writes, byte for byte, and removing the
   // second too must give back the file as it was: comments, header notes, spacing, blank lines,
@@ -168,7 +166,6 @@ TEST(WineInstall, UninstallKeepsEveryByteAsTheLinuxBuildDoes) {
 }
 
 TEST(WineInstall, NothingToInstallOrToRemoveWritesNothing) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
   ScratchFolder folder;
   // A livery folder one level too deep: its parent holds no aircraft.cfg, and none is created.
   const AircraftTree misplaced = WindowsTree(folder.path + "/misplaced", nullptr);
@@ -199,7 +196,6 @@ TEST(WineInstall, NothingToInstallOrToRemoveWritesNothing) {
 }
 
 TEST(WineInstall, RefusesFilesItCannotUpdateWithoutDamage) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
   ScratchFolder folder;
   const AircraftTree readOnly = WindowsTree(folder.path + "/read-only");
   chmod(CfgOf(readOnly).c_str(), 0444);  // Wine shows this as the read-only attribute
@@ -224,7 +220,6 @@ bool HiddenUnderWine(const std::string& path) {
 }
 
 TEST(WineInstall, CopyLeftByAKilledRunIsHiddenNeitherReadNorKept) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path);
   const std::string copy = CfgOf(tree) + ".installing";
@@ -251,7 +246,6 @@ TEST(WineInstall, CopyLeftByAKilledRunIsHiddenNeitherReadNorKept) {
 }
 
 TEST(WineInstall, ConcurrentRunsWaitForEachOtherHoweverTheFolderIsReached) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // Half the runs reach the aircraft through a folder link, as a second spelling of its path; they
   // must still wait for the others, or one deletes another's working copy mid-install. All install
   // at once; then the even ones are removed while the odd ones install again.
@@ -296,7 +290,6 @@ TEST(WineInstall, ConcurrentRunsWaitForEachOtherHoweverTheFolderIsReached) {
 }
 
 TEST(WineInstall, WaitsOutAFileThatAnotherProgramHoldsForAMoment) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // Another program holds aircraft.cfg open for two seconds without sharing it for deletion, so
   // that it cannot be replaced meanwhile; the install waits until it is let go.
   ScratchFolder folder;
@@ -315,19 +308,12 @@ TEST(WineInstall, WaitsOutAFileThatAnotherProgramHoldsForAMoment) {
 }
 
 TEST(WineInstall, RunsUnderTwoWineServersWaitForEachOther) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // Programs of two Wine prefixes share no mutex: they must still wait for each other on the file.
   ScratchFolder folder;
   const AircraftTree first = WindowsTree(folder.path);
   const std::string prefix = folder.path + "/prefix";
   std::filesystem::create_directory(prefix);
-  ASSERT_EQ(test_support::RunProgram("/usr/bin/wineboot", {"-i"},
-                                     {.workingDirectory = "/",
-                                      .userId = -1,
-                                      .memberOfGroup = -1,
-                                      .environment = {"WINEPREFIX=" + prefix, "WINEDEBUG=-all"}})
-                .status,
-            0);
+  ASSERT_EQ(RunUnderWine("wineboot", {"-i"}, {"WINEPREFIX=" + prefix}).status, 0);
   constexpr int kEach = 3;
   std::vector<std::string> setups;
   for (int i = 0; i < 2 * kEach; ++i) {
@@ -353,7 +339,6 @@ TEST(WineInstall, RunsUnderTwoWineServersWaitForEachOther) {
 }
 
 TEST(WineInstall, WaitsForAProgramInTheMiddleOfSavingTheFile) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // Another program empties aircraft.cfg and writes it anew, pausing half-way: the install waits
   // until the save is whole, and both land.
   ScratchFolder folder;
@@ -381,7 +366,6 @@ TEST(WineInstall, WaitsForAProgramInTheMiddleOfSavingTheFile) {
 }
 
 TEST(WineInstall, NoOtherProgramWritesTheFileWhileARunHoldsIt) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // While setup.exe works on aircraft.cfg, another Windows program cannot open it to save it; and
   // a run that waits for one that is killed then goes on.
   ScratchFolder folder;
@@ -419,7 +403,6 @@ TEST(WineInstall, NoOtherProgramWritesTheFileWhileARunHoldsIt) {
 }
 
 TEST(WineInstall, BothBuildsStartedTogetherWaitForEachOther) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // Eight setup.exe and, half a second later while they are at work, eight native setup on one
   // aircraft: every install lands.
   constexpr int kEach = 8;
@@ -454,7 +437,6 @@ TEST(WineInstall, BothBuildsStartedTogetherWaitForEachOther) {
 }
 
 TEST(WineInstall, LinkedFileGetsTheEntriesAndTheLinkStays) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path, nullptr);
   WriteFile(folder.path + "/master.cfg", kExampleCfg);
@@ -475,7 +457,6 @@ std::string FolderWithWindowsPathLength(const std::string& root, std::size_t len
 }
 
 TEST(WineInstall, PathsThatDoNotFitThePlatformBuffersWriteNothing) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
   ScratchFolder folder;
   // The executable's own path does not fit 260 bytes, so the platform would hand back a cut one.
   // Then: its path fits, but aircraft.cfg's, 16 characters longer than the folder, would not.
@@ -495,7 +476,6 @@ TEST(WineInstall, PathsThatDoNotFitThePlatformBuffersWriteNothing) {
 }
 
 TEST(WineInstall, FolderWhose8BitPathNamesAnotherIsLeftAlone) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // The platform's 8-bit path of "Łoś Air" is "Los Air", its best fit, here the folder of another
   // livery; that of a Cyrillic name is all "?". Neither program may act on what it names.
   ScratchFolder folder;
@@ -536,23 +516,24 @@ TEST(WineInstall, FolderWhose8BitPathNamesAnotherIsLeftAlone) {
 }
 
 TEST(WineInstall, FileTooLargeToHoldIsRefusedBeforeAnythingIsWritten) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
-  // A sparse file beyond what a 32-bit program can hold: status 2, said why, nothing written.
+  // A sparse file beyond what either build takes (128 MiB for a 32-bit program, 1 GiB for a 64-bit
+  // one): status 2, said why, nothing written.
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path);
-  ASSERT_EQ(truncate(CfgOf(tree).c_str(), off_t{800} << 20), 0);
+  const off_t tooLarge = off_t{3} << 29;
+  ASSERT_EQ(truncate(CfgOf(tree).c_str(), tooLarge), 0);
   for (const std::string& program : {tree.setup, tree.uninstall}) {
     const test_support::ProcessResult run = RunUnderWine(program, {}, {"WINEDEBUG=-all,+debugstr"});
     EXPECT_EQ(run.status, 2) << program;
     EXPECT_NE(run.errorOutput.find("is too large"), std::string::npos) << run.errorOutput;
-    EXPECT_EQ(std::filesystem::file_size(CfgOf(tree)), std::uintmax_t{800} << 20);
+    EXPECT_EQ(std::filesystem::file_size(CfgOf(tree)), static_cast<std::uintmax_t>(tooLarge));
     EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
   }
   EXPECT_EQ(ReadFile(CfgOf(tree)).substr(0, kExampleCfg.size()), kExampleCfg);
   // A livery.ini beyond what either build takes is refused for its size before the platform's
   // profile functions read any of it.
   WriteFile(CfgOf(tree), kExampleCfg);
-  ASSERT_EQ(truncate((tree.livery + "/livery.ini").c_str(), off_t{3} << 29), 0);
+  ASSERT_EQ(truncate((tree.livery + "/livery.ini").c_str(), tooLarge), 0);
   for (const std::string& program : {tree.setup, tree.uninstall}) {
     const test_support::ProcessResult run = RunUnderWine(program, {}, {"WINEDEBUG=-all,+debugstr"});
     EXPECT_EQ(run.status, 2) << program;
@@ -563,7 +544,6 @@ TEST(WineInstall, FileTooLargeToHoldIsRefusedBeforeAnythingIsWritten) {
 }
 
 TEST(WineInstall, EitherBuildRemovesWhatEitherInstalledOfATitleTheCodePageLacks) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // "Łoś Аэрофлот" in a UTF-8 livery.ini: each build writes the platform's best fit for what
   // code page 1252 lacks, so each build's uninstall finds the other's entries.
   const std::string livery =
@@ -588,7 +568,6 @@ TEST(WineInstall, EitherBuildRemovesWhatEitherInstalledOfATitleTheCodePageLacks)
 }
 
 TEST(WineInstall, DoubleByteNameWhoseTrailByteIsABackslash) {
-  SKIP_WITHOUT_32_BIT_PROGRAMS();
   // In code page 932 the character U+8868 is 0x95 0x5C; 0x5C is also the path separator.
   const test_support::ProcessResult locales = test_support::RunProgram("/usr/bin/locale", {"-a"});
   ASSERT_NE(locales.output.find("ja_JP.utf8"), std::string::npos)

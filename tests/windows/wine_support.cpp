@@ -1,13 +1,8 @@
 // Running the Windows build under Wine from the Linux tests.
 #include "tests/windows/wine_support.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -36,23 +31,6 @@ std::string FromHex(const std::string& hex) {
 
 }  // namespace
 
-bool KernelRuns32BitPrograms() {
-  static const bool runs = [] {
-    const pid_t child = fork();
-    if (child == 0) {
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, STDOUT_FILENO);
-      dup2(null, STDERR_FILENO);
-      execl("/usr/lib/wine/wine", "wine", "--version", static_cast<char*>(nullptr));
-      _exit(errno == ENOEXEC ? 126 : 127);  // only a refused format says the kernel's no
-    }
-    int status = 0;
-    return child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
-           WEXITSTATUS(status) != 126;
-  }();
-  return runs;
-}
-
 std::string WindowsPath(const std::string& linuxPath) {
   std::string path = "Z:" + linuxPath;
   for (char& c : path) {
@@ -66,6 +44,8 @@ namespace {
 test_support::RunOptions WineOptions(const std::vector<std::string>& environment) {
   test_support::RunOptions options;
   options.environment = {"WINEPREFIX=" LIVERY_WINE_PREFIX, "WINEDEBUG=-all"};
+  // The 64-bit loader starts Wine's own programs through itself only when told to.
+  if (kTesting64BitBuild) options.environment.push_back("WINELOADER=" LIVERY_WINE_LOADER);
   options.environment.insert(options.environment.end(), environment.begin(), environment.end());
   return options;
 }
@@ -77,14 +57,14 @@ test_support::ProcessResult RunUnderWine(const std::string& program,
                                          const std::vector<std::string>& environment) {
   std::vector<std::string> words{program};
   words.insert(words.end(), arguments.begin(), arguments.end());
-  return test_support::RunProgram("/usr/bin/wine", words, WineOptions(environment));
+  return test_support::RunProgram(LIVERY_WINE_LOADER, words, WineOptions(environment));
 }
 
 test_support::ProcessResult RunUnderWineTraced(const std::string& program,
                                                const std::vector<std::string>& straceOptions) {
   std::vector<std::string> words{"-qq"};
   words.insert(words.end(), straceOptions.begin(), straceOptions.end());
-  words.insert(words.end(), {"/usr/bin/wine", program});
+  words.insert(words.end(), {LIVERY_WINE_LOADER, program});
   // The programs send the cause of a refusal to the debug output, which this channel prints.
   return test_support::RunProgram("/usr/bin/strace", words,
                                   WineOptions({"WINEDEBUG=-all,+debugstr"}));

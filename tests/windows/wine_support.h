@@ -10,22 +10,20 @@
 
 namespace wine_support {
 
-// Whether this machine's kernel runs 32-bit programs, as Wine's loader for the 32-bit build is.
-// A kernel may be built or booted with its 32-bit emulation off; the Windows build's tests then
-// cannot run there, and say so as they skip.
-bool KernelRuns32BitPrograms();
+// Whether the build under test is the x86-64 one, which the tests take on a kernel that runs no
+// 32-bit programs; what ships is the 32-bit build.
+constexpr bool kTesting64BitBuild = LIVERY_WINDOWS_64_BIT;
 
-// Skips the test where the kernel cannot run the 32-bit Windows build under Wine.
-#define SKIP_WITHOUT_32_BIT_PROGRAMS()                                                  \
-  if (!wine_support::KernelRuns32BitPrograms())                                         \
-  GTEST_SKIP() << "this kernel runs no 32-bit programs (its 32-bit emulation is off), " \
-                  "so the 32-bit Windows build cannot run under Wine here"
+// Skips a check that is about the 32-bit program itself, which the x86-64 build cannot show.
+#define SKIP_UNLESS_32_BIT_BUILD(why) \
+  if (wine_support::kTesting64BitBuild) GTEST_SKIP() << "the x86-64 build is tested here: " << why
 
 // The Windows spelling of a Linux path: Wine's drive Z: is the Linux root.
 std::string WindowsPath(const std::string& linuxPath);
 
-// Runs a Windows program under Wine in the tests' own prefix and waits for it. `environment`
-// adds NAME=value settings, such as a locale.
+// Runs a Windows program, or a program of Wine's such as wineboot, under the loader for the
+// build under test, in the tests' own prefix, and waits for it. `environment` adds NAME=value
+// settings, such as a locale or another prefix.
 test_support::ProcessResult RunUnderWine(const std::string& program,
                                          const std::vector<std::string>& arguments = {},
                                          const std::vector<std::string>& environment = {});
