@@ -12,6 +12,7 @@ cd "$root"
 ensure_packages "${LINUX_BUILD_PACKAGES[@]}" "${WINDOWS_BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" \
   "${RELEASE_PACKAGES[@]}"
 ensure_locale ja_JP.UTF-8  # Wine takes its double-byte code page 932 from it
+bash scripts/check-links.sh  # every relative link of the Markdown files names what exists
 
 cmake --preset windows >/dev/null
 cmake --build --preset windows
