@@ -53,7 +53,8 @@ struct Document {
   std::vector<Section> sections;         // sections[0]: the lines before the first header
   // The first section of each name, under the name with A-Z folded to a-z. The hash is keyed at
   // random (name_hash.h), so no file can make its names share a bucket. The numbering looks up one
-  // name per existing entry for each variant, where a hash beats an ordered map (bench/README.md).
+  // name per existing entry for each variant, where a hash beats an ordered map
+  // (docs/benchmark.md).
   std::unordered_map<std::string, std::size_t, NameHash> firstSectionByName;
   std::string_view lineBreak;  // the file's first, or CRLF for a file without one
   bool changed = false;

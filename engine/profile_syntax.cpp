@@ -28,7 +28,7 @@ std::string_view Unquote(std::string_view value) {
 // looked for with memchr (string_view::find) in windows that double in size, so that a long line
 // is crossed fast and a text without LF (or CR) is never searched to its end for each line. A
 // lookup walks its section's lines, so this decides how fast a section with long lines reads
-// (bench/README.md: a 10 MB line).
+// (docs/benchmark.md: a 10 MB line).
 std::size_t LineEnd(std::string_view text) {
   for (std::size_t at = 0, size = 64; at < text.size(); at += size, size *= 2) {
     const std::string_view window = text.substr(at, size);

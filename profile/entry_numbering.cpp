@@ -21,7 +21,7 @@ std::string EntrySectionName(int index) {
 int NextFreeEntryIndex(const std::string& configurationPath) {
   // Stops short of INT_MAX so that the index can never overflow, however many entries stand.
   // The titles are only looked at, so they stay in the read's buffer rather than being copied out,
-  // one per existing entry (bench/README.md).
+  // one per existing entry (docs/benchmark.md).
   SettingBuffer title;
   int index = 0;
   while (index < INT_MAX && !ReadSettingInto(title, configurationPath.c_str(),

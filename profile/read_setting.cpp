@@ -8,7 +8,7 @@ namespace profile {
 std::string_view ReadSettingInto(SettingBuffer& buffer, const char* filePath, const char* section,
                                  const char* key, const char* defaultValue) {
   // Not cleared: the platform terminates what it writes, and the numbering reads once per existing
-  // entry, where clearing 1 KB each time shows (bench/README.md).
+  // entry, where clearing 1 KB each time shows (docs/benchmark.md).
   buffer.front() = '\0';
   platform::ReadProfileValue(section, key, defaultValue, buffer.data(), buffer.size(), filePath);
   buffer.back() = '\0';  // the platform terminates it; this makes the bound independent of that

@@ -13,6 +13,7 @@ cd "$root"
 ensure_packages "${LINUX_BUILD_PACKAGES[@]}" "${WINDOWS_BUILD_PACKAGES[@]}" \
   "${WINDOWS_64_TEST_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}"
 ensure_locale ja_JP.UTF-8  # Wine takes its double-byte code page 932 from it
+bash scripts/check-links.sh  # every relative link of the Markdown files names what exists
 
 # The Windows tests run on the 32-bit build that ships, under wine. A kernel whose 32-bit
 # emulation is off cannot run it (Wine's 32-bit loader exits 126, "Exec format error"); there,

@@ -51,7 +51,7 @@ OpenedFile OpenRegularFile(int folder, const std::string& name) {
 int ReadWholeFile(int fd, engine::FileBytes& bytes) {
   // The file is copied into memory, never mapped: the run then works on a snapshot, so another
   // program that rewrites or shortens the file meanwhile can neither garble what the run writes
-  // back nor kill it, though a mapping would save time on very large files (bench/README.md).
+  // back nor kill it, though a mapping would save time on very large files (docs/benchmark.md).
   struct stat status {};
   const std::size_t expected =
       fstat(fd, &status) == 0 && status.st_size > 0 ? static_cast<std::size_t>(status.st_size) : 0;
@@ -83,7 +83,7 @@ int ReadWholeFile(int fd, engine::FileBytes& bytes) {
 
 int WritePieces(int fd, const std::vector<std::string_view>& pieces) {
   // At most 1 MiB goes out per call, as the kernel throttles one huge write of many dirty pages
-  // (bench/README.md).
+  // (docs/benchmark.md).
   // The batch lives on the stack: nothing is allocated while a half-written copy exists.
   constexpr std::size_t kMostPerCall = std::size_t{1} << 20;
   constexpr std::size_t kMostPieces = 64;
