@@ -124,10 +124,10 @@ struct Replacement {
 };
 
 // Puts the flushed working copy in place of `target` in one step, and makes that durable, but
-// only while `target` is still the file `read`: the same file, holding the same bytes. Where the
-// system can swap two files in one step, it swaps them and looks at the file it took out, swapping
-// back when that is not the one read, so that no save of another program can land unseen between
-// the look and the swap; elsewhere it looks just before the move. `confirmed` is what the copy
+// only while `target` is still the file `read`: the same file, holding the same bytes. It compares
+// the file first; where the system can swap two files in one step, it then swaps them and looks at
+// the file it took out only as much as needed to know that nothing touched it since the compare,
+// swapping back at once when anything did; elsewhere it moves the copy just after the compare. `confirmed` is what the copy
 // holds, piece after piece, for a system whose move may report a failure when it did happen. A
 // system that cannot replace a file it holds open lets it go for the move. `inPlace` says, from
 // the moment it becomes true and whatever happens after, whether the copy stands in place of

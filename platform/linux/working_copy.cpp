@@ -46,11 +46,13 @@ SystemResult CopyOwnership(const struct stat& old, int copy, const std::string& 
   return {};
 }
 
-// Whether a file is still the file read: kSame, kChanged, or the errno of a failed look.
+// Whether a file is still the file read: kSame, kChanged, or the errno of a failed look. With
+// kSame, `status` is what the look saw of the file.
 struct Comparison {
   static constexpr int kSame = 0;
   static constexpr int kChanged = -1;
   int outcome = kSame;
+  struct stat status {};
 };
 
 // Whether the file `name` of `folder` is still the file read: the same file, of the same size,
@@ -71,8 +73,21 @@ Comparison Compare(int folder, const std::string& name, const FileSnapshot& read
   const int error = HoldsExactly(file.fd, {read.bytes}, same);
   close(file.fd);
   if (error != 0) return {error};
-  return {same && IdentityOf(file.status) == read.identity ? Comparison::kSame
-                                                           : Comparison::kChanged};
+  if (!same || IdentityOf(file.status) != read.identity) return {Comparison::kChanged};
+  return {Comparison::kSame, status};
+}
+
+// Whether the file `name` of `folder` is the file that `compared` saw, untouched since: the same
+// file, size and time of last modification. Only this much stands between the swap and the look;
+// the change time cannot serve, as the swap itself sets it.
+Comparison Untouched(int folder, const std::string& name, const struct stat& compared) {
+  struct stat status {};
+  if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return {errno};
+  const bool same = S_ISREG(status.st_mode) && IdentityOf(status) == IdentityOf(compared) &&
+                    status.st_size == compared.st_size &&
+                    status.st_mtim.tv_sec == compared.st_mtim.tv_sec &&
+                    status.st_mtim.tv_nsec == compared.st_mtim.tv_nsec;
+  return {same ? Comparison::kSame : Comparison::kChanged};
 }
 
 // What the replacement says when a comparison found the file not to be the one read.
@@ -203,14 +218,16 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   const auto folder = static_cast<int>(lock.handle);
   const std::string copyName = NameIn(copy);
   const std::string name = NameIn(target);
+  // The whole compare comes before the swap, so that the moment in which another program's save
+  // could land unseen is the swap and one look at the file it took out, not a read of the file.
+  const Comparison standing = Compare(folder, name, read);
+  if (standing.outcome != Comparison::kSame) return NotReplaced(standing, target);
   if (renameat2(folder, copyName.c_str(), folder, name.c_str(), RENAME_EXCHANGE) != 0) {
     if (errno == ENOENT) return {{}, true};  // another program took the file away
-    // A file system that cannot swap two files: look, then move, which leaves a moment between.
+    // A file system that cannot swap two files: a plain move, just after the compare.
     if (errno != EINVAL && errno != ENOSYS) {
       return {Failed(target, "put the new copy in place", errno), false};
     }
-    const Comparison standing = Compare(folder, name, read);
-    if (standing.outcome != Comparison::kSame) return NotReplaced(standing, target);
     if (renameat(folder, copyName.c_str(), folder, name.c_str()) != 0) {
       return {Failed(target, "put the new copy in place", errno), false};
     }
@@ -219,7 +236,7 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   }
   // The new copy is in place; the file that stood there stands under the copy's name.
   inPlace = true;
-  if (const Comparison replaced = Compare(folder, copyName, read);
+  if (const Comparison replaced = Untouched(folder, copyName, standing.status);
       replaced.outcome != Comparison::kSame) {
     return SwappedBack(folder, copyName, name, replaced, target, confirmed, inPlace);
   }
