@@ -4,6 +4,7 @@
 enable_language(RC)
 
 target_sources(livery_core PRIVATE
+  platform/windows/carried_traits.cpp
   platform/windows/executable_path.cpp
   platform/windows/file_io.cpp
   platform/windows/file_reads.cpp

@@ -53,6 +53,10 @@ UpdateResult Failure(const SystemResult& result) {
       return Failure(result.subject, "is read-only");
     case SystemFault::kMayNotWrite:
       return Failure(result.subject, "this user may not write it");
+    case SystemFault::kReadOnlyMount:
+      return Failure(result.subject, "its file system is mounted read-only");
+    case SystemFault::kCannotKeep:
+      return Failure(result.subject, result.detail);
     case SystemFault::kFailed:
       return Failure(result.subject, "cannot " + result.detail);
   }
@@ -94,6 +98,11 @@ UpdateResult ReadTarget(ConfigUpdate& update) {
   if (engine::StartsAsUtf16(bytes.text)) {
     return Failure(update.targetPath, "is UTF-16 text, which an 8-bit edit would corrupt");
   }
+  if (const SystemResult carried =
+          ReadCarriedTraits(update.lock, update.targetPath, update.identity, update.carried);
+      !carried.ok()) {
+    return Failure(carried);
+  }
   if (update.platformEdits) {
     const SystemResult started =
         WriteWorkingCopy(update.lock, update.workingPath, update.targetPath, {bytes.text});
@@ -103,9 +112,9 @@ UpdateResult ReadTarget(ConfigUpdate& update) {
   return {};
 }
 
-// Completes the working copy and confirms it on disk; `confirmed` then holds its bytes, piece
-// after piece, which may point into `held`. The engine's edit is written whole; the copy that the
-// system's profile functions edited is checked, call by call and then as the file they left.
+// Completes the working copy; `confirmed` then holds its bytes, piece after piece, which may point
+// into `held`. The engine's edit is written whole; the copy that the system's profile functions
+// edited is checked, call by call and then as the file they left.
 UpdateResult CompleteWorkingCopy(ConfigUpdate& update, std::vector<std::string_view>& confirmed,
                                  std::string& held) {
   if (update.disagreed) {
@@ -127,6 +136,17 @@ UpdateResult CompleteWorkingCopy(ConfigUpdate& update, std::vector<std::string_v
   }
   confirmed = {held};
   return {};
+}
+
+// Gives the completed copy what the file carries besides its bytes, and confirms that it carries
+// it: a copy that would change who may do what with the file never goes in place.
+UpdateResult CarryOver(ConfigUpdate& update) {
+  SystemResult result =
+      GiveCarriedTraits(update.lock, update.workingPath, update.targetPath, update.carried);
+  if (result.ok()) {
+    result = CopyCarries(update.lock, update.workingPath, update.targetPath, update.carried);
+  }
+  return result.ok() ? UpdateResult{} : Failure(result);
 }
 
 // What the commit says when another program changed the file while the run worked on it.
@@ -198,6 +218,7 @@ UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
   std::vector<std::string_view> confirmed;
   std::string held;
   UpdateResult result = CompleteWorkingCopy(update, confirmed, held);
+  if (result.ok()) result = CarryOver(update);
   if (result.ok()) result = PutInPlace(update, confirmed);
   EndUpdate(update);
   return result;

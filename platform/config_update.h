@@ -46,6 +46,7 @@ struct ConfigUpdate {
   std::string workingPath;        // the working copy beside it
   SystemLock lock;
   FileIdentity identity;       // which file was read
+  CarriedTraits carried;       // what it carries besides its bytes
   engine::Document document;   // the file as read, with every edit of the run
   bool platformEdits = false;  // the system's own profile functions edit the working copy
   bool disagreed = false;      // one of them did other than the engine says it must

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/profile_document.h"
@@ -26,6 +27,8 @@ enum class SystemFault {
   kNotRegular,     // a directory, FIFO, socket or device
   kReadOnly,       // no write permission bit, or the read-only attribute
   kMayNotWrite,    // writable, but not by this user
+  kReadOnlyMount,  // on a file system mounted read-only
+  kCannotKeep,     // a new file could not carry what the file does (`detail`: what, and why)
   kFailed,         // any other failure of the step named in `detail`, in the system's words
 };
 
@@ -97,6 +100,33 @@ void ReleaseLock(SystemLock& lock);
 SystemResult ReadReplaceableFile(const SystemLock& lock, const std::string& target,
                                  engine::FileBytes& bytes, FileIdentity& identity);
 
+// What a file carries besides its bytes, which the file that replaces it must carry too, so that
+// it is the same file to everyone: its names (hard links), owner, group and permission bits, and
+// what else the system keeps with it (the extended attributes, the access ACL among them, on
+// Linux; the attributes and the security descriptor on Windows).
+struct CarriedTraits {
+  std::uint64_t names = 1;
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
+  std::uint32_t mode = 0;  // the permission and set-ID bits; the file attributes on Windows
+  std::vector<std::pair<std::string, std::string>> named;  // each further trait, by its name
+};
+
+// Reads what the file `target` of the locked folder, read as `identity`, carries, and refuses,
+// with kCannotKeep, where a new file could not carry it (more than one name, an owner who would
+// lose access that only the owner's bits gave).
+SystemResult ReadCarriedTraits(const SystemLock& lock, const std::string& target,
+                               const FileIdentity& identity, CarriedTraits& traits);
+
+// Gives the completed working copy what the file carries, and flushes that to disk.
+SystemResult GiveCarriedTraits(const SystemLock& lock, const std::string& copy,
+                               const std::string& target, const CarriedTraits& traits);
+
+// Whether the working copy carries what the file does, as far as this user can give it; where it
+// does not, a kCannotKeep that names what would be lost.
+SystemResult CopyCarries(const SystemLock& lock, const std::string& copy, const std::string& target,
+                         const CarriedTraits& traits);
+
 // Reads the regular file at `path` whole, for a profile file that the run only reads.
 SystemResult ReadProfileFile(const std::string& path, engine::FileBytes& bytes);
 
@@ -104,8 +134,8 @@ SystemResult ReadProfileFile(const std::string& path, engine::FileBytes& bytes);
 std::string WorkingCopyPath(const std::string& target);
 
 // Creates the working copy afresh, replacing one that a killed run left, writes the pieces into
-// it one after another and flushes it to disk, so that it then holds exactly those bytes. A copy
-// of an existing target gets the target's permissions where the system keeps them.
+// it one after another, so that it then holds exactly those bytes. It starts private to this user;
+// GiveCarriedTraits then gives it what the file carries. Once both are done it is on disk.
 SystemResult WriteWorkingCopy(const SystemLock& lock, const std::string& copy,
                               const std::string& target,
                               const std::vector<std::string_view>& pieces);
@@ -127,11 +157,11 @@ struct Replacement {
 // only while `target` is still the file `read`: the same file, holding the same bytes. It compares
 // the file first; where the system can swap two files in one step, it then swaps them and looks at
 // the file it took out only as much as needed to know that nothing touched it since the compare,
-// swapping back at once when anything did; elsewhere it moves the copy just after the compare. `confirmed` is what the copy
-// holds, piece after piece, for a system whose move may report a failure when it did happen. A
-// system that cannot replace a file it holds open lets it go for the move. `inPlace` says, from
-// the moment it becomes true and whatever happens after, whether the copy stands in place of
-// `target`, even if its confirmation on disk failed.
+// swapping back at once when anything did; elsewhere it moves the copy just after the compare.
+// `confirmed` is what the copy holds, piece after piece, for a system whose move may report a
+// failure when it did happen. A system that cannot replace a file it holds open lets it go for the
+// move. `inPlace` says, from the moment it becomes true and whatever happens after, whether the
+// copy stands in place of `target`, even if its confirmation on disk failed.
 Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const std::string& target,
                                const FileSnapshot& read,
                                const std::vector<std::string_view>& confirmed, bool& inPlace);

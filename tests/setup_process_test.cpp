@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -271,6 +272,104 @@ TEST(SetupProcess, LinkedLiveryFolderInstallsIntoTheAircraftItWasStartedFrom) {
   EXPECT_EQ(RunProgram(tree.folder.path + "/shortcut", {}).status, 0);
   EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 13u);
   EXPECT_FALSE(test_support::Exists(tree.folder.path + "/Downloads/aircraft.cfg"));
+}
+
+// An access ACL in the kernel's form: user rw, user 1000 rw, group r, mask rw, other r.
+std::string AccessAclGrantingUser1000Write() {
+  std::string acl("\x02\0\0\0", 4);
+  const auto entry = [&](std::uint16_t tag, std::uint16_t permissions, std::uint32_t id) {
+    acl.append(reinterpret_cast<const char*>(&tag), 2);
+    acl.append(reinterpret_cast<const char*>(&permissions), 2);
+    acl.append(reinterpret_cast<const char*>(&id), 4);
+  };
+  entry(0x01, 6, ~0u);
+  entry(0x02, 6, 1000);
+  entry(0x04, 4, ~0u);
+  entry(0x10, 6, ~0u);
+  entry(0x20, 4, ~0u);
+  return acl;
+}
+
+TEST(SetupProcess, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give files other owners";
+  {  // a second name, as when two aircraft share one file: a new file would separate them
+    Tree tree;
+    ASSERT_EQ(link(tree.cfgPath().c_str(), (tree.folder.path + "/shared.cfg").c_str()), 0);
+    ExpectRefused(tree, kAircraftCfg, "has 2 names (hard links); a new file would separate them");
+  }
+  {  // root installs into another user's file with set-ID bits and an ACL: all of it is kept
+    Tree tree;
+    const std::string acl = AccessAclGrantingUser1000Write();
+    ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 4242), 0);
+    ASSERT_EQ(chmod(tree.cfgPath().c_str(), 06664), 0);
+    ASSERT_EQ(
+        setxattr(tree.cfgPath().c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
+    EXPECT_EQ(RunSetup(tree.files).status, 0);
+    struct stat status {};
+    ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 2000u);
+    EXPECT_EQ(status.st_gid, 4242u);
+    EXPECT_EQ(status.st_mode & 07777, 06664u);
+    std::string kept(64, '\0');
+    kept.resize(static_cast<std::size_t>(std::max<ssize_t>(
+        0, getxattr(tree.cfgPath().c_str(), "system.posix_acl_access", kept.data(), kept.size()))));
+    EXPECT_EQ(kept, acl);
+    EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
+  }
+  {  // its owner installs into a set-user-ID file: the write does not clear the bit
+    Tree tree;
+    ASSERT_EQ(chown(tree.files.aircraft.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chown(tree.cfgPath().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(tree.cfgPath().c_str(), 06664), 0);
+    chmod(tree.folder.path.c_str(), 0755);
+    const test_support::ProcessResult run = RunProgram(
+        tree.files.setup, {},
+        {.workingDirectory = "/", .userId = 65534, .memberOfGroup = -1, .environment = {}});
+    EXPECT_EQ(run.status, 0) << run.errorOutput;
+    struct stat status {};
+    ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 06664u);
+  }
+  {  // an owner outside the file's group would lose what only the owner's bits gave
+    Tree tree;
+    chmod(tree.folder.path.c_str(), 0755);
+    ASSERT_EQ(chown(tree.files.aircraft.c_str(), 0, 4242), 0);
+    chmod(tree.files.aircraft.c_str(), 0775);
+    ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 4242), 0);
+    chmod(tree.cfgPath().c_str(), 0660);
+    const test_support::ProcessResult run = RunProgram(
+        tree.files.setup, {},
+        {.workingDirectory = "/", .userId = 65534, .memberOfGroup = 4242, .environment = {}});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.errorOutput.find("belongs to user 2000"), std::string::npos) << run.errorOutput;
+    struct stat status {};
+    ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 2000u);
+    EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
+    EXPECT_EQ(ListFolder(tree.files.aircraft),
+              (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  }
+  {  // a read-only file system, and a folder that lets nothing in it be replaced or deleted
+    Tree tree;
+    const std::string aircraft = tree.files.aircraft;
+    const test_support::ProcessResult readOnly = RunProgram(
+        "/usr/bin/unshare", {"-m", "sh", "-c",
+                             "mount --bind \"$0\" \"$0\" && mount -o remount,ro,bind \"$0\" "
+                             "\"$0\" && exec \"$1\"",
+                             aircraft, tree.files.setup});
+    EXPECT_EQ(readOnly.status, 2);
+    EXPECT_NE(readOnly.errorOutput.find("its file system is mounted read-only"), std::string::npos)
+        << readOnly.errorOutput;
+    if (RunProgram("/usr/bin/chattr", {"+a", aircraft}).status == 0) {
+      const test_support::ProcessResult appendOnly = RunSetup(tree.files);
+      RunProgram("/usr/bin/chattr", {"-a", aircraft});
+      EXPECT_EQ(appendOnly.status, 2);
+      EXPECT_NE(appendOnly.errorOutput.find("append-only"), std::string::npos)
+          << appendOnly.errorOutput;
+    }
+    EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
+    EXPECT_EQ(ListFolder(aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  }
 }
 
 TEST(SetupProcess, NewFileKeepsTheGroupOfTheOldForItsOtherMembers) {
@@ -601,7 +700,9 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
     } else {
       std::filesystem::create_hard_link(tree.cfgPath(), copy);
     }
-    EXPECT_EQ(runBounded().status, 0) << symbolic;
+    // A second name of the file is refused for its own sake: a new file would separate them.
+    const test_support::ProcessResult bounded = runBounded();
+    EXPECT_EQ(bounded.status, symbolic ? 0 : 2) << bounded.errorOutput;
   }
   std::filesystem::remove(copy);
   WriteFile(copy, "held by some program");

@@ -2,6 +2,8 @@
 // it is found to be replaceable, and any other profile file, found regardless of case. Neither
 // ever waits on a FIFO or a device.
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,15 +20,21 @@ SystemResult Failed(const std::string& path, const char* step, int error) {
   return {SystemFault::kFailed, path, std::string(step) + ": " + std::strerror(error)};
 }
 
-// Whether this user may replace the open file `name` of `folder`.
+// Whether this user may replace the open file `name` of `folder`. A folder marked append-only or
+// immutable takes a new copy but lets no file in it be replaced or deleted, so it is refused
+// before a copy is made that could not be removed again.
 SystemResult CheckWritable(int folder, const std::string& path, const std::string& name,
                            const OpenedFile& file) {
   if ((file.status.st_mode & 0222) == 0) return {SystemFault::kReadOnly, path, ""};
   if (faccessat(folder, name.c_str(), W_OK, 0) != 0) {
-    if (errno == EACCES || errno == EPERM || errno == EROFS) {
-      return {SystemFault::kMayNotWrite, path, ""};
-    }
+    if (errno == EROFS) return {SystemFault::kReadOnlyMount, path, ""};
+    if (errno == EACCES || errno == EPERM) return {SystemFault::kMayNotWrite, path, ""};
     return Failed(path, "examine it", errno);
+  }
+  int flags = 0;
+  if (ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL))) {
+    return {SystemFault::kFailed, path,
+            "be replaced: its folder is marked append-only or immutable"};
   }
   return {};
 }

@@ -25,27 +25,6 @@ std::string NameIn(const std::string& path) {
   return SplitDirectoryAndName(path).name;
 }
 
-// Gives the new copy the old file's group (an ordinary member of the group may set it), its owner
-// where allowed (root only), and then its permission bits, which a change of owner may clear. A
-// copy that would open the file to more users than before, or close it to some, is never put in
-// place: one that cannot have the old group may stand only where the group's permission bits
-// are those of other users, so that being in either group makes no difference.
-SystemResult CopyOwnership(const struct stat& old, int copy, const std::string& path) {
-  const uid_t owner = geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1);
-  struct stat made {};
-  if (fchown(copy, owner, old.st_gid) != 0 && fstat(copy, &made) == 0 &&
-      made.st_gid != old.st_gid && (((old.st_mode >> 3) ^ old.st_mode) & 07) != 0) {
-    return {SystemFault::kFailed, path,
-            "keep its group (" + std::to_string(old.st_gid) +
-                "), of which this user is not a member, and the group's permissions differ from "
-                "those of other users"};
-  }
-  if (fchmod(copy, old.st_mode & 07777) != 0) {
-    return Failed(path, "give the new copy the file's permissions", errno);
-  }
-  return {};
-}
-
 // Whether a file is still the file read: kSame, kChanged, or the errno of a failed look. With
 // kSame, `status` is what the look saw of the file.
 struct Comparison {
@@ -180,21 +159,16 @@ SystemResult WriteWorkingCopy(const SystemLock& lock, const std::string& copy,
                               const std::vector<std::string_view>& pieces) {
   const auto folder = static_cast<int>(lock.handle);
   const std::string copyName = NameIn(copy);
-  struct stat old {};
-  const bool replacing = fstatat(folder, NameIn(target).c_str(), &old, 0) == 0;
-  if (!replacing && errno != ENOENT) return Failed(target, "examine it", errno);
   unlinkat(folder, copyName.c_str(), 0);  // a copy left by a killed run
-  // A copy of an existing file starts private to its owner until it has the old file's
-  // permissions; a new file gets the usual ones.
+  // Private to its owner until it carries what the file does.
   const int fd =
-      openat(folder, copyName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-             replacing ? 0600 : 0666);
+      openat(folder, copyName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return Failed(target, "create a new copy in its folder", errno);
-  SystemResult result = replacing ? CopyOwnership(old, fd, target) : SystemResult{};
-  if (const int error = result.ok() ? WritePieces(fd, pieces) : 0; error != 0) {
+  SystemResult result;
+  if (const int error = WritePieces(fd, pieces); error != 0) {
     result = Failed(target, "write the new copy", error);
   }
-  if (result.ok() && fsync(fd) != 0) result = Failed(target, "flush the new copy", errno);
+  // Flushed once it carries what the file does (GiveCarriedTraits), data and traits at once.
   if (close(fd) != 0 && result.ok()) result = Failed(target, "close the new copy", errno);
   return result;
 }

@@ -1,8 +1,9 @@
 // The working copy of the configuration file on Windows, beside it: created afresh, written,
 // read back and compared, flushed, and moved over the file in one step only then. The copy is
 // hidden, so that one left by a run that was killed does not show in the aircraft's folder; the
-// next run replaces it, and the copy is made visible just before the move so that aircraft.cfg
-// never becomes hidden. Only the lock's owner touches it: another run may be writing it.
+// next run replaces it, and the copy takes the file's own attributes just before the move
+// (carried_traits.cpp), so that aircraft.cfg becomes hidden only if it was. Only the lock's owner
+// touches it: another run may be writing it.
 #include <windows.h>
 
 #include <algorithm>
@@ -125,10 +126,6 @@ Replacement ReplacementFailure(const std::string& copy, const std::string& targe
 Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const std::string& target,
                                const FileSnapshot& read,
                                const std::vector<std::string_view>& confirmed, bool& inPlace) {
-  // The copy's attributes go with it: aircraft.cfg must not become hidden.
-  if (!SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_NORMAL)) {
-    return {{SystemFault::kFailed, copy, "be made visible"}, false};
-  }
   const HeldCopy heldCopy(copy);
   if (!heldCopy.held()) return {{SystemFault::kFailed, copy, "be held for the move"}, false};
   const auto move = [&] {

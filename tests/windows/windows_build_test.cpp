@@ -54,7 +54,7 @@ TEST(WindowsBuild, AreGuiProgramsImportingOnlyTheSystemLibraries) {
     EXPECT_NE(headers.find(format), std::string::npos) << program;
     EXPECT_NE(headers.find("(Windows GUI)"), std::string::npos) << program;
     EXPECT_EQ(LinesAfter(headers, "DLL Name:"),
-              (std::multiset<std::string>{"KERNEL32.dll", "msvcrt.dll"}))
+              (std::multiset<std::string>{"ADVAPI32.dll", "KERNEL32.dll", "msvcrt.dll"}))
         << program;
   }
 }

@@ -14,6 +14,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "installer/livery_entries.h"
@@ -217,6 +218,45 @@ bool HiddenUnderWine(const std::string& path) {
   char value[16] = {};
   const ssize_t length = getxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value - 1);
   return length > 0 && (std::strtoul(value, nullptr, 16) & 0x2) != 0;
+}
+
+TEST(WineInstall, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
+  // Wine gives a new file this user's ownership and the usual mode, whatever the old file had:
+  // where that would change who may do what with the file, the run refuses.
+  ScratchFolder folder;
+  const auto statusOf = [](const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(stat(path.c_str(), &status), 0);
+    return status;
+  };
+  for (const auto& [mode, owner, group] : std::vector<std::tuple<mode_t, uid_t, gid_t>>{
+           {0600, 0, 0}, {0660, 0, 4242}, {0644, 2000, 0}}) {
+    const AircraftTree tree =
+        WindowsTree(folder.path + "/" + std::to_string(mode) + "-" + std::to_string(owner));
+    ASSERT_EQ(chown(CfgOf(tree).c_str(), owner, group), 0);
+    ASSERT_EQ(chmod(CfgOf(tree).c_str(), mode), 0);
+    const test_support::ProcessResult run =
+        RunUnderWine(tree.setup, {}, {"WINEDEBUG=-all,+debugstr"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.errorOutput.find("its owner or permissions on Linux would change"),
+              std::string::npos)
+        << run.errorOutput;
+    EXPECT_EQ(ReadFile(CfgOf(tree)), kExampleCfg);
+    EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+    EXPECT_EQ(statusOf(CfgOf(tree)).st_mode & 07777, mode);
+    EXPECT_EQ(statusOf(CfgOf(tree)).st_uid, owner);
+  }
+  // The common case, the user's own file with the usual mode, changes in nothing but its bytes; a
+  // hidden file stays hidden. A file of two names (hard links) is refused on both builds.
+  const AircraftTree own = WindowsTree(folder.path + "/own");
+  ASSERT_EQ(chmod(CfgOf(own).c_str(), 0644), 0);
+  ASSERT_EQ(setxattr(CfgOf(own).c_str(), "user.DOSATTRIB", "0x2", 3, 0), 0);
+  EXPECT_EQ(RunUnderWine(own.setup).status, 0);
+  EXPECT_EQ(statusOf(CfgOf(own)).st_mode & 07777, 0644u);
+  EXPECT_TRUE(HiddenUnderWine(CfgOf(own)));
+  const AircraftTree linked = WindowsTree(folder.path + "/linked");
+  ASSERT_EQ(link(CfgOf(linked).c_str(), (folder.path + "/shared.cfg").c_str()), 0);
+  ExpectRefused(linked, kExampleCfg);
 }
 
 TEST(WineInstall, CopyLeftByAKilledRunIsHiddenNeitherReadNorKept) {

@@ -1,0 +1,207 @@
+// What the configuration file carries besides its bytes on Linux, and how its new copy comes to
+// carry the same: its owner, group, permission and set-ID bits, and its extended attributes, the
+// access ACL among them. A file with several names is refused: a new file under one name would
+// leave the others naming the old one. Where this user cannot give the copy the old owner or group,
+// the run goes on only where nobody's access changes; otherwise it refuses, naming what would be
+// lost and what the user can do.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "platform/linux/file_io.h"
+#include "platform/system_files.h"
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kAccessAcl = "system.posix_acl_access";
+
+SystemResult CannotKeep(const std::string& target, const std::string& what) {
+  return {SystemFault::kCannotKeep, target, what};
+}
+
+SystemResult Failed(const std::string& path, const std::string& step, int error) {
+  return {SystemFault::kFailed, path, step + ": " + std::strerror(error)};
+}
+
+// The permission bits of owner (shift 6), group (3) or other users (0).
+std::uint32_t Bits(std::uint32_t mode, int shift) {
+  return (mode >> shift) & 07;
+}
+
+// The fields of the line of a colon-separated account file (/etc/passwd, /etc/group) whose
+// `column` is `value`; none where there is no such line. Read as files, so that the static
+// program asks no name service; an account that only a name service knows is taken to be in no
+// further group, which can only make the run refuse, never give access away.
+std::vector<std::string> AccountLine(const char* file, std::size_t column,
+                                     const std::string& value) {
+  std::ifstream lines(file);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> fields;
+    std::istringstream split(line);
+    for (std::string field; std::getline(split, field, ':');) fields.push_back(field);
+    if (fields.size() > column && fields[column] == value) return fields;
+  }
+  return {};
+}
+
+// Whether the user `user` belongs to the group `group`, as its primary or a further group.
+bool InGroup(std::uint32_t user, std::uint32_t group) {
+  const std::vector<std::string> account = AccountLine("/etc/passwd", 2, std::to_string(user));
+  if (account.size() < 4) return false;
+  if (account[3] == std::to_string(group)) return true;
+  const std::vector<std::string> members = AccountLine("/etc/group", 2, std::to_string(group));
+  std::istringstream names(members.size() >= 4 ? members[3] : "");
+  for (std::string name; std::getline(names, name, ',');) {
+    if (name == account[0]) return true;
+  }
+  return false;
+}
+
+// Where the copy cannot have the file's owner (a run that is not root, on another user's file):
+// whether the old owner keeps, through the group's or other users' bits, everything that the
+// owner's bits gave; an ACL may give the owner's group other rights, so a file with one must
+// keep its owner. Root needs no bits to use a file.
+SystemResult OwnerMayChange(const CarriedTraits& traits, const std::string& target) {
+  if (traits.owner == 0) return {};
+  const bool viaGroup = InGroup(traits.owner, traits.group);
+  const std::uint32_t kept = Bits(traits.mode, viaGroup ? 3 : 0);
+  bool hasAcl = false;
+  for (const auto& [name, value] : traits.named) hasAcl = hasAcl || name == kAccessAcl;
+  if ((Bits(traits.mode, 6) & ~kept) == 0 && !hasAcl) return {};
+  return CannotKeep(target, "belongs to user " + std::to_string(traits.owner) +
+                                ", who could no longer use it as before once the new file is this "
+                                "user's: run the installer as that user, or as root");
+}
+
+// Whether the copy, of group `given`, serves everyone as the file of group `traits.group` did:
+// the same group, or group bits that are those of other users, so that being in either group
+// makes no difference.
+bool GroupServes(const CarriedTraits& traits, std::uint32_t given) {
+  return given == traits.group || Bits(traits.mode, 3) == Bits(traits.mode, 0);
+}
+
+// The value of the extended attribute `name` of the open file, or the errno of the failure.
+int AttributeOf(int fd, const std::string& name, std::string& value) {
+  const ssize_t size = fgetxattr(fd, name.c_str(), nullptr, 0);
+  if (size < 0) return errno;
+  value.resize(static_cast<std::size_t>(size));
+  const ssize_t got = fgetxattr(fd, name.c_str(), value.data(), value.size());
+  if (got < 0) return errno;
+  value.resize(static_cast<std::size_t>(got));
+  return 0;
+}
+
+// Every extended attribute of the open file, by name; 0 or the errno of the failure. A file
+// system without extended attributes has none.
+int AttributesOf(int fd, std::vector<std::pair<std::string, std::string>>& named) {
+  const ssize_t size = flistxattr(fd, nullptr, 0);
+  if (size < 0) return errno == ENOTSUP ? 0 : errno;
+  std::string names(static_cast<std::size_t>(size), '\0');
+  const ssize_t got = flistxattr(fd, names.data(), names.size());
+  if (got < 0) return errno;
+  names.resize(static_cast<std::size_t>(got));
+  for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+    const std::string name = names.c_str() + at;
+    std::string value;
+    if (const int error = AttributeOf(fd, name, value); error != 0) return error;
+    named.emplace_back(name, std::move(value));
+  }
+  return 0;
+}
+
+// Opens the copy, which only this run writes, for giving and checking its traits.
+int OpenCopy(const SystemLock& lock, const std::string& copy) {
+  return openat(static_cast<int>(lock.handle), SplitDirectoryAndName(copy).name.c_str(),
+                O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+}  // namespace
+
+SystemResult ReadCarriedTraits(const SystemLock& lock, const std::string& target,
+                               const FileIdentity& identity, CarriedTraits& traits) {
+  const OpenedFile file =
+      OpenRegularFile(static_cast<int>(lock.handle), SplitDirectoryAndName(target).name);
+  if (file.fd < 0) return Failed(target, "examine it", file.error != 0 ? file.error : EINVAL);
+  traits = {static_cast<std::uint64_t>(file.status.st_nlink),
+            file.status.st_uid,
+            file.status.st_gid,
+            file.status.st_mode & 07777,
+            {}};
+  const int error = AttributesOf(file.fd, traits.named);
+  const bool same = IdentityOf(file.status) == identity;
+  close(file.fd);
+  if (error != 0) return Failed(target, "read its extended attributes", error);
+  if (!same) return Failed(target, "examine it", ESTALE);
+  if (traits.names > 1) {
+    return CannotKeep(target, "has " + std::to_string(traits.names) +
+                                  " names (hard links); a new file would separate them: give "
+                                  "each name a file of its own, or remove the other names");
+  }
+  if (geteuid() != 0 && traits.owner != geteuid()) return OwnerMayChange(traits, target);
+  return {};
+}
+
+// The owner goes first (root only): a change of owner clears the set-ID bits, which the
+// permission bits then give back; the extended attributes come last, as the access ACL sets the
+// group's bits to its mask. The bytes were written before all this, as a write clears the
+// set-user-ID bit too.
+SystemResult GiveCarriedTraits(const SystemLock& lock, const std::string& copy,
+                               const std::string& target, const CarriedTraits& traits) {
+  const int fd = OpenCopy(lock, copy);
+  if (fd < 0) return Failed(target, "open the new copy", errno);
+  const uid_t owner = geteuid() == 0 ? traits.owner : static_cast<uid_t>(-1);
+  SystemResult result;
+  struct stat made {};
+  if (fchown(fd, owner, traits.group) != 0 && fstat(fd, &made) == 0 &&
+      !GroupServes(traits, made.st_gid)) {
+    result = CannotKeep(target, "cannot keep its group (" + std::to_string(traits.group) +
+                                    "), of which this user is not a member, and the group's "
+                                    "permissions differ from those of other users: run the "
+                                    "installer as a member of that group, or as root");
+  }
+  if (result.ok() && fchmod(fd, traits.mode) != 0) {
+    result = Failed(target, "give the new copy the file's permissions", errno);
+  }
+  for (const auto& [name, value] : traits.named) {
+    if (result.ok() && fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0) {
+      result = CannotKeep(target, "has the extended attribute " + name +
+                                      ", which this user cannot give a new file (" +
+                                      std::strerror(errno) + "): run the installer as root");
+    }
+  }
+  if (result.ok() && fsync(fd) != 0) result = Failed(target, "flush the new copy", errno);
+  close(fd);
+  return result;
+}
+
+SystemResult CopyCarries(const SystemLock& lock, const std::string& copy, const std::string& target,
+                         const CarriedTraits& traits) {
+  const int fd = OpenCopy(lock, copy);
+  if (fd < 0) return Failed(target, "open the new copy", errno);
+  struct stat made {};
+  std::vector<std::string> lacking;
+  if (fstat(fd, &made) != 0) lacking.push_back("its status");
+  if (made.st_uid != (geteuid() == 0 ? traits.owner : geteuid())) lacking.push_back("its owner");
+  if (!GroupServes(traits, made.st_gid)) lacking.push_back("its group");
+  if ((made.st_mode & 07777) != traits.mode) lacking.push_back("its permissions");
+  for (const auto& [name, value] : traits.named) {
+    std::string given;
+    if (AttributeOf(fd, name, given) != 0 || given != value) lacking.push_back(name);
+  }
+  close(fd);
+  if (lacking.empty()) return {};
+  std::string what;
+  for (const std::string& trait : lacking) what += (what.empty() ? "" : ", ") + trait;
+  return CannotKeep(target, "the new copy did not take what the file carries (" + what +
+                                "), so it was not put in place");
+}
+
+}  // namespace platform
