@@ -3,6 +3,7 @@
 // any instant leaves the old file or the new one, never a mix. Only a run that holds the folder's
 // lock writes the copy, so one name serves; a copy left by a killed run is simply rewritten.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,8 +37,10 @@ struct Comparison {
 
 // Whether the file `name` of `folder` is still the file read: the same file, of the same size,
 // holding the same bytes. The size and the time of the last change can miss a change made within
-// one tick of the clock, so the bytes are compared whenever the size agrees.
-Comparison Compare(int folder, const std::string& name, const FileSnapshot& read) {
+// one tick of the clock, so the bytes are compared whenever the size agrees. `held`, when not -1,
+// is this run's own descriptor of the file read, read through instead of a new one, as a new open
+// would break the run's own lease on it.
+Comparison Compare(int folder, const std::string& name, const FileSnapshot& read, int held) {
   struct stat status {};
   if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
     return {errno == ENOENT ? Comparison::kChanged : errno};
@@ -46,11 +49,16 @@ Comparison Compare(int folder, const std::string& name, const FileSnapshot& read
       static_cast<std::uint64_t>(status.st_size) != read.bytes.size()) {
     return {Comparison::kChanged};
   }
-  const OpenedFile file = OpenRegularFile(folder, name);
+  OpenedFile file;
+  if (held >= 0 && fstat(held, &file.status) == 0 && lseek(held, 0, SEEK_SET) == 0) {
+    file.fd = held;
+  } else {
+    file = OpenRegularFile(folder, name);
+  }
   if (file.fd < 0) return {file.error != 0 ? file.error : EIO};
   bool same = false;
   const int error = HoldsExactly(file.fd, {read.bytes}, same);
-  close(file.fd);
+  if (file.fd != held) close(file.fd);
   if (error != 0) return {error};
   if (!same || IdentityOf(file.status) != read.identity) return {Comparison::kChanged};
   return {Comparison::kSame, status};
@@ -139,6 +147,40 @@ bool Unlinked(int folder, const std::string& name) {
   return unlinkat(folder, name.c_str(), 0) == 0 || unlinkat(folder, name.c_str(), 0) == 0;
 }
 
+// A write lease on the held file, from before the compare to the end of the replacement. The
+// kernel grants one only while no other open file description of the file exists, and holds back
+// any later open of it until the lease is let go, showing it as a lease break: no write can reach
+// the file meanwhile unseen, and a program that opens the old file in the moment of the swap,
+// and would write into it after it lost its name, is seen and the file swapped back first.
+// Another program's short hold is waited out (about 60 ms); one that keeps the file open, or a
+// user that does not own it and may not take leases, gets no lease, and the replacement goes on
+// without it, as on a file system that has none.
+class Lease {
+ public:
+  explicit Lease(std::intptr_t file) : file_(static_cast<int>(file)) {
+    // The kernel tells the holder of a lease break with SIGIO, whose default would end the run.
+    signal(SIGIO, SIG_IGN);
+    for (int pause = 1; file_ >= 0 && !held_; pause *= 2) {
+      held_ = fcntl(file_, F_SETLEASE, F_WRLCK) == 0;
+      if (held_ || errno != EAGAIN || pause > 32) break;
+      usleep(static_cast<useconds_t>(pause) * 1000);
+    }
+  }
+  ~Lease() {
+    if (held_) fcntl(file_, F_SETLEASE, F_UNLCK);
+  }
+  Lease(const Lease&) = delete;
+  Lease& operator=(const Lease&) = delete;
+  // The descriptor that holds the lease, or -1 where none is held.
+  int held() const { return held_ ? file_ : -1; }
+  // True when another program has begun to open the file since the lease was granted.
+  bool Broken() const { return held_ && fcntl(file_, F_GETLEASE) != F_WRLCK; }
+
+ private:
+  int file_;
+  bool held_ = false;
+};
+
 Replacement Flushed(int folder, const std::string& target) {
   if (fsync(folder) != 0) {
     return {Failed(target, "flush its folder to disk, though the new file is in place", errno),
@@ -190,7 +232,9 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   const std::string name = NameIn(target);
   // The whole compare comes before the swap, so that the moment in which another program's save
   // could land unseen is the swap and one look at the file it took out, not a read of the file.
-  const Comparison standing = Compare(folder, name, read);
+  const Lease lease(lock.file);
+  Comparison standing = Compare(folder, name, read, lease.held());
+  if (standing.outcome == Comparison::kSame && lease.Broken()) standing = {Comparison::kChanged};
   if (standing.outcome != Comparison::kSame) return NotReplaced(standing, target);
   if (renameat2(folder, copyName.c_str(), folder, name.c_str(), RENAME_EXCHANGE) != 0) {
     if (errno == ENOENT) return {{}, true};  // another program took the file away
@@ -206,8 +250,9 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   }
   // The new copy is in place; the file that stood there stands under the copy's name.
   inPlace = true;
-  if (const Comparison replaced = Untouched(folder, copyName, standing.status);
-      replaced.outcome != Comparison::kSame) {
+  Comparison replaced = Untouched(folder, copyName, standing.status);
+  if (replaced.outcome == Comparison::kSame && lease.Broken()) replaced = {Comparison::kChanged};
+  if (replaced.outcome != Comparison::kSame) {
     return SwappedBack(folder, copyName, name, replaced, target, confirmed, inPlace);
   }
   if (!Unlinked(folder, copyName)) {
