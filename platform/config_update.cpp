@@ -165,9 +165,10 @@ UpdateResult PutInPlace(ConfigUpdate& update, const std::vector<std::string_view
   if (!ResolveTarget(update.configurationPath, target).ok() || target != update.targetPath) {
     return ChangedMeanwhile(update);
   }
-  const Replacement replaced = ReplaceIfUnchanged(
-      update.lock, update.workingPath, update.targetPath,
-      {update.identity, update.document.source.text}, confirmed, update.copyInPlace);
+  const Replacement replaced =
+      ReplaceIfUnchanged(update.lock, update.workingPath, update.targetPath,
+                         {update.identity, update.document.source.text, update.carried.changed},
+                         confirmed, update.copyInPlace);
   UpdateResult result = replaced.changed       ? ChangedMeanwhile(update)
                         : replaced.result.ok() ? UpdateResult{}
                                                : Failure(replaced.result);

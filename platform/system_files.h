@@ -50,6 +50,7 @@ struct FileIdentity {
 struct FileSnapshot {
   FileIdentity identity;
   std::string_view bytes;
+  std::int64_t changed = 0;  // when the file or what it carries last changed, where known
 };
 
 // The byte of the configuration file that every run of either build locks, so that the two
@@ -108,7 +109,8 @@ struct CarriedTraits {
   std::uint64_t names = 1;
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
-  std::uint32_t mode = 0;  // the permission and set-ID bits; the file attributes on Windows
+  std::uint32_t mode = 0;    // the permission and set-ID bits; the file attributes on Windows
+  std::int64_t changed = 0;  // the time of its last change, in nanoseconds, where the system has it
   std::vector<std::pair<std::string, std::string>> named;  // each further trait, by its name
 };
 

@@ -316,6 +316,19 @@ TEST(SetupProcess, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
     EXPECT_EQ(kept, acl);
     EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
   }
+  {  // a folder whose default ACL would give the new file an access ACL the old one lacked
+    Tree tree;
+    const std::string acl = AccessAclGrantingUser1000Write();
+    ASSERT_EQ(setxattr(tree.files.aircraft.c_str(), "system.posix_acl_default", acl.data(),
+                       acl.size(), 0),
+              0);
+    ASSERT_EQ(chmod(tree.cfgPath().c_str(), 0660), 0);
+    EXPECT_EQ(RunSetup(tree.files).status, 0);
+    EXPECT_LT(getxattr(tree.cfgPath().c_str(), "system.posix_acl_access", nullptr, 0), 0);
+    struct stat status {};
+    ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0660u);
+  }
   {  // its owner installs into a set-user-ID file: the write does not clear the bit
     Tree tree;
     ASSERT_EQ(chown(tree.files.aircraft.c_str(), 65534, 65534), 0);
@@ -720,7 +733,8 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
 TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
   // One program changes aircraft.cfg before the run swaps its copy in, another writes into the
   // copy while it stands in place: the run swaps the first back and keeps the second beside it,
-  // under the first name that saves kept by earlier runs leave free.
+  // under the first name that saves kept by earlier runs leave free. A third program keeps the
+  // file open to read it, so that the run gets no lease, which would hold the first one back.
   if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
   for (const int earlier : {0, 9}) {
     SCOPED_TRACE(earlier);
@@ -730,6 +744,7 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
       WriteFile(number == 1 ? base : base + "-" + std::to_string(number), "an earlier save");
     }
     test_support::ProcessResult result;
+    const int reader = open(tree.cfgPath().c_str(), O_RDONLY | O_CLOEXEC);
     std::thread run([&] {
       result = RunWithInjectedFault(tree.files, "renameat2",
                                     "delay_enter=1000000:delay_exit=1000000:when=1");
@@ -745,6 +760,7 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     append("; the second save\r\n");
     run.join();
+    close(reader);
     const std::string keptPath = earlier == 0 ? base : base + "-" + std::to_string(earlier + 1);
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.errorOutput.find(keptPath.substr(keptPath.rfind('/') + 1)), std::string::npos)
@@ -754,6 +770,24 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     EXPECT_EQ(EntryTitles(kept).size(), 5u);
     EXPECT_NE(kept.find("; the second save\r\n"), std::string::npos);
   }
+  // With the lease, the first program's open waits for the run, which sees it, swaps back and
+  // starts over: both saves and the entries are in the file, nothing beside it.
+  Tree tree;
+  test_support::ProcessResult result;
+  std::thread run([&] {
+    result = RunWithInjectedFault(tree.files, "renameat2",
+                                  "delay_enter=1000000:delay_exit=1000000:when=1");
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const int fd = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
+  EXPECT_EQ(write(fd, "; saved\r\n", 9), 9);
+  close(fd);
+  run.join();
+  EXPECT_EQ(result.status, 0) << result.errorOutput;
+  const std::string after = ReadFile(tree.cfgPath());
+  EXPECT_EQ(after.substr(0, kAircraftCfg.size() + 9), kAircraftCfg + "; saved\r\n");
+  EXPECT_EQ(EntryTitles(after).size(), 5u);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 }
 
 TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesGetsAPlainRename) {

@@ -9,6 +9,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -34,6 +35,12 @@ SystemResult Failed(const std::string& path, const std::string& step, int error)
 // The permission bits of owner (shift 6), group (3) or other users (0).
 std::uint32_t Bits(std::uint32_t mode, int shift) {
   return (mode >> shift) & 07;
+}
+
+// Whether the file carries the extended attribute `name`.
+bool Carries(const CarriedTraits& traits, const std::string& name) {
+  return std::any_of(traits.named.begin(), traits.named.end(),
+                     [&](const auto& attribute) { return attribute.first == name; });
 }
 
 // The fields of the line of a colon-separated account file (/etc/passwd, /etc/group) whose
@@ -68,14 +75,18 @@ bool InGroup(std::uint32_t user, std::uint32_t group) {
 // Where the copy cannot have the file's owner (a run that is not root, on another user's file):
 // whether the old owner keeps, through the group's or other users' bits, everything that the
 // owner's bits gave; an ACL may give the owner's group other rights, so a file with one must
-// keep its owner. Root needs no bits to use a file.
+// keep its owner. Root needs no bits to use a file. A set-user-ID bit would come to stand for
+// this user instead: never.
 SystemResult OwnerMayChange(const CarriedTraits& traits, const std::string& target) {
+  if (traits.mode & S_ISUID) {
+    return CannotKeep(target, "is set-user-ID for user " + std::to_string(traits.owner) +
+                                  ", which a new file of this user's would not be: run the "
+                                  "installer as that user, or as root");
+  }
   if (traits.owner == 0) return {};
   const bool viaGroup = InGroup(traits.owner, traits.group);
   const std::uint32_t kept = Bits(traits.mode, viaGroup ? 3 : 0);
-  bool hasAcl = false;
-  for (const auto& [name, value] : traits.named) hasAcl = hasAcl || name == kAccessAcl;
-  if ((Bits(traits.mode, 6) & ~kept) == 0 && !hasAcl) return {};
+  if ((Bits(traits.mode, 6) & ~kept) == 0 && !Carries(traits, kAccessAcl)) return {};
   return CannotKeep(target, "belongs to user " + std::to_string(traits.owner) +
                                 ", who could no longer use it as before once the new file is this "
                                 "user's: run the installer as that user, or as root");
@@ -85,7 +96,8 @@ SystemResult OwnerMayChange(const CarriedTraits& traits, const std::string& targ
 // the same group, or group bits that are those of other users, so that being in either group
 // makes no difference.
 bool GroupServes(const CarriedTraits& traits, std::uint32_t given) {
-  return given == traits.group || Bits(traits.mode, 3) == Bits(traits.mode, 0);
+  return given == traits.group ||
+         (Bits(traits.mode, 3) == Bits(traits.mode, 0) && (traits.mode & S_ISGID) == 0);
 }
 
 // The value of the extended attribute `name` of the open file, or the errno of the failure.
@@ -134,6 +146,7 @@ SystemResult ReadCarriedTraits(const SystemLock& lock, const std::string& target
             file.status.st_uid,
             file.status.st_gid,
             file.status.st_mode & 07777,
+            ChangeTimeOf(file.status),
             {}};
   const int error = AttributesOf(file.fd, traits.named);
   const bool same = IdentityOf(file.status) == identity;
@@ -170,6 +183,15 @@ SystemResult GiveCarriedTraits(const SystemLock& lock, const std::string& copy,
   if (result.ok() && fchmod(fd, traits.mode) != 0) {
     result = Failed(target, "give the new copy the file's permissions", errno);
   }
+  // The copy may have come with attributes of its own, such as an ACL from the folder's default.
+  std::vector<std::pair<std::string, std::string>> own;
+  if (result.ok() && AttributesOf(fd, own) == 0) {
+    for (const auto& [name, value] : own) {
+      if (result.ok() && !Carries(traits, name) && fremovexattr(fd, name.c_str()) != 0) {
+        result = Failed(target, "remove the attribute " + name + " from the new copy", errno);
+      }
+    }
+  }
   for (const auto& [name, value] : traits.named) {
     if (result.ok() && fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0) {
       result = CannotKeep(target, "has the extended attribute " + name +
@@ -192,9 +214,15 @@ SystemResult CopyCarries(const SystemLock& lock, const std::string& copy, const 
   if (made.st_uid != (geteuid() == 0 ? traits.owner : geteuid())) lacking.push_back("its owner");
   if (!GroupServes(traits, made.st_gid)) lacking.push_back("its group");
   if ((made.st_mode & 07777) != traits.mode) lacking.push_back("its permissions");
-  for (const auto& [name, value] : traits.named) {
-    std::string given;
-    if (AttributeOf(fd, name, given) != 0 || given != value) lacking.push_back(name);
+  std::vector<std::pair<std::string, std::string>> given;
+  if (AttributesOf(fd, given) != 0 || given.size() != traits.named.size()) {
+    lacking.push_back("its extended attributes");
+  } else {
+    for (const auto& attribute : given) {
+      if (std::find(traits.named.begin(), traits.named.end(), attribute) == traits.named.end()) {
+        lacking.push_back(attribute.first);
+      }
+    }
   }
   close(fd);
   if (lacking.empty()) return {};

@@ -30,6 +30,9 @@ struct OpenedFile {
 // What the file of `status` is: its device and inode.
 FileIdentity IdentityOf(const struct stat& status);
 
+// When the file of `status` or what it carries last changed (its ctime), in nanoseconds.
+std::int64_t ChangeTimeOf(const struct stat& status);
+
 // Opens the regular file `name` of `folder` (a descriptor, or AT_FDCWD for a path) for reading,
 // without ever waiting: a FIFO or a device is refused by its type, and opened, if at all, only
 // with O_NONBLOCK, so that no open blocks and no run hangs holding its lock.

@@ -26,15 +26,18 @@ SystemResult Failed(const std::string& path, const char* step, int error) {
 SystemResult CheckWritable(int folder, const std::string& path, const std::string& name,
                            const OpenedFile& file) {
   if ((file.status.st_mode & 0222) == 0) return {SystemFault::kReadOnly, path, ""};
+  int flags = 0;
+  if (ioctl(file.fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL))) {
+    return {SystemFault::kFailed, path, "be replaced: it is marked append-only or immutable"};
+  }
+  if (ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL))) {
+    return {SystemFault::kFailed, path,
+            "be replaced: its folder is marked append-only or immutable"};
+  }
   if (faccessat(folder, name.c_str(), W_OK, 0) != 0) {
     if (errno == EROFS) return {SystemFault::kReadOnlyMount, path, ""};
     if (errno == EACCES || errno == EPERM) return {SystemFault::kMayNotWrite, path, ""};
     return Failed(path, "examine it", errno);
-  }
-  int flags = 0;
-  if (ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL))) {
-    return {SystemFault::kFailed, path,
-            "be replaced: its folder is marked append-only or immutable"};
   }
   return {};
 }

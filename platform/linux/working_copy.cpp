@@ -45,8 +45,10 @@ Comparison Compare(int folder, const std::string& name, const FileSnapshot& read
   if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
     return {errno == ENOENT ? Comparison::kChanged : errno};
   }
+  // A change of mode, owner or attributes meanwhile shows only in the change time.
   if (!S_ISREG(status.st_mode) || IdentityOf(status) != read.identity ||
-      static_cast<std::uint64_t>(status.st_size) != read.bytes.size()) {
+      static_cast<std::uint64_t>(status.st_size) != read.bytes.size() ||
+      (read.changed != 0 && ChangeTimeOf(status) != read.changed)) {
     return {Comparison::kChanged};
   }
   OpenedFile file;
@@ -166,15 +168,19 @@ class Lease {
       usleep(static_cast<useconds_t>(pause) * 1000);
     }
   }
-  ~Lease() {
-    if (held_) fcntl(file_, F_SETLEASE, F_UNLCK);
-  }
+  ~Lease() { Release(); }
   Lease(const Lease&) = delete;
   Lease& operator=(const Lease&) = delete;
   // The descriptor that holds the lease, or -1 where none is held.
   int held() const { return held_ ? file_ : -1; }
-  // True when another program has begun to open the file since the lease was granted.
-  bool Broken() const { return held_ && fcntl(file_, F_GETLEASE) != F_WRLCK; }
+  // True when another program has begun to open the file for writing since the lease was
+  // granted; one that opens it only to read leaves it a read lease.
+  bool Broken() const { return held_ && fcntl(file_, F_GETLEASE) == F_UNLCK; }
+  // Lets the lease go, so that opens held back meanwhile go on, on the file now in place.
+  void Release() {
+    if (held_) fcntl(file_, F_SETLEASE, F_UNLCK);
+    held_ = false;
+  }
 
  private:
   int file_;
@@ -232,7 +238,7 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   const std::string name = NameIn(target);
   // The whole compare comes before the swap, so that the moment in which another program's save
   // could land unseen is the swap and one look at the file it took out, not a read of the file.
-  const Lease lease(lock.file);
+  Lease lease(lock.file);
   Comparison standing = Compare(folder, name, read, lease.held());
   if (standing.outcome == Comparison::kSame && lease.Broken()) standing = {Comparison::kChanged};
   if (standing.outcome != Comparison::kSame) return NotReplaced(standing, target);
@@ -252,12 +258,15 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   inPlace = true;
   Comparison replaced = Untouched(folder, copyName, standing.status);
   if (replaced.outcome == Comparison::kSame && lease.Broken()) replaced = {Comparison::kChanged};
-  if (replaced.outcome != Comparison::kSame) {
+  // Another program removed the file taken out: there is nothing to put back, nor to remove.
+  const bool gone = replaced.outcome == ENOENT;
+  if (!gone && replaced.outcome != Comparison::kSame) {
     return SwappedBack(folder, copyName, name, replaced, target, confirmed, inPlace);
   }
-  if (!Unlinked(folder, copyName)) {
+  if (!gone && !Unlinked(folder, copyName)) {
     return {Failed(target, "remove the file it replaced, which stays beside it", errno), false};
   }
+  lease.Release();
   return Flushed(folder, target);
 }
 
