@@ -241,7 +241,11 @@ TEST(SetupProcess, KeepsPermissionBitsAndUpdatesTheTargetOfALink) {
   Tree tree(nullptr);
   const std::string target = tree.folder.path + "/shared.cfg";
   WriteFile(target, kAircraftCfg);
+  // Root installing into another user's file keeps its owner and group.
+  ASSERT_EQ(geteuid() == 0 ? chown(target.c_str(), 65534, 65534) : 0, 0);
   chmod(target.c_str(), 01640);  // the sticky bit too
+  struct stat before {};
+  ASSERT_EQ(stat(target.c_str(), &before), 0);
   std::filesystem::create_symlink(target, tree.cfgPath());
   EXPECT_EQ(RunSetup(tree.files).status, 0);
   EXPECT_TRUE(std::filesystem::is_symlink(tree.cfgPath()));
@@ -249,6 +253,8 @@ TEST(SetupProcess, KeepsPermissionBitsAndUpdatesTheTargetOfALink) {
   struct stat status {};
   ASSERT_EQ(stat(target.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 01640u);
+  EXPECT_EQ(status.st_uid, before.st_uid);
+  EXPECT_EQ(status.st_gid, before.st_gid);
 
   std::filesystem::remove(target);  // now the link names nothing
   const test_support::ProcessResult dangling = RunSetup(tree.files);
@@ -295,7 +301,7 @@ TEST(SetupProcess, NewFileKeepsTheGroupOfTheOldForItsOtherMembers) {
   EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
   // The file's owner outside its group: a new copy would have the owner's group, so it stands
   // only where being in the old group or the new one makes no difference.
-  for (const mode_t mode : {0640, 0604, 0644}) {
+  for (const mode_t mode : {0640, 0604, 0620, 0654, 0644}) {
     SCOPED_TRACE(mode);
     Tree outside;
     ASSERT_EQ(chown(outside.files.aircraft.c_str(), kMember, kMember), 0);
