@@ -536,24 +536,33 @@ TEST(SetupProcess, RunKilledJustBeforeItsCommitLeavesTheOldFileAndNothingThatBlo
 
 TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver) {
   // Another program rewrites aircraft.cfg in place while the run writes its copy, once to a longer
-  // text and once to one of the same size: the run must neither mix the two nor put its copy of
-  // the old file over the new one, but start over from it.
+  // text and once to one of the same size, or puts a new file with the same bytes and other
+  // permissions in its place: the run must neither mix the two nor put its copy of the old file
+  // over the new one, but start over from it.
   if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
   std::string sameSize = kAircraftCfg;
   sameSize.replace(sameSize.find("Factory"), 7, "Foundry");
   for (const std::string& rewritten :
-       {std::string("; rewritten\n[other]\nkey = a longer value than before\n"), sameSize}) {
+       {std::string("; rewritten\n[other]\nkey = a longer value than before\n"), sameSize,
+        kAircraftCfg}) {
     Tree tree;
     test_support::ProcessResult result;
     std::thread run(
         [&] { result = RunWithInjectedFault(tree.files, "writev", "delay_enter=1000000:when=1"); });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    WriteFile(tree.cfgPath(), rewritten);
+    const std::string written =
+        rewritten == kAircraftCfg ? tree.cfgPath() + ".new" : tree.cfgPath();
+    WriteFile(written, rewritten);
+    chmod(written.c_str(), 0604);
+    std::filesystem::rename(written, tree.cfgPath());
     run.join();
     EXPECT_EQ(result.status, 0) << result.errorOutput;
     const std::string after = ReadFile(tree.cfgPath());
     EXPECT_EQ(after.substr(0, rewritten.size()), rewritten);
-    EXPECT_EQ(EntryTitles(after).size(), rewritten == sameSize ? 5u : 4u);
+    EXPECT_EQ(EntryTitles(after).size(), rewritten.find("fltsim") != std::string::npos ? 5u : 4u);
+    struct stat status {};
+    ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0604u);
     EXPECT_EQ(ListFolder(tree.files.aircraft),
               (std::vector<std::string>{"Livery", "aircraft.cfg"}));
   }
