@@ -410,11 +410,11 @@ TEST(SetupProcess, FolderReplacedWhileWaitingForItsLockIsNotWrittenBehind) {
 }
 
 // Holds the lock of the byte of aircraft.cfg that runs of either build lock, as a run of the other
-// build does.
-int HoldSharedByte(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+// build does, through `fd` when one is given.
+int HoldSharedByte(const std::string& path, short type = F_WRLCK, int fd = -1) {
+  if (fd < 0) fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
   struct flock range {};
-  range.l_type = F_WRLCK;
+  range.l_type = type;
   range.l_whence = SEEK_SET;
   range.l_start = off_t{1} << 62;
   range.l_len = 1;
@@ -587,9 +587,9 @@ TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver)
 
 TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   // A run of the Windows build lets go of aircraft.cfg for its move, holding the shared byte of
-  // its copy instead. A native run started meanwhile waits for
-  // the move and then works on the file moved in; a copy that a killed run left holds no lock
-  // and is not waited for.
+  // its copy instead. A native run started meanwhile waits for the move, however long a busy
+  // system holds it up, and then for the byte of the file moved in, which a Windows program that
+  // reads it holds shared; a copy that a killed run left holds no lock and is not waited for.
   Tree tree;
   const std::string copy = tree.cfgPath() + ".installing";
   WriteFile(copy, "left by a killed run");
@@ -600,8 +600,11 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   WriteFile(copy, moved);
   const int held = HoldSharedByte(copy);
   std::thread run([&] { result = RunSetup(tree.files); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   ASSERT_EQ(rename(copy.c_str(), tree.cfgPath().c_str()), 0);
+  HoldSharedByte(tree.cfgPath(), F_RDLCK, held);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(ReadFile(tree.cfgPath()), moved);
   close(held);
   run.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
