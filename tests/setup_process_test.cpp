@@ -639,12 +639,18 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
 TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
   // One program changes aircraft.cfg before the run swaps its copy in, another writes into the
   // copy while it stands in place: the run swaps the first back and keeps the second beside it,
-  // under the first name that saves kept by earlier runs leave free.
+  // under the first name that saves kept by earlier runs leave free, or, where the file's name
+  // leaves no room for a longer one (-1), under the copy's name, which the run must not delete.
   if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
-  for (const int earlier : {0, 9}) {
+  for (const int earlier : {0, 9, -1}) {
     SCOPED_TRACE(earlier);
     Tree tree;
-    const std::string base = tree.files.aircraft + "/aircraft.cfg.saved-meanwhile";
+    const std::string name = earlier < 0 ? std::string(240, 'a') : "aircraft.cfg";
+    if (earlier < 0) {
+      std::filesystem::rename(tree.cfgPath(), tree.files.aircraft + "/" + name);
+      std::filesystem::create_symlink(name, tree.cfgPath());
+    }
+    const std::string base = tree.files.aircraft + "/" + name + ".saved-meanwhile";
     for (int number = 1; number <= earlier; ++number) {
       WriteFile(number == 1 ? base : base + "-" + std::to_string(number), "an earlier save");
     }
@@ -664,7 +670,9 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     append("; the second save\r\n");
     run.join();
-    const std::string keptPath = earlier == 0 ? base : base + "-" + std::to_string(earlier + 1);
+    const std::string keptPath = earlier < 0    ? tree.files.aircraft + "/." + name + ".installing"
+                                 : earlier == 0 ? base
+                                                : base + "-" + std::to_string(earlier + 1);
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.errorOutput.find(keptPath.substr(keptPath.rfind('/') + 1)), std::string::npos)
         << result.errorOutput;
