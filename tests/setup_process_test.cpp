@@ -334,7 +334,7 @@ TEST(SetupProcess, UnwritableFileOrFolderLeavesTheFileAsItWas) {
   const test_support::RunOptions asUser{
       .workingDirectory = "/", .userId = geteuid() == 0 ? 65534 : -1, .environment = {}};
   if (geteuid() == 0) {
-    chmod(tree.cfgPath().c_str(), 0644);
+    chmod(tree.cfgPath().c_str(), 0464);
     ExpectRefused(tree, kAircraftCfg, "this user may not write it", asUser);
   }
   // The entry that the uninstaller keeps for its texture is not named when nothing was removed.
