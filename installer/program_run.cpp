@@ -82,8 +82,12 @@ std::optional<RunStatus> CheckLiveryAndBegin(const InstallerPaths& paths, const 
 bool StartsOver(const platform::UpdateResult& committed, int attempt) {
   constexpr int kMostAttempts = 6;
   if (!committed.changedMeanwhile || attempt >= kMostAttempts) return false;
-  std::this_thread::sleep_for(std::chrono::milliseconds(25 << (attempt - 1)));
+  std::this_thread::sleep_for(PauseAfterAttempt(attempt));
   return true;
+}
+
+std::chrono::milliseconds PauseAfterAttempt(int attempt) {
+  return std::chrono::milliseconds(25 << (attempt - 1));
 }
 
 RunStatus StatusOfCommit(const platform::UpdateResult& committed, const Program& program) {

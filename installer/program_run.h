@@ -7,6 +7,7 @@
 // reported, in one line naming its file.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -46,8 +47,12 @@ std::optional<RunStatus> CheckLiveryAndBegin(const InstallerPaths& paths, const 
 
 // True when the run is to start over, the whole edit again from the file as it is now: another
 // program changed the configuration file while the run worked on it, and the run has made fewer
-// than a few attempts. It first waits, longer after each attempt.
+// than a few attempts. It first waits, longer after each attempt (PauseAfterAttempt).
 bool StartsOver(const platform::UpdateResult& committed, int attempt);
+
+// The wait before the attempt after `attempt` (from 1): 25 ms, doubling, so that a program that
+// saves the file often, or slowly, gets ever more time to finish between two attempts.
+std::chrono::milliseconds PauseAfterAttempt(int attempt);
 
 // The status of a commit: kChanged, or reported: kUnconfirmed or kNotUpdated.
 RunStatus StatusOfCommit(const platform::UpdateResult& committed, const Program& program);

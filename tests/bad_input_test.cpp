@@ -108,8 +108,9 @@ TEST(BadInput, HundredThousandSectionsAreNumberedPast) {
 }
 
 TEST(BadInput, FileTooLargeToHoldIsRefusedAndSoIsOneThatMemoryRunsOutFor) {
-  // A sparse file beyond what the program takes, and one within it but beyond the memory the
-  // program is given: each is refused with status 2 and its cause, and left as it was.
+  // A sparse file beyond what the program takes, and one of exactly the most it takes but beyond
+  // the memory the program is given: each is refused with status 2 and its cause, and left as it
+  // was. The same for a livery.ini, which is not taken for one without entries.
   test_support::ScratchFolder folder;
   const AircraftTree tree = test_support::MakeAircraftTree(
       folder.path, &kCfg, nullptr, LIVERY_PLAIN_SETUP_PATH, LIVERY_PLAIN_UNINSTALL_PATH);
@@ -117,7 +118,7 @@ TEST(BadInput, FileTooLargeToHoldIsRefusedAndSoIsOneThatMemoryRunsOutFor) {
   const std::string cfg = tree.aircraft + "/aircraft.cfg";
   for (const auto& [size, memory, cause] :
        {std::tuple{std::size_t{3} << 29, std::string("2147483648"), std::string("is too large")},
-        std::tuple{std::size_t{400} << 20, std::string("314572800"),
+        std::tuple{std::size_t{1} << 30, std::string("314572800"),
                    std::string("not enough memory")}}) {
     ASSERT_EQ(truncate(cfg.c_str(), static_cast<off_t>(size)), 0);
     for (const std::string& program : {tree.setup, tree.uninstall}) {
@@ -136,16 +137,17 @@ TEST(BadInput, FileTooLargeToHoldIsRefusedAndSoIsOneThatMemoryRunsOutFor) {
   std::string start(kCfg.size(), '\0');
   file.read(start.data(), static_cast<std::streamsize>(start.size()));
   EXPECT_EQ(start, kCfg);
-  // A livery.ini beyond what the program takes is refused for its size too, not taken for one
-  // without entries.
   test_support::WriteFile(cfg, kCfg);
-  ASSERT_EQ(truncate((tree.livery + "/livery.ini").c_str(), off_t{3} << 29), 0);
-  for (const std::string& program : {tree.setup, tree.uninstall}) {
-    const test_support::ProcessResult result = test_support::RunProgram(program, {});
-    EXPECT_EQ(result.status, 2) << program << ": " << result.errorOutput;
-    EXPECT_NE(result.errorOutput.find("livery.ini: is too large"), std::string::npos)
-        << result.errorOutput;
-    EXPECT_EQ(test_support::ReadFile(cfg), kCfg);
+  for (const auto& [size, cause] : {std::pair{off_t{3} << 29, "livery.ini: is too large"},
+                                    std::pair{off_t{1} << 30, "not enough memory"}}) {
+    ASSERT_EQ(truncate((tree.livery + "/livery.ini").c_str(), size), 0);
+    for (const std::string& program : {tree.setup, tree.uninstall}) {
+      const test_support::ProcessResult result =
+          test_support::RunProgram("/usr/bin/prlimit", {"--as=314572800", program});
+      EXPECT_EQ(result.status, 2) << program << ": " << result.errorOutput;
+      EXPECT_NE(result.errorOutput.find(cause), std::string::npos) << result.errorOutput;
+      EXPECT_EQ(test_support::ReadFile(cfg), kCfg);
+    }
   }
 }
 

@@ -49,24 +49,18 @@ struct Tree {
   }
 };
 
-test_support::ProcessResult RunTraced(const std::string& program,
-                                      const std::vector<std::string>& options) {
-  std::vector<std::string> arguments{"-f", "-qq"};
-  arguments.insert(arguments.end(), options.begin(), options.end());
-  arguments.push_back(program);
-  return test_support::RunProgram(kStrace, arguments);
-}
-
-// How often the program makes each system call on the tree, in a run that succeeds.
+// How often the program makes each system call on the tree, in a run that succeeds. A line starts
+// with the process id, which strace pads with blanks to five places: the call's name follows
+// however many blanks there are.
 std::map<std::string, int> CallsMade(const Tree& tree, const std::string& program) {
   const std::string log = tree.folder.path + "/calls.log";
-  EXPECT_EQ(RunTraced(program, {"-o", log}).status, 0);
+  EXPECT_EQ(test_support::RunProgram(kStrace, {"-f", "-qq", "-o", log, program}).status, 0);
   std::map<std::string, int> calls;
   std::istringstream lines(ReadFile(log));
   for (std::string line; std::getline(lines, line);) {
-    const std::size_t open = line.find('(');
-    const std::size_t start = line.find(' ') + 1;  // after the process id
-    if (open == std::string::npos || start == 0 || open <= start) continue;
+    const std::size_t start = line.find_first_not_of(' ', line.find_first_not_of("0123456789"));
+    const std::size_t open = line.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_", start);
+    if (open == std::string::npos || open == start || line[open] != '(') continue;
     const std::string name = line.substr(start, open - start);
     if (name != "execve" && name != "exit_group") ++calls[name];
   }
@@ -87,15 +81,33 @@ struct Job {
   std::string complete;
 };
 
-// Fails the occurrence of `call` and checks what the run left and said.
-void ExpectFailureHandled(const Tree& tree, const Job& job, const std::string& call,
-                          int occurrence) {
-  const std::string where = job.program + ": " + call + " #" + std::to_string(occurrence);
+// Runs the job with `fault` made at the occurrence of `call`, and counts in `made` the runs whose
+// trace shows the fault made: a point where strace made none would test nothing.
+test_support::ProcessResult RunFaulted(const Tree& tree, const Job& job, const std::string& call,
+                                       int occurrence, const std::string& fault, int& made) {
   tree.Reset(job.start);
-  const test_support::ProcessResult failed = RunTraced(
-      job.program,
-      {"-o", "/dev/null", "-e", "trace=" + call, "-e",
-       "inject=" + call + ":error=" + ErrorFor(call) + ":when=" + std::to_string(occurrence)});
+  const std::string trace = tree.folder.path + "/trace.log";
+  std::filesystem::remove(trace);  // the last run's, which a run that strace refused would leave
+  const test_support::ProcessResult run = test_support::RunProgram(
+      kStrace,
+      {"-f", "-qq", "-o", trace, "-e", "trace=" + call, "-e",
+       "inject=" + call + ":" + fault + ":when=" + std::to_string(occurrence), job.program});
+  const bool injected =
+      test_support::Exists(trace) &&
+      ReadFile(trace).find(fault.starts_with("signal") ? "+++ killed by SIGKILL" : "(INJECTED)") !=
+          std::string::npos;
+  EXPECT_TRUE(injected) << job.program << ": " << call << " #" << occurrence << ": strace made no "
+                        << fault << ": " << run.errorOutput;
+  made += injected;
+  return run;
+}
+
+// Fails the occurrence of `call` and checks what the run left and said.
+void ExpectFailureHandled(const Tree& tree, const Job& job, const std::string& call, int occurrence,
+                          int& made) {
+  const std::string where = job.program + ": " + call + " #" + std::to_string(occurrence);
+  const test_support::ProcessResult failed =
+      RunFaulted(tree, job, call, occurrence, "error=" + ErrorFor(call), made);
   const std::string afterFault = ReadFile(tree.cfgPath());
   EXPECT_TRUE(afterFault == job.start || afterFault == job.complete) << where << " mixed the files";
   if (failed.status == 3) {
@@ -116,11 +128,10 @@ void ExpectFailureHandled(const Tree& tree, const Job& job, const std::string& c
 }
 
 // Kills the run at the occurrence of `call`; then the next run must complete the job.
-void ExpectKillHandled(const Tree& tree, const Job& job, const std::string& call, int occurrence) {
+void ExpectKillHandled(const Tree& tree, const Job& job, const std::string& call, int occurrence,
+                       int& made) {
   const std::string where = job.program + ": " + call + " #" + std::to_string(occurrence);
-  tree.Reset(job.start);
-  RunTraced(job.program, {"-o", "/dev/null", "-e", "trace=" + call, "-e",
-                          "inject=" + call + ":signal=SIGKILL:when=" + std::to_string(occurrence)});
+  RunFaulted(tree, job, call, occurrence, "signal=SIGKILL", made);
   const std::string afterKill = ReadFile(tree.cfgPath());
   EXPECT_TRUE(afterKill == job.start || afterKill == job.complete) << where << " killed: mixed";
   // Nothing a killed run leaves behind may stop or spoil the next one.
@@ -146,17 +157,17 @@ TEST(FaultInjection, EveryFailedOrKilledCallLeavesTheOldFileOrTheWholeNewOne) {
   for (const Job& job : {Job{tree.files.setup, tree.cfg, installed},
                          Job{tree.files.uninstall, installed, tree.cfg}}) {
     tree.Reset(job.start);
-    int points = 0;
+    int points = 0, failed = 0, killed = 0;
     for (const auto& [call, count] : CallsMade(tree, job.program)) {
-      for (int occurrence = 1; occurrence <= count; ++occurrence) {
+      for (int occurrence = 1; occurrence <= count; ++occurrence, ++points) {
         // The kernel's brk fails by giving back the old break, never an error, which the C
         // library would take for a new break and write past its heap: only a kill is made there.
-        if (call != "brk") ExpectFailureHandled(tree, job, call, occurrence);
-        ExpectKillHandled(tree, job, call, occurrence);
-        ++points;
+        if (call != "brk") ExpectFailureHandled(tree, job, call, occurrence, failed);
+        ExpectKillHandled(tree, job, call, occurrence, killed);
       }
     }
-    std::printf("%s: %d calls each made to fail and to kill\n", job.program.c_str(), points);
+    std::printf("%s: %d calls, %d made to fail, %d killed\n", job.program.c_str(), points, failed,
+                killed);
     EXPECT_GT(points, 50);
   }
 }

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "installer/program_run.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -57,9 +58,10 @@ struct Tree {
 
 // Expects refused runs of both programs: status 2, one line on stderr, the file unchanged, nothing
 // left beside it.
-void ExpectRefused(const Tree& tree, const std::string& before, const std::string& mentions) {
+void ExpectRefused(const Tree& tree, const std::string& before, const std::string& mentions,
+                   const test_support::RunOptions& options = {}) {
   for (const std::string& program : {tree.files.setup, tree.files.uninstall}) {
-    const test_support::ProcessResult result = RunProgram(program, {});
+    const test_support::ProcessResult result = RunProgram(program, {}, options);
     EXPECT_EQ(result.status, 2) << program;
     EXPECT_EQ(LineCount(result.errorOutput), 1) << result.errorOutput;
     EXPECT_NE(result.errorOutput.find(mentions), std::string::npos) << result.errorOutput;
@@ -241,7 +243,11 @@ TEST(SetupProcess, KeepsPermissionBitsAndUpdatesTheTargetOfALink) {
   Tree tree(nullptr);
   const std::string target = tree.folder.path + "/shared.cfg";
   WriteFile(target, kAircraftCfg);
+  // Root installing into another user's file keeps its owner and group.
+  ASSERT_EQ(geteuid() == 0 ? chown(target.c_str(), 65534, 65534) : 0, 0);
   chmod(target.c_str(), 01640);  // the sticky bit too
+  struct stat before {};
+  ASSERT_EQ(stat(target.c_str(), &before), 0);
   std::filesystem::create_symlink(target, tree.cfgPath());
   EXPECT_EQ(RunSetup(tree.files).status, 0);
   EXPECT_TRUE(std::filesystem::is_symlink(tree.cfgPath()));
@@ -249,6 +255,8 @@ TEST(SetupProcess, KeepsPermissionBitsAndUpdatesTheTargetOfALink) {
   struct stat status {};
   ASSERT_EQ(stat(target.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 01640u);
+  EXPECT_EQ(status.st_uid, before.st_uid);
+  EXPECT_EQ(status.st_gid, before.st_gid);
 
   std::filesystem::remove(target);  // now the link names nothing
   const test_support::ProcessResult dangling = RunSetup(tree.files);
@@ -406,7 +414,7 @@ TEST(SetupProcess, NewFileKeepsTheGroupOfTheOldForItsOtherMembers) {
   EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
   // The file's owner outside its group: a new copy would have the owner's group, so it stands
   // only where being in the old group or the new one makes no difference.
-  for (const mode_t mode : {0640, 0604, 0644}) {
+  for (const mode_t mode : {0640, 0604, 0620, 0654, 0644}) {
     SCOPED_TRACE(mode);
     Tree outside;
     ASSERT_EQ(chown(outside.files.aircraft.c_str(), kMember, kMember), 0);
@@ -438,19 +446,16 @@ TEST(SetupProcess, UnwritableFileOrFolderLeavesTheFileAsItWas) {
   const test_support::RunOptions asUser{
       .workingDirectory = "/", .userId = geteuid() == 0 ? 65534 : -1, .environment = {}};
   if (geteuid() == 0) {
-    chmod(tree.cfgPath().c_str(), 0644);
-    const test_support::ProcessResult result = RunProgram(tree.files.setup, {}, asUser);
-    EXPECT_EQ(result.status, 2);
-    EXPECT_NE(result.errorOutput.find("this user may not write it"), std::string::npos)
-        << result.errorOutput;
+    chmod(tree.cfgPath().c_str(), 0464);
+    ExpectRefused(tree, kAircraftCfg, "this user may not write it", asUser);
   }
+  // The entry that the uninstaller keeps for its texture is not named when nothing was removed.
+  const std::string installed = kAircraftCfg + "[fltsim.1]\r\ntitle=Tidewater VC\r\ntexture=f\r\n" +
+                                "[fltsim.2]\r\ntitle=Tidewater full\r\ntexture=tidewater\r\n";
+  WriteFile(tree.cfgPath(), installed);
   chmod(tree.cfgPath().c_str(), 0666);
   chmod(tree.files.aircraft.c_str(), 0555);
-  const test_support::ProcessResult result = RunProgram(tree.files.setup, {}, asUser);
-  EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(LineCount(result.errorOutput), 1) << result.errorOutput;
-  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  ExpectRefused(tree, installed, "create a new copy", asUser);
 }
 
 TEST(SetupProcess, ConcurrentRunsAllLandAtDistinctIndices) {
@@ -517,11 +522,11 @@ TEST(SetupProcess, FolderReplacedWhileWaitingForItsLockIsNotWrittenBehind) {
 }
 
 // Holds the lock of the byte of aircraft.cfg that runs of either build lock, as a run of the other
-// build does.
-int HoldSharedByte(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+// build does, through `fd` when one is given.
+int HoldSharedByte(const std::string& path, short type = F_WRLCK, int fd = -1) {
+  if (fd < 0) fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
   struct flock range {};
-  range.l_type = F_WRLCK;
+  range.l_type = type;
   range.l_whence = SEEK_SET;
   range.l_start = off_t{1} << 62;
   range.l_len = 1;
@@ -556,7 +561,10 @@ TEST(SetupProcess, FileReplacedWhileWaitingForItsLockIsLockedAnew) {
 
 TEST(SetupProcess, FileThatKeepsChangingEndsTheRunAfterSixAttempts) {
   // Another program changes aircraft.cfg all along while every attempt takes a while: the run
-  // gives up after six, says why, and the file holds every change, with nothing beside it.
+  // gives up after six, says why, and the file holds every change, with nothing beside it. Between
+  // two attempts it waits 25 ms, then ever longer, doubling, for the other program to finish.
+  EXPECT_EQ(installer::PauseAfterAttempt(1), std::chrono::milliseconds(25));
+  EXPECT_EQ(installer::PauseAfterAttempt(5), std::chrono::milliseconds(400));
   if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
   Tree tree;
   const std::string log = tree.folder.path + "/calls.log";
@@ -640,24 +648,33 @@ TEST(SetupProcess, RunKilledJustBeforeItsCommitLeavesTheOldFileAndNothingThatBlo
 
 TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver) {
   // Another program rewrites aircraft.cfg in place while the run writes its copy, once to a longer
-  // text and once to one of the same size: the run must neither mix the two nor put its copy of
-  // the old file over the new one, but start over from it.
+  // text and once to one of the same size, or puts a new file with the same bytes and other
+  // permissions in its place: the run must neither mix the two nor put its copy of the old file
+  // over the new one, but start over from it.
   if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
   std::string sameSize = kAircraftCfg;
   sameSize.replace(sameSize.find("Factory"), 7, "Foundry");
   for (const std::string& rewritten :
-       {std::string("; rewritten\n[other]\nkey = a longer value than before\n"), sameSize}) {
+       {std::string("; rewritten\n[other]\nkey = a longer value than before\n"), sameSize,
+        kAircraftCfg}) {
     Tree tree;
     test_support::ProcessResult result;
     std::thread run(
         [&] { result = RunWithInjectedFault(tree.files, "writev", "delay_enter=1000000:when=1"); });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    WriteFile(tree.cfgPath(), rewritten);
+    const std::string written =
+        rewritten == kAircraftCfg ? tree.cfgPath() + ".new" : tree.cfgPath();
+    WriteFile(written, rewritten);
+    chmod(written.c_str(), 0604);
+    std::filesystem::rename(written, tree.cfgPath());
     run.join();
     EXPECT_EQ(result.status, 0) << result.errorOutput;
     const std::string after = ReadFile(tree.cfgPath());
     EXPECT_EQ(after.substr(0, rewritten.size()), rewritten);
-    EXPECT_EQ(EntryTitles(after).size(), rewritten == sameSize ? 5u : 4u);
+    EXPECT_EQ(EntryTitles(after).size(), rewritten.find("fltsim") != std::string::npos ? 5u : 4u);
+    struct stat status {};
+    ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0604u);
     EXPECT_EQ(ListFolder(tree.files.aircraft),
               (std::vector<std::string>{"Livery", "aircraft.cfg"}));
   }
@@ -682,9 +699,9 @@ TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver)
 
 TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   // A run of the Windows build lets go of aircraft.cfg for its move, holding the shared byte of
-  // its copy instead. A native run started meanwhile waits for
-  // the move and then works on the file moved in; a copy that a killed run left holds no lock
-  // and is not waited for.
+  // its copy instead. A native run started meanwhile waits for the move, however long a busy
+  // system holds it up, and then for the byte of the file moved in, which a Windows program that
+  // reads it holds shared; a copy that a killed run left holds no lock and is not waited for.
   Tree tree;
   const std::string copy = tree.cfgPath() + ".installing";
   WriteFile(copy, "left by a killed run");
@@ -695,8 +712,11 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   WriteFile(copy, moved);
   const int held = HoldSharedByte(copy);
   std::thread run([&] { result = RunSetup(tree.files); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   ASSERT_EQ(rename(copy.c_str(), tree.cfgPath().c_str()), 0);
+  HoldSharedByte(tree.cfgPath(), F_RDLCK, held);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(ReadFile(tree.cfgPath()), moved);
   close(held);
   run.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
@@ -733,13 +753,20 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
 TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
   // One program changes aircraft.cfg before the run swaps its copy in, another writes into the
   // copy while it stands in place: the run swaps the first back and keeps the second beside it,
-  // under the first name that saves kept by earlier runs leave free. A third program keeps the
-  // file open to read it, so that the run gets no lease, which would hold the first one back.
+  // under the first name that saves kept by earlier runs leave free, or, where the file's name
+  // leaves no room for a longer one (-1), under the copy's name, which the run must not delete.
+  // A third program keeps the file open to read it, so that the run gets no lease, which would
+  // hold the first one back.
   if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
-  for (const int earlier : {0, 9}) {
+  for (const int earlier : {0, 9, -1}) {
     SCOPED_TRACE(earlier);
     Tree tree;
-    const std::string base = tree.files.aircraft + "/aircraft.cfg.saved-meanwhile";
+    const std::string name = earlier < 0 ? std::string(240, 'a') : "aircraft.cfg";
+    if (earlier < 0) {
+      std::filesystem::rename(tree.cfgPath(), tree.files.aircraft + "/" + name);
+      std::filesystem::create_symlink(name, tree.cfgPath());
+    }
+    const std::string base = tree.files.aircraft + "/" + name + ".saved-meanwhile";
     for (int number = 1; number <= earlier; ++number) {
       WriteFile(number == 1 ? base : base + "-" + std::to_string(number), "an earlier save");
     }
@@ -761,7 +788,9 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     append("; the second save\r\n");
     run.join();
     close(reader);
-    const std::string keptPath = earlier == 0 ? base : base + "-" + std::to_string(earlier + 1);
+    const std::string keptPath = earlier < 0    ? tree.files.aircraft + "/." + name + ".installing"
+                                 : earlier == 0 ? base
+                                                : base + "-" + std::to_string(earlier + 1);
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.errorOutput.find(keptPath.substr(keptPath.rfind('/') + 1)), std::string::npos)
         << result.errorOutput;
