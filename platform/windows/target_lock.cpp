@@ -52,9 +52,9 @@ std::string FolderOf(const std::string& path) {
 
 // The identity of the file at `path`, as it stands now.
 bool IdentityAt(const std::string& path, FileIdentity& identity) {
-  const HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE file =
+      OpenFile(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   if (file == INVALID_HANDLE_VALUE) return false;
   const bool known = IdentityOf(file, identity);
   CloseHandle(file);
