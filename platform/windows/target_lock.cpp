@@ -101,12 +101,14 @@ bool LockHolds(const SystemLock& lock, const std::string& target) {
 
 void ReleaseLock(SystemLock& lock) {
   if (lock.file != -1) CloseHandle(reinterpret_cast<HANDLE>(lock.file));  // and so its lock
+  if (lock.copy != -1) CloseHandle(reinterpret_cast<HANDLE>(lock.copy));
   if (lock.handle != -1) {
     const auto mutex = reinterpret_cast<HANDLE>(lock.handle);
     ReleaseMutex(mutex);
     CloseHandle(mutex);
   }
   lock.file = -1;
+  lock.copy = -1;
   lock.handle = -1;
   lock.key.clear();
 }
