@@ -73,6 +73,10 @@ SystemResult FinalPath(const std::string& fullPath, std::string& finalPath) {
   return result;
 }
 
+std::string FolderOf(const std::string& path) {
+  return path + "\\..";
+}
+
 SystemResult FullPath(const std::string& path, std::string& fullPath) {
   char full[kPathBufferSize];
   const DWORD length = GetFullPathNameA(path.c_str(), kPathBufferSize, full, nullptr);

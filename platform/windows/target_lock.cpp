@@ -44,12 +44,6 @@ std::optional<std::string> MutexName(const std::string& folderPath) {
          Hex(identity.nFileIndexHigh) + Hex(identity.nFileIndexLow);
 }
 
-// The folder of the file at `path`, opened through the file's own path, which the system folds
-// lexically.
-std::string FolderOf(const std::string& path) {
-  return path + "\\..";
-}
-
 // The identity of the file at `path`, as it stands now.
 bool IdentityAt(const std::string& path, FileIdentity& identity) {
   const HANDLE file =

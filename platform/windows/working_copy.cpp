@@ -1,8 +1,9 @@
 // The working copy of the configuration file on Windows, beside it: created afresh, written,
-// read back and compared, flushed, and moved over the file in one step only then. The copy is
-// hidden, so that one left by a run that was killed does not show in the aircraft's folder; the
-// next run replaces it, and the copy is made visible just before the move so that aircraft.cfg
-// never becomes hidden. Only the lock's owner touches it: another run may be writing it.
+// read back and compared, flushed, and moved over the file in one step only then, after which the
+// folder is flushed. The copy is hidden, so that one left by a run that was killed does not show
+// in the aircraft's folder; the next run replaces it, and the copy is made visible just before the
+// move so that aircraft.cfg never becomes hidden. Only the lock's owner touches it: another run
+// may be writing it.
 //
 // The run holds the copy open, for reading and writing and sharing both, from the instant it is
 // created to its move. A program that opens each new or changed file the moment it sees it (a
@@ -167,6 +168,18 @@ bool HeldAgain(SystemLock& lock, const std::string& target, const std::string& c
          FileHoldsExactly(copy, confirmed, identity, same) && same;
 }
 
+// Flushes the folder that holds `target`, so that its new entry is on disk: the platform flushes
+// a folder through a handle that may write it.
+bool FolderFlushed(const std::string& target) {
+  const HANDLE folder = CreateFileA(FolderOf(target).c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  const bool flushed = FlushFileBuffers(folder) != FALSE;
+  CloseHandle(folder);
+  return flushed;
+}
+
 }  // namespace
 
 Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const std::string& target,
@@ -221,6 +234,11 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   }
   if (!moved) return ReplacementFailure(copy, target, confirmed, inPlace);
   inPlace = true;
+  if (!FolderFlushed(target)) {
+    return {
+        {SystemFault::kFailed, target, "flush its folder to disk, though the new file is in place"},
+        false};
+  }
   return {};
 }
 
