@@ -26,8 +26,9 @@ const std::string kExampleLivery =
     ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/Tidewater_Air/livery.ini");
 const std::vector<std::string> kAircraftFolder{"Livery", "aircraft.cfg"};
 
-test_support::AircraftTree WindowsTree(const std::string& root) {
-  return test_support::MakeAircraftTree(root, &kExampleCfg, &kExampleLivery,
+test_support::AircraftTree WindowsTree(const std::string& root,
+                                       const std::string& cfg = kExampleCfg) {
+  return test_support::MakeAircraftTree(root, &cfg, &kExampleLivery,
                                         wine_support::BuiltWindowsSetup(),
                                         wine_support::BuiltWindowsUninstall());
 }
@@ -107,6 +108,21 @@ TEST(BusyDesktop, HoldPastTheBackOffChangesNothingAndTheNextRunReplacesItsCopy) 
   EXPECT_EQ(RunUnderWine(tree.setup).status, 0);
   EXPECT_EQ(EntryTitles(ReadFile(cfg)).size(), 7u);
   EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
+}
+
+TEST(BusyDesktop, RunRefusedForAnotherCauseDeletesItsCopyOnceTheScannerLetsGo) {
+  // A UTF-8 byte order mark and a byte that is not UTF-8, which Wine's profile functions replace:
+  // setup.exe refuses once its copy was written, while the scanner holds that copy, and waits to
+  // delete it.
+  const std::string cfg = "\xEF\xBB\xBF[fltsim.0]\r\ntitle=A\xFF\r\n";
+  const test_support::ScratchFolder folder;
+  const test_support::AircraftTree tree = WindowsTree(folder.path, cfg);
+  const std::string log = folder.path + "/held";
+  std::thread scanning = StartScanner(tree.aircraft, 1000, "rw", log);
+  EXPECT_EQ(RunUnderWine(tree.setup).status, 2);
+  EXPECT_EQ(ReadFile(tree.aircraft + "/aircraft.cfg"), cfg);
+  EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
+  EXPECT_NE(StopScanner(scanning, log).find("aircraft.cfg.installing\n"), std::string::npos);
 }
 
 TEST(BusyDesktop, LiveryIniThatAnotherProgramHoldsIsWaitedFor) {

@@ -290,24 +290,6 @@ TEST(WineInstall, ConcurrentRunsWaitForEachOtherHoweverTheFolderIsReached) {
   EXPECT_EQ(EntryValues(CfgOf(first), 3), EntryValues(folder.path + "/original.cfg", 3));
 }
 
-TEST(WineInstall, WaitsOutAFileThatAnotherProgramHoldsForAMoment) {
-  // Another program holds aircraft.cfg open for two seconds without sharing it for deletion, so
-  // that it cannot be replaced meanwhile; the install waits until it is let go.
-  ScratchFolder folder;
-  const AircraftTree tree = WindowsTree(folder.path);
-  const std::string held = CfgOf(tree) + ".held";
-  std::thread holder([&] {
-    RunUnderWine(wine_support::BuiltFileHolder(), {wine_support::WindowsPath(CfgOf(tree)), "2000"});
-  });
-  while (!test_support::Exists(held)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  const int status = RunUnderWine(tree.setup).status;
-  holder.join();
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(EntryTitles(ReadFile(CfgOf(tree))).size(), 7u);
-  std::filesystem::remove(held);
-  EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
-}
-
 TEST(WineInstall, RunsUnderTwoWineServersWaitForEachOther) {
   // Programs of two Wine prefixes share no mutex: they must still wait for each other on the file.
   ScratchFolder folder;
