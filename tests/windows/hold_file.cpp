@@ -80,15 +80,10 @@ ULONGLONG Join(DWORD high, DWORD low) {
 }
 
 // Opens the file, reads it whole and holds it; false when it could not be opened.
-bool Scan(const std::string& path, DWORD sharing, DWORD pause, Seen& seen) {
+bool Scan(const std::string& path, DWORD sharing, DWORD pause) {
   const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION information{};
-  GetFileInformationByHandle(file, &information);
-  seen = {
-      Join(information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime),
-      Join(information.nFileSizeHigh, information.nFileSizeLow)};
   char chunk[1 << 16];
   DWORD read = 0;
   while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) {
@@ -126,9 +121,8 @@ int WatchFolder(const std::string& folder, DWORD pause, DWORD sharing, const std
     for (const auto& [name, now] : ListFiles(folder)) {
       const auto known = scanned.find(name);
       if (known != scanned.end() && known->second == now) continue;
-      Seen seen;
-      if (Scan(folder + "\\" + name, sharing, pause, seen)) {
-        scanned[name] = seen;
+      if (Scan(folder + "\\" + name, sharing, pause)) {
+        scanned[name] = now;
         WriteAll(held, name + "\n");
       }
     }
