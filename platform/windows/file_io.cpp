@@ -107,8 +107,8 @@ bool BackOff(DWORD pause) {
   return true;
 }
 
-HANDLE OpenFile(const std::string& path, DWORD access, DWORD sharing, DWORD disposition,
-                DWORD flags) {
+HANDLE OpenRetried(const std::string& path, DWORD access, DWORD sharing, DWORD disposition,
+                   DWORD flags) {
   HANDLE file = INVALID_HANDLE_VALUE;
   RetryWhileHeld([&] {
     file = CreateFileA(path.c_str(), access, sharing, nullptr, disposition, flags, nullptr);

@@ -73,7 +73,7 @@ bool RetryWhileHeld(Step step) {
 }
 
 // CreateFileA, tried again while another program holds the file.
-HANDLE OpenFile(const std::string& path, DWORD access, DWORD sharing, DWORD disposition,
-                DWORD flags = FILE_ATTRIBUTE_NORMAL);
+HANDLE OpenRetried(const std::string& path, DWORD access, DWORD sharing, DWORD disposition,
+                   DWORD flags = FILE_ATTRIBUTE_NORMAL);
 
 }  // namespace platform

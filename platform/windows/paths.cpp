@@ -48,9 +48,9 @@ SystemResult FinalPathOf(HANDLE file, const std::string& fullPath, std::string& 
 }  // namespace
 
 SystemResult FinalPath(const std::string& fullPath, std::string& finalPath) {
-  const HANDLE file = OpenFile(fullPath, FILE_READ_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  const HANDLE file = OpenRetried(fullPath, FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {

@@ -46,9 +46,9 @@ std::optional<std::string> MutexName(const std::string& folderPath) {
 
 // The identity of the file at `path`, as it stands now.
 bool IdentityAt(const std::string& path, FileIdentity& identity) {
-  const HANDLE file =
-      OpenFile(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  const HANDLE file = OpenRetried(path, FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   if (file == INVALID_HANDLE_VALUE) return false;
   const bool known = IdentityOf(file, identity);
   CloseHandle(file);

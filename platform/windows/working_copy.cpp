@@ -102,8 +102,8 @@ SystemResult WriteWorkingCopy(SystemLock& lock, const std::string& copy, const s
 
 SystemResult ReadBackWorkingCopy(const std::string& copy, std::string& bytes) {
   // Shared as the run's own hold of the copy shares it: others may read it while it is checked.
-  const HANDLE file = OpenFile(copy, GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+  const HANDLE file = OpenRetried(copy, GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return {SystemFault::kFailed, copy, "be read back"};
   const bool read = RetryWhileHeld([&] { return Rewound(file) && ReadOpenFile(file, bytes); });
   const bool flushed = read && FlushFileBuffers(file) != FALSE;
@@ -121,8 +121,8 @@ namespace {
 class HeldCopy {
  public:
   explicit HeldCopy(const std::string& copy)
-      : file_(OpenFile(copy, GENERIC_READ | GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING)) {
+      : file_(OpenRetried(copy, GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING)) {
     if (file_ != INVALID_HANDLE_VALUE && !LockSharedByte(file_)) {
       CloseHandle(file_);
       file_ = INVALID_HANDLE_VALUE;
