@@ -62,7 +62,7 @@ std::string StopScanner(std::thread& scanner, const std::string& log) {
   return ReadFile(log);
 }
 
-TEST(BusyDesktop, BothProgramsWaitOutAScannerAndLeaveNothingBehind) {
+TEST(WindowsBusyDesktop, BothProgramsWaitOutAScannerAndLeaveNothingBehind) {
   // A scanner that shares the file for reading and writing (and deleting) may hold the working copy
   // from the instant it appears; one that shares it only for reading cannot open it while the run
   // holds it, and holds aircraft.cfg after each change instead, when the next run wants it.
@@ -89,7 +89,7 @@ TEST(BusyDesktop, BothProgramsWaitOutAScannerAndLeaveNothingBehind) {
   }
 }
 
-TEST(BusyDesktop, HoldPastTheBackOffChangesNothingAndTheNextRunReplacesItsCopy) {
+TEST(WindowsBusyDesktop, HoldPastTheBackOffChangesNothingAndTheNextRunReplacesItsCopy) {
   // The scanner holds the working copy, not sharing it for deletion, for longer than the run waits
   // in all: the move cannot be made, nor the copy deleted. The file is as it was, the copy stays
   // hidden, and the next run, once the scanner has let go, replaces it.
@@ -110,7 +110,7 @@ TEST(BusyDesktop, HoldPastTheBackOffChangesNothingAndTheNextRunReplacesItsCopy) 
   EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
 }
 
-TEST(BusyDesktop, RunRefusedForAnotherCauseDeletesItsCopyOnceTheScannerLetsGo) {
+TEST(WindowsBusyDesktop, RunRefusedForAnotherCauseDeletesItsCopyOnceTheScannerLetsGo) {
   // A UTF-8 byte order mark and a byte that is not UTF-8, which Wine's profile functions replace:
   // setup.exe refuses once its copy was written, while the scanner holds that copy, and waits to
   // delete it.
@@ -125,7 +125,7 @@ TEST(BusyDesktop, RunRefusedForAnotherCauseDeletesItsCopyOnceTheScannerLetsGo) {
   EXPECT_NE(StopScanner(scanning, log).find("aircraft.cfg.installing\n"), std::string::npos);
 }
 
-TEST(BusyDesktop, LiveryIniThatAnotherProgramHoldsIsWaitedFor) {
+TEST(WindowsBusyDesktop, LiveryIniThatAnotherProgramHoldsIsWaitedFor) {
   // Another program holds livery.ini open, sharing it with nobody, for a moment as each program
   // starts: setup.exe adds the entries, uninstall.exe removes them.
   const test_support::ScratchFolder folder;
