@@ -1,6 +1,7 @@
 # The 32-bit Windows build: windowless graphical-subsystem programs on the platform's own profile
 # functions, with the C and C++ runtimes linked in so that they run on a stock machine, plus the
-# test helpers: one reads profile values through the same functions, one holds a file open.
+# test helpers: one reads profile values through the same functions, one holds a file open or
+# stands in for a virus scanner.
 enable_language(RC)
 
 target_sources(livery_core PRIVATE

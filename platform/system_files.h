@@ -66,10 +66,13 @@ inline constexpr std::string_view kCopySuffix = ".installing";
 
 // A held lock: the system's handles (-1 for none), and what the lock was taken for. `handle`
 // serializes the runs of one build on the folder; `file` holds the configuration file itself open
-// with kSharedLockOffset locked, where the file could be opened so.
+// with kSharedLockOffset locked, where the file could be opened so; `copy`, where the system uses
+// it, holds the working copy open from its creation to its move or deletion, so that no other
+// program can open it in a way that would stop the run's own steps on it.
 struct SystemLock {
   std::intptr_t handle = -1;
   std::intptr_t file = -1;
+  std::intptr_t copy = -1;
   std::string key;
 };
 
@@ -138,8 +141,7 @@ std::string WorkingCopyPath(const std::string& target);
 // Creates the working copy afresh, replacing one that a killed run left, writes the pieces into
 // it one after another, so that it then holds exactly those bytes. It starts private to this user;
 // GiveCarriedTraits then gives it what the file carries. Once both are done it is on disk.
-SystemResult WriteWorkingCopy(const SystemLock& lock, const std::string& copy,
-                              const std::string& target,
+SystemResult WriteWorkingCopy(SystemLock& lock, const std::string& copy, const std::string& target,
                               const std::vector<std::string_view>& pieces);
 
 // Reads the working copy back whole, as it stands on disk, and flushes it there.
@@ -168,7 +170,8 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
                                const FileSnapshot& read,
                                const std::vector<std::string_view>& confirmed, bool& inPlace);
 
-// Deletes the working copy, if there is one.
-void DiscardWorkingCopy(const SystemLock& lock, const std::string& copy);
+// Deletes the working copy, if there is one. One that another program keeps from being deleted
+// for longer than the run may wait stays only where the next run replaces it.
+void DiscardWorkingCopy(SystemLock& lock, const std::string& copy);
 
 }  // namespace platform

@@ -202,8 +202,7 @@ std::string WorkingCopyPath(const std::string& target) {
   return parts.directory + "/." + parts.name + std::string(kCopySuffix);
 }
 
-SystemResult WriteWorkingCopy(const SystemLock& lock, const std::string& copy,
-                              const std::string& target,
+SystemResult WriteWorkingCopy(SystemLock& lock, const std::string& copy, const std::string& target,
                               const std::vector<std::string_view>& pieces) {
   const auto folder = static_cast<int>(lock.handle);
   const std::string copyName = NameIn(copy);
@@ -270,7 +269,7 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   return Flushed(folder, target);
 }
 
-void DiscardWorkingCopy(const SystemLock& lock, const std::string& copy) {
+void DiscardWorkingCopy(SystemLock& lock, const std::string& copy) {
   unlinkat(static_cast<int>(lock.handle), NameIn(copy).c_str(), 0);
 }
 

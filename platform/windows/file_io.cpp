@@ -1,4 +1,5 @@
-// Whole-file reads and writes on Windows, every result checked.
+// Whole-file reads and writes on Windows, every result checked, and the run's one back-off for
+// files that other programs hold.
 #include "platform/windows/file_io.h"
 
 #include <algorithm>
@@ -53,12 +54,16 @@ bool HoldsExactly(HANDLE file, const std::vector<std::string_view>& pieces, bool
 
 bool FileHoldsExactly(const std::string& path, const std::vector<std::string_view>& pieces,
                       FileIdentity& identity, bool& same) {
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool read = IdentityOf(file, identity) && HoldsExactly(file, pieces, same);
-  CloseHandle(file);
-  return read;
+  return RetryWhileHeld([&] {
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool read = IdentityOf(file, identity) && HoldsExactly(file, pieces, same);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+    return read;
+  });
 }
 
 bool IdentityOf(HANDLE file, FileIdentity& identity) {
@@ -72,13 +77,44 @@ bool IdentityOf(HANDLE file, FileIdentity& identity) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* identity) {
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool read =
-      (identity == nullptr || IdentityOf(file, *identity)) && ReadOpenFile(file, bytes);
-  CloseHandle(file);
-  return read;
+  return RetryWhileHeld([&] {
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool read =
+        (identity == nullptr || IdentityOf(file, *identity)) && ReadOpenFile(file, bytes);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+    return read;
+  });
+}
+
+bool HeldByAnother(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED;
+}
+
+bool BackOff(DWORD pause) {
+  // Per process, and so per run.
+  static DWORD left = 10000;
+  if (left == 0) return false;
+  const DWORD error = GetLastError();
+  pause = std::min(pause, left);
+  Sleep(pause);
+  left -= pause;
+  SetLastError(error);
+  return true;
+}
+
+HANDLE OpenRetried(const std::string& path, DWORD access, DWORD sharing, DWORD disposition,
+                   DWORD flags) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  RetryWhileHeld([&] {
+    file = CreateFileA(path.c_str(), access, sharing, nullptr, disposition, flags, nullptr);
+    return file != INVALID_HANDLE_VALUE;
+  });
+  return file;
 }
 
 bool LockSharedByte(HANDLE file) {
@@ -89,7 +125,11 @@ bool LockSharedByte(HANDLE file) {
 }
 
 SystemResult HoldFile(const std::string& target, SystemLock& lock) {
-  const DWORD attributes = GetFileAttributesA(target.c_str());
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  RetryWhileHeld([&] {
+    attributes = GetFileAttributesA(target.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES;
+  });
   if (attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
     return {};

@@ -1,6 +1,6 @@
 // Whole-file reads and writes on Windows, every result checked: a short read or write, or one
-// that the platform reports as failed, is a failure of the whole; and the wait for a file that
-// another program holds open for a moment.
+// that the platform reports as failed, is a failure of the whole; and the one wait, shared by every
+// step of a run, for a file that another program holds for a moment.
 #pragma once
 
 #include <windows.h>
@@ -25,7 +25,8 @@ bool WriteOpenFile(HANDLE file, const std::vector<std::string_view>& pieces);
 bool HoldsExactly(HANDLE file, const std::vector<std::string_view>& pieces, bool& same);
 
 // Opens the file at `path` for reading, as other programs may hold it, and tells which file it is
-// and whether it holds exactly the pieces; false when it cannot be opened or read.
+// and whether it holds exactly the pieces; false when it cannot be opened or read, even after
+// waiting for another program's hold.
 bool FileHoldsExactly(const std::string& path, const std::vector<std::string_view>& pieces,
                       FileIdentity& identity, bool& same);
 
@@ -43,23 +44,36 @@ bool LockSharedByte(HANDLE file);
 bool IdentityOf(HANDLE file, FileIdentity& identity);
 
 // Reads the whole file at `path`, which other programs may hold open for reading or writing;
-// false on any failure. `identity`, when given, receives which file was read.
+// false on any failure, even after waiting for another program's hold. `identity`, when given,
+// receives which file was read.
 bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* identity = nullptr);
 
+// True when a step failed because another program holds the file for now: a sharing or a lock
+// violation, or access denied to a file that is being deleted or is held open where it would be
+// replaced.
+bool HeldByAnother(DWORD error);
+
+// Waits `pause` milliseconds for another program to let go of a file, out of the one allowance that
+// the run has for every such wait, about ten seconds in all; false, without waiting, once it is
+// spent. The last error stays as it was.
+bool BackOff(DWORD pause);
+
 // Calls `step` until it succeeds, or fails for another reason than a file that another program
-// holds open for a moment (a virus scanner, an indexer, the simulator loading the aircraft): then
-// it backs off and tries again, for about ten seconds in all. True when `step` succeeded.
+// holds for a moment (a virus scanner, the search indexer, a cloud-sync client, the simulator
+// loading the aircraft): then it backs off, 50 ms doubling to a second, and tries again, until the
+// run's allowance is spent. Every step of a run on its files is tried through this, so that a run
+// meeting many short holds gives up when one meeting a single long hold would, and not later. True
+// when `step` succeeded; otherwise GetLastError() is the step's last error.
 template <typename Step>
 bool RetryWhileHeld(Step step) {
-  DWORD pause = 50;
-  for (DWORD waited = 0;; waited += pause, pause = std::min<DWORD>(2 * pause, 1000)) {
+  for (DWORD pause = 50;; pause = std::min<DWORD>(2 * pause, 1000)) {
     if (step()) return true;
-    const DWORD error = GetLastError();
-    const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-                      error == ERROR_ACCESS_DENIED;
-    if (!held || waited >= 10000) return false;
-    Sleep(pause);
+    if (!HeldByAnother(GetLastError()) || !BackOff(pause)) return false;
   }
 }
+
+// CreateFileA, tried again while another program holds the file.
+HANDLE OpenRetried(const std::string& path, DWORD access, DWORD sharing, DWORD disposition,
+                   DWORD flags = FILE_ATTRIBUTE_NORMAL);
 
 }  // namespace platform

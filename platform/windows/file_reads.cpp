@@ -24,7 +24,8 @@ std::optional<std::uint64_t> SizeOf(const std::string& path) {
 SystemResult ReadReplaceableFile(const SystemLock& lock, const std::string& target,
                                  engine::FileBytes& bytes, FileIdentity& identity) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExA(target.c_str(), GetFileExInfoStandard, &data)) {
+  if (!RetryWhileHeld(
+          [&] { return GetFileAttributesExA(target.c_str(), GetFileExInfoStandard, &data); })) {
     if (GetLastError() != ERROR_FILE_NOT_FOUND) return {SystemFault::kFailed, target, "examine it"};
     const std::size_t separator = target.find_last_of('\\');
     return {SystemFault::kMissing, target.substr(0, separator), target.substr(separator + 1)};
@@ -40,10 +41,12 @@ SystemResult ReadReplaceableFile(const SystemLock& lock, const std::string& targ
   std::string read;
   const auto held = reinterpret_cast<HANDLE>(lock.file);
   LARGE_INTEGER start{};
-  const bool done = lock.file != -1
-                        ? SetFilePointerEx(held, start, nullptr, FILE_BEGIN) &&
-                              IdentityOf(held, identity) && ReadOpenFile(held, read)
-                        : RetryWhileHeld([&] { return ReadWholeFile(target, read, &identity); });
+  const auto readHeld = [&] {
+    return SetFilePointerEx(held, start, nullptr, FILE_BEGIN) && IdentityOf(held, identity) &&
+           ReadOpenFile(held, read);
+  };
+  const bool done =
+      lock.file != -1 ? RetryWhileHeld(readHeld) : ReadWholeFile(target, read, &identity);
   if (!done) return {SystemFault::kFailed, target, "read it"};
   bytes = engine::OwnedBytes(std::move(read));
   return {};

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "platform/platform.h"
+#include "platform/windows/file_io.h"
 
 namespace platform {
 
@@ -47,9 +48,9 @@ SystemResult FinalPathOf(HANDLE file, const std::string& fullPath, std::string& 
 }  // namespace
 
 SystemResult FinalPath(const std::string& fullPath, std::string& finalPath) {
-  const HANDLE file = CreateFileA(fullPath.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE file = OpenRetried(fullPath, FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
@@ -70,6 +71,10 @@ SystemResult FinalPath(const std::string& fullPath, std::string& finalPath) {
   const SystemResult result = FinalPathOf(file, fullPath, finalPath);
   CloseHandle(file);
   return result;
+}
+
+std::string FolderOf(const std::string& path) {
+  return path + "\\..";
 }
 
 SystemResult FullPath(const std::string& path, std::string& fullPath) {

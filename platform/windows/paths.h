@@ -27,4 +27,9 @@ SystemResult FullPath(const std::string& path, std::string& fullPath);
 // is not exact.
 SystemResult FinalPath(const std::string& fullPath, std::string& finalPath);
 
+// The folder of the file at `path`, spelled through the file's own path, which the system folds
+// lexically: a file at the root of a drive has the root for its folder, not the drive's current
+// folder.
+std::string FolderOf(const std::string& path);
+
 }  // namespace platform

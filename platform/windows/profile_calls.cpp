@@ -7,7 +7,8 @@
 // - Every other file (livery.ini) is read through the platform's functions, and each read is
 //   checked against the engine's reading of the file as read once in the run.
 // Every platform read must give what the engine gives; a disagreement, or a write that the
-// platform reports as failed, stops the update's commit.
+// platform reports as failed, stops the update's commit. A call that fails because another program
+// holds the file is tried again, within the run's one back-off.
 #include <windows.h>
 
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "platform/platform.h"
 #include "platform/run_files.h"
 #include "platform/system_files.h"
+#include "platform/windows/file_io.h"
 
 namespace platform {
 
@@ -58,24 +60,34 @@ void ReadProfileValue(const char* section, const char* key, const char* defaultT
     engine::ReadValue(*document, section, key, defaultText, buffer, size);
     return;
   }
-  GetPrivateProfileStringA(section, key, defaultText, buffer, static_cast<DWORD>(size),
-                           PlatformPath(path));
-  if (size == 0) return;
+  const auto read = [&] {
+    GetPrivateProfileStringA(section, key, defaultText, buffer, static_cast<DWORD>(size),
+                             PlatformPath(path));
+  };
+  if (size == 0) return read();
   const engine::Document* expected = ExpectedDocument(path);
   std::string wanted(size, '\0');
   if (expected != nullptr) {
     engine::ReadValue(*expected, section, key, defaultText, wanted.data(), size);
   }
-  if (expected == nullptr || std::strncmp(wanted.c_str(), buffer, size) != 0) {
-    RecordDisagreement();
-  }
+  // A read that another program's hold of the file made fail gives the default text, as if the
+  // key were missing, and says why only in the last error.
+  const bool agreed = RetryWhileHeld([&] {
+    SetLastError(ERROR_SUCCESS);
+    read();
+    return expected != nullptr && std::strncmp(wanted.c_str(), buffer, size) == 0;
+  });
+  if (!agreed) RecordDisagreement();
 }
 
 void WriteProfileValue(const char* section, const char* key, const char* text, const char* path) {
   ConfigUpdate* update = UpdateNaming(path);
   if (update != nullptr) engine::WriteValue(update->document, section, key, text);
   if (update != nullptr && !update->platformEdits) return;
-  if (!WritePrivateProfileStringA(section, key, text, PlatformPath(path))) RecordDisagreement();
+  if (!RetryWhileHeld(
+          [&] { return WritePrivateProfileStringA(section, key, text, PlatformPath(path)); })) {
+    RecordDisagreement();
+  }
 }
 
 bool ListProfileSections(const char* path, std::vector<std::string>& names) {
@@ -100,9 +112,11 @@ SectionState ProbeProfileSection(const char* section, const char* path) {
   if (file.tooLarge) return SectionState::kTooLarge;
   // Only whether anything comes back matters, so a few bytes of the section suffice.
   char entries[16];
-  return GetPrivateProfileSectionA(section, entries, sizeof entries, path) > 0
-             ? SectionState::kHasEntries
-             : SectionState::kEmptyOrMissing;
+  const bool hasEntries = RetryWhileHeld([&] {
+    SetLastError(ERROR_SUCCESS);
+    return GetPrivateProfileSectionA(section, entries, sizeof entries, path) > 0;
+  });
+  return hasEntries ? SectionState::kHasEntries : SectionState::kEmptyOrMissing;
 }
 
 }  // namespace platform

@@ -44,17 +44,11 @@ std::optional<std::string> MutexName(const std::string& folderPath) {
          Hex(identity.nFileIndexHigh) + Hex(identity.nFileIndexLow);
 }
 
-// The folder of the file at `path`, opened through the file's own path, which the system folds
-// lexically.
-std::string FolderOf(const std::string& path) {
-  return path + "\\..";
-}
-
 // The identity of the file at `path`, as it stands now.
 bool IdentityAt(const std::string& path, FileIdentity& identity) {
-  const HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE file = OpenRetried(path, FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   if (file == INVALID_HANDLE_VALUE) return false;
   const bool known = IdentityOf(file, identity);
   CloseHandle(file);
@@ -101,12 +95,14 @@ bool LockHolds(const SystemLock& lock, const std::string& target) {
 
 void ReleaseLock(SystemLock& lock) {
   if (lock.file != -1) CloseHandle(reinterpret_cast<HANDLE>(lock.file));  // and so its lock
+  if (lock.copy != -1) CloseHandle(reinterpret_cast<HANDLE>(lock.copy));
   if (lock.handle != -1) {
     const auto mutex = reinterpret_cast<HANDLE>(lock.handle);
     ReleaseMutex(mutex);
     CloseHandle(mutex);
   }
   lock.file = -1;
+  lock.copy = -1;
   lock.handle = -1;
   lock.key.clear();
 }

@@ -1,12 +1,16 @@
 // The working copy of the configuration file on Windows, beside it: created afresh, written,
-// read back and compared, flushed, and moved over the file in one step only then. The copy is
-// hidden, so that one left by a run that was killed does not show in the aircraft's folder; the
-// next run replaces it, and the copy takes the file's own attributes just before the move
-// (carried_traits.cpp), so that aircraft.cfg becomes hidden only if it was. Only the lock's owner
-// touches it: another run may be writing it.
+// read back and compared, flushed, and moved over the file in one step only then, after which the
+// folder is flushed. The copy is hidden, so that one left by a run that was killed does not show
+// in the aircraft's folder; the next run replaces it, and the copy takes the file's own attributes
+// just before the move (carried_traits.cpp), so that aircraft.cfg becomes hidden only if it was.
+// Only the lock's owner touches it: another run may be writing it.
+//
+// The run holds the copy open, for reading and writing and sharing both, from the instant it is
+// created to its move. A program that opens each new or changed file the moment it sees it (a
+// virus scanner, the search indexer, a cloud-sync client) either shares it for writing too, and
+// then stops neither the platform's profile writes nor the run's reads and flushes, or cannot open
+// it at all. Only the move, and the deletion of a copy, wait for such a program to let go.
 #include <windows.h>
-
-#include <algorithm>
 
 #include "platform/system_files.h"
 #include "platform/windows/file_io.h"
@@ -16,14 +20,53 @@ namespace platform {
 
 namespace {
 
-// Deletes the file of the working copy's name, unless that name is a link, which Wine shows as
-// the file it names, so that deleting it would delete that other file. False for a link.
-bool DeletedUnlessLink(const std::string& copy) {
-  if (GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+// What stands under the working copy's name.
+enum class Standing { kNothing, kFile, kLink, kFolder };
+
+// A link is told by its final path: Wine shows a Linux link as the file it names, so that writing
+// or deleting it would write or delete that other file.
+Standing StandingAt(const std::string& copy) {
+  const DWORD attributes = GetFileAttributesA(copy.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Standing::kNothing;
   std::string standing;
-  if (!FinalPath(copy, standing).ok() || standing != copy) return false;
-  DeleteFileA(copy.c_str());
-  return true;
+  if (!FinalPath(copy, standing).ok() || standing != copy) return Standing::kLink;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Standing::kFolder : Standing::kFile;
+}
+
+// Makes the copy anew, so that it is this run's own file, and opens it into `file`. A copy that a
+// killed run left is the program's own, even read-only or hidden, and is deleted first; a link or
+// a folder of that name is another program's, and `refusal` then names it. A link to nothing is
+// not shown at all, and the new copy then cannot be made.
+bool MadeAnew(const std::string& copy, HANDLE& file, const char*& refusal) {
+  const Standing standing = StandingAt(copy);
+  if (standing == Standing::kLink || standing == Standing::kFolder) {
+    refusal = standing == Standing::kLink ? "a link" : "a folder";
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return false;
+  }
+  if (standing == Standing::kFile &&
+      (!SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_NORMAL) || !DeleteFileA(copy.c_str()))) {
+    return false;
+  }
+  file = CreateFileA(copy.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+  // A deleted copy that another program holds keeps its name until that program lets go.
+  if (file == INVALID_HANDLE_VALUE && standing == Standing::kFile &&
+      GetLastError() == ERROR_FILE_EXISTS) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+  }
+  return file != INVALID_HANDLE_VALUE;
+}
+
+// Lets go of one of the lock's handles.
+void LetGo(std::intptr_t& handle) {
+  if (handle != -1) CloseHandle(reinterpret_cast<HANDLE>(handle));
+  handle = -1;
+}
+
+bool Rewound(HANDLE file) {
+  const LARGE_INTEGER start{};
+  return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != FALSE;
 }
 
 }  // namespace
@@ -32,39 +75,37 @@ std::string WorkingCopyPath(const std::string& target) {
   return target + std::string(kCopySuffix);
 }
 
-SystemResult WriteWorkingCopy(const SystemLock&, const std::string& copy, const std::string&,
+SystemResult WriteWorkingCopy(SystemLock& lock, const std::string& copy, const std::string&,
                               const std::vector<std::string_view>& pieces) {
-  // A copy that a killed run left is deleted and the copy made anew, so that it is this run's own
-  // file. A link to nothing is not shown at all, and the new copy then cannot be made.
-  if (!DeletedUnlessLink(copy)) {
-    return {SystemFault::kFailed, copy, "be made: a link of that name stands beside it"};
+  HANDLE file = INVALID_HANDLE_VALUE;
+  const char* refusal = nullptr;
+  if (!RetryWhileHeld([&] { return MadeAnew(copy, file, refusal); })) {
+    if (refusal == nullptr) return {SystemFault::kFailed, copy, "be created"};
+    return {SystemFault::kFailed, copy,
+            std::string("be made: ") + refusal + " of that name stands beside it"};
   }
-  HANDLE file = CreateFileA(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_HIDDEN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {SystemFault::kFailed, copy, "be created"};
-  const bool written = WriteOpenFile(file, pieces);
-  if (!(CloseHandle(file) != FALSE && written)) return {SystemFault::kFailed, copy, "be written"};
-  // A write that the platform reported as done is checked on disk, then flushed.
-  file = CreateFileA(copy.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {SystemFault::kFailed, copy, "be read back"};
+  lock.copy = reinterpret_cast<std::intptr_t>(file);
+  // A write that the platform reported as done is read back and checked, then flushed.
+  if (!RetryWhileHeld([&] { return Rewound(file) && WriteOpenFile(file, pieces); })) {
+    return {SystemFault::kFailed, copy, "be written"};
+  }
   bool same = false;
-  const bool read = HoldsExactly(file, pieces, same);
-  const bool flushed = read && same && FlushFileBuffers(file) != FALSE;
-  const bool closed = CloseHandle(file) != FALSE;
-  if (!read) return {SystemFault::kFailed, copy, "be read back"};
+  if (!RetryWhileHeld([&] { return Rewound(file) && HoldsExactly(file, pieces, same); })) {
+    return {SystemFault::kFailed, copy, "be read back"};
+  }
   if (!same) {
     return {SystemFault::kFailed, copy, "be confirmed: it does not hold what was written to it"};
   }
-  if (!flushed || !closed) return {SystemFault::kFailed, copy, "be flushed to disk"};
+  if (!FlushFileBuffers(file)) return {SystemFault::kFailed, copy, "be flushed to disk"};
   return {};
 }
 
 SystemResult ReadBackWorkingCopy(const std::string& copy, std::string& bytes) {
-  const HANDLE file = CreateFileA(copy.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Shared as the run's own hold of the copy shares it: others may read it while it is checked.
+  const HANDLE file = OpenRetried(copy, GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return {SystemFault::kFailed, copy, "be read back"};
-  const bool read = ReadOpenFile(file, bytes);
+  const bool read = RetryWhileHeld([&] { return Rewound(file) && ReadOpenFile(file, bytes); });
   const bool flushed = read && FlushFileBuffers(file) != FALSE;
   const bool closed = CloseHandle(file) != FALSE;
   if (!read) return {SystemFault::kFailed, copy, "be read back"};
@@ -74,21 +115,14 @@ SystemResult ReadBackWorkingCopy(const std::string& copy, std::string& bytes) {
 
 namespace {
 
-// Lets go of the held file, so that the platform will move another over it.
-void LetGo(SystemLock& lock) {
-  if (lock.file != -1) CloseHandle(reinterpret_cast<HANDLE>(lock.file));
-  lock.file = -1;
-}
-
 // The working copy, held open with its shared byte locked while it is moved over the file, for as
 // long as this run may let go of the file's own: the native build then waits for the move. It is
 // shared for everything, so that the move, and this run's own looks at the copy, may open it.
 class HeldCopy {
  public:
   explicit HeldCopy(const std::string& copy)
-      : file_(CreateFileA(copy.c_str(), GENERIC_READ | GENERIC_WRITE,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+      : file_(OpenRetried(copy, GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING)) {
     if (file_ != INVALID_HANDLE_VALUE && !LockSharedByte(file_)) {
       CloseHandle(file_);
       file_ = INVALID_HANDLE_VALUE;
@@ -109,6 +143,7 @@ class HeldCopy {
 // and then the target holds the confirmed bytes, and the change must not be reported as not made.
 Replacement ReplacementFailure(const std::string& copy, const std::string& target,
                                const std::vector<std::string_view>& confirmed, bool& inPlace) {
+  const bool held = HeldByAnother(GetLastError());
   FileIdentity moved;
   bool same = false;
   inPlace = GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES &&
@@ -118,7 +153,31 @@ Replacement ReplacementFailure(const std::string& copy, const std::string& targe
              "be confirmed: the move that replaced it was reported as failed"},
             false};
   }
-  return {{SystemFault::kFailed, target, "be replaced"}, false};
+  return {{SystemFault::kFailed, target,
+           held ? "be replaced: another program keeps it or its new copy open" : "be replaced"},
+          false};
+}
+
+// Holds the file again after a move that another program's hold stopped, while the run waits, and
+// sees that the copy is still what the run confirmed.
+bool HeldAgain(SystemLock& lock, const std::string& target, const std::string& copy,
+               const std::vector<std::string_view>& confirmed) {
+  FileIdentity identity;
+  bool same = false;
+  return HoldFile(target, lock).ok() && lock.file != -1 &&
+         FileHoldsExactly(copy, confirmed, identity, same) && same;
+}
+
+// Flushes the folder that holds `target`, so that its new entry is on disk: the platform flushes
+// a folder through a handle that may write it.
+bool FolderFlushed(const std::string& target) {
+  const HANDLE folder = CreateFileA(FolderOf(target).c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  const bool flushed = FlushFileBuffers(folder) != FALSE;
+  CloseHandle(folder);
+  return flushed;
 }
 
 }  // namespace
@@ -128,6 +187,8 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
                                const std::vector<std::string_view>& confirmed, bool& inPlace) {
   const HeldCopy heldCopy(copy);
   if (!heldCopy.held()) return {{SystemFault::kFailed, copy, "be held for the move"}, false};
+  // The run's own hold of the copy does not share it for being moved; the hold for the move does.
+  LetGo(lock.copy);
   const auto move = [&] {
     return MoveFileExA(copy.c_str(), target.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
@@ -139,34 +200,56 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   // program's hold stops the move, held again while the run waits: it is never left unheld for
   // longer than the move, in which no Windows run can reach the copy's name and a native run
   // waits for the copy's shared byte.
-  DWORD pause = 50;
-  for (DWORD waited = 0;; waited += pause, pause = std::min<DWORD>(2 * pause, 1000)) {
+  bool looked = false;
+  bool changed = false;
+  const bool moved = RetryWhileHeld([&] {
     FileIdentity identity;
     bool same = false;
-    if (!FileHoldsExactly(target, {read.bytes}, identity, same)) {
-      return {
-          {SystemFault::kFailed, target, "be read again to see that no other program changed it"},
-          false};
+    looked = FileHoldsExactly(target, {read.bytes}, identity, same);
+    if (!looked) return false;
+    changed = identity != read.identity || !same;
+    if (changed) {
+      SetLastError(ERROR_SUCCESS);  // nothing to wait for
+      return false;
     }
-    if (identity != read.identity || !same) return {{}, true};
-    if (lock.file != -1 && move()) break;
-    LetGo(lock);
-    if (move()) break;
+    if (lock.file != -1 && move()) return true;
+    LetGo(lock.file);
+    if (move()) return true;
     const DWORD error = GetLastError();
-    const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-                      error == ERROR_ACCESS_DENIED;
-    if (!held || waited >= 10000 || !HoldFile(target, lock).ok() || lock.file == -1 ||
-        !FileHoldsExactly(copy, confirmed, identity, same) || !same) {
-      return ReplacementFailure(copy, target, confirmed, inPlace);
+    if (HeldByAnother(error) && !HeldAgain(lock, target, copy, confirmed)) {
+      SetLastError(ERROR_SUCCESS);  // the wait would be for nothing
+      return false;
     }
-    Sleep(pause);
+    SetLastError(error);
+    return false;
+  });
+  if (changed) return {{}, true};
+  if (!looked) {
+    return {{SystemFault::kFailed, target, "be read again to see that no other program changed it"},
+            false};
   }
+  if (!moved) return ReplacementFailure(copy, target, confirmed, inPlace);
   inPlace = true;
+  if (!FolderFlushed(target)) {
+    return {
+        {SystemFault::kFailed, target, "flush its folder to disk, though the new file is in place"},
+        false};
+  }
   return {};
 }
 
-void DiscardWorkingCopy(const SystemLock&, const std::string& copy) {
-  DeletedUnlessLink(copy);
+void DiscardWorkingCopy(SystemLock& lock, const std::string& copy) {
+  LetGo(lock.copy);
+  Standing standing = Standing::kNothing;
+  const bool deleted = RetryWhileHeld([&] {
+    standing = StandingAt(copy);
+    return standing != Standing::kFile || DeleteFileA(copy.c_str()) != FALSE;
+  });
+  // A copy that another program holds for longer than the run may wait stays, hidden again, for
+  // the next run to replace.
+  if (!deleted && standing == Standing::kFile) {
+    SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_HIDDEN);
+  }
 }
 
 }  // namespace platform

@@ -2,7 +2,8 @@
 // of livery.ini, made to fail (strace's fault injection, filtered to that file). The platform's
 // profile functions report success whatever happens to the file, so this is where a damaged file
 // would be put in place: after each fault, aircraft.cfg is the old file with status 2 or the whole
-// new one with status 0, and nothing is left beside it.
+// new one with status 0, and nothing is left beside it. A failed flush of the folder after the
+// move leaves the new file in place, and says that it is not confirmed on disk (status 3).
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -104,6 +105,26 @@ TEST(FaultInjection, WindowsBuildCommitsOnlyAWorkingCopyThatReadsBackAsMeant) {
     }
   }
   std::printf("%d faults injected into the working copy and livery.ini\n", points);
+}
+
+TEST(FaultInjection, WindowsFolderFlushThatFailsLeavesTheNewFileUnconfirmed) {
+  const test_support::ScratchFolder folder;
+  const std::string example = ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/aircraft.cfg");
+  const std::string livery = ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/Tidewater_Air/livery.ini");
+  const test_support::AircraftTree tree = test_support::MakeAircraftTree(
+      folder.path, &example, &livery, wine_support::BuiltWindowsSetup(),
+      wine_support::BuiltWindowsUninstall());
+  const std::string log = folder.path + "/injected.log";
+  for (const auto& [program, titles] : {std::pair{tree.setup, 7u}, {tree.uninstall, 3u}}) {
+    const test_support::ProcessResult run = RunUnderWineTraced(
+        program,
+        {"-o", log, "-P", tree.aircraft, "-e", "trace=fsync", "-e", "inject=fsync:error=EIO"});
+    EXPECT_NE(ReadFile(log).find("(INJECTED)"), std::string::npos) << program;
+    EXPECT_EQ(run.status, 3) << program << ": " << run.errorOutput;
+    EXPECT_EQ(test_support::EntryTitles(ReadFile(tree.aircraft + "/aircraft.cfg")).size(), titles);
+    EXPECT_EQ(test_support::ListFolder(tree.aircraft),
+              (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  }
 }
 
 }  // namespace

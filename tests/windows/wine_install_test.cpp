@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -212,14 +211,6 @@ TEST(WineInstall, RefusesFilesItCannotUpdateWithoutDamage) {
   EXPECT_EQ(ListFolder(directory.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 }
 
-// True when Wine keeps the hidden attribute for the file (in the extended attribute where it
-// stores the attributes that a Linux file system lacks).
-bool HiddenUnderWine(const std::string& path) {
-  char value[16] = {};
-  const ssize_t length = getxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value - 1);
-  return length > 0 && (std::strtoul(value, nullptr, 16) & 0x2) != 0;
-}
-
 TEST(WineInstall, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
   // Wine gives a new file this user's ownership and the usual mode, whatever the old file had:
   // where that would change who may do what with the file, the run refuses.
@@ -253,7 +244,7 @@ TEST(WineInstall, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
   ASSERT_EQ(setxattr(CfgOf(own).c_str(), "user.DOSATTRIB", "0x2", 3, 0), 0);
   EXPECT_EQ(RunUnderWine(own.setup).status, 0);
   EXPECT_EQ(statusOf(CfgOf(own)).st_mode & 07777, 0644u);
-  EXPECT_TRUE(HiddenUnderWine(CfgOf(own)));
+  EXPECT_TRUE(wine_support::HiddenUnderWine(CfgOf(own)));
   const AircraftTree linked = WindowsTree(folder.path + "/linked");
   ASSERT_EQ(link(CfgOf(linked).c_str(), (folder.path + "/shared.cfg").c_str()), 0);
   ExpectRefused(linked, kExampleCfg);
@@ -266,23 +257,34 @@ TEST(WineInstall, CopyLeftByAKilledRunIsHiddenNeitherReadNorKept) {
   wine_support::RunUnderWineTraced(tree.setup, {"-o", "/dev/null", "-P", copy, "-e", "trace=fsync",
                                                 "-e", "inject=fsync:signal=SIGKILL"});
   EXPECT_EQ(ReadFile(CfgOf(tree)), kExampleCfg);
-  EXPECT_TRUE(HiddenUnderWine(copy));  // a leftover does not show in the aircraft's folder
+  EXPECT_TRUE(
+      wine_support::HiddenUnderWine(copy));  // a leftover does not show in the aircraft's folder
   WriteFile(copy, "[fltsim.0]\r\ntitle=half-written\r\n");
+  chmod(copy.c_str(), 0444);  // read-only as well, it is still the program's own
   EXPECT_EQ(RunUnderWine(tree.setup).status, 0);
   EXPECT_EQ(EntryTitles(ReadFile(CfgOf(tree))).size(), 7u);
   EXPECT_EQ(ReadFile(CfgOf(tree)).find("half-written"), std::string::npos);
   EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 
-  // A link of the copy's name, which Wine shows as the file it names, is neither written through
-  // nor deleted, and the file it names stays.
+  // A link or a folder of the copy's name is another program's, and the run says which stands
+  // there: a link, which Wine shows as the file it names, is neither written through nor deleted.
   WriteFile(folder.path + "/other.txt", "someone's file\n");
   std::filesystem::create_symlink(folder.path + "/other.txt", copy);
   const std::string before = ReadFile(CfgOf(tree));
+  const std::vector<std::string> debugOutput{"WINEDEBUG=-all,+debugstr"};
   for (const std::string& program : {tree.setup, tree.uninstall}) {
-    EXPECT_EQ(RunUnderWine(program).status, 2) << program;
+    const test_support::ProcessResult run = RunUnderWine(program, {}, debugOutput);
+    EXPECT_EQ(run.status, 2) << program;
+    EXPECT_NE(run.errorOutput.find("a link of that name"), std::string::npos) << run.errorOutput;
     EXPECT_EQ(ReadFile(folder.path + "/other.txt"), "someone's file\n") << program;
     EXPECT_EQ(ReadFile(CfgOf(tree)), before) << program;
   }
+  std::filesystem::remove(copy);
+  std::filesystem::create_directory(copy);
+  const test_support::ProcessResult run = RunUnderWine(tree.setup, {}, debugOutput);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.errorOutput.find("a folder of that name"), std::string::npos) << run.errorOutput;
+  EXPECT_EQ(ReadFile(CfgOf(tree)), before);
 }
 
 TEST(WineInstall, ConcurrentRunsWaitForEachOtherHoweverTheFolderIsReached) {
@@ -327,24 +329,6 @@ TEST(WineInstall, ConcurrentRunsWaitForEachOtherHoweverTheFolderIsReached) {
     for (const auto& [livery, count] : perLivery) EXPECT_EQ(count, 4 * round) << livery;
   }
   EXPECT_EQ(EntryValues(CfgOf(first), 3), EntryValues(folder.path + "/original.cfg", 3));
-}
-
-TEST(WineInstall, WaitsOutAFileThatAnotherProgramHoldsForAMoment) {
-  // Another program holds aircraft.cfg open for two seconds without sharing it for deletion, so
-  // that it cannot be replaced meanwhile; the install waits until it is let go.
-  ScratchFolder folder;
-  const AircraftTree tree = WindowsTree(folder.path);
-  const std::string held = CfgOf(tree) + ".held";
-  std::thread holder([&] {
-    RunUnderWine(wine_support::BuiltFileHolder(), {wine_support::WindowsPath(CfgOf(tree)), "2000"});
-  });
-  while (!test_support::Exists(held)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  const int status = RunUnderWine(tree.setup).status;
-  holder.join();
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(EntryTitles(ReadFile(CfgOf(tree))).size(), 7u);
-  std::filesystem::remove(held);
-  EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 }
 
 TEST(WineInstall, RunsUnderTwoWineServersWaitForEachOther) {

@@ -1,9 +1,12 @@
 // Running the Windows build under Wine from the Linux tests.
 #include "tests/windows/wine_support.h"
 
+#include <sys/xattr.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
@@ -91,6 +94,12 @@ std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& f
   EXPECT_EQ(values.size(), queries.size());
   values.resize(queries.size());
   return values;
+}
+
+bool HiddenUnderWine(const std::string& path) {
+  char value[16] = {};
+  const ssize_t length = getxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value - 1);
+  return length > 0 && (std::strtoul(value, nullptr, 16) & 0x2) != 0;
 }
 
 std::string BuiltWindowsSetup() {

@@ -44,6 +44,10 @@ struct Query {
 std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& file,
                                                             const std::vector<Query>& queries);
 
+// True when Wine keeps the hidden attribute for the file (in the extended attribute where it
+// stores the attributes that a Linux file system lacks).
+bool HiddenUnderWine(const std::string& path);
+
 std::string BuiltWindowsSetup();
 std::string BuiltWindowsUninstall();
 std::string BuiltProfileProbe();

@@ -1,0 +1,151 @@
+// The Windows programs under Wine on a busy desktop: a stand-in for a virus scanner, the search
+// indexer or a cloud-sync client (hold_file --scan) opens each new or changed file of the aircraft
+// folder the moment it sees it and holds it, and another program holds livery.ini. A short hold is
+// waited out, a long one ends the run with the file as it was, and nothing stays beside the file
+// that the next run does not replace.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/test_support.h"
+#include "tests/windows/wine_support.h"
+
+namespace {
+
+using test_support::EntryTitles;
+using test_support::ListFolder;
+using test_support::ReadFile;
+using wine_support::RunUnderWine;
+
+const std::string kExampleCfg = ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/aircraft.cfg");
+const std::string kExampleLivery =
+    ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/Tidewater_Air/livery.ini");
+const std::vector<std::string> kAircraftFolder{"Livery", "aircraft.cfg"};
+
+test_support::AircraftTree WindowsTree(const std::string& root,
+                                       const std::string& cfg = kExampleCfg) {
+  return test_support::MakeAircraftTree(root, &cfg, &kExampleLivery,
+                                        wine_support::BuiltWindowsSetup(),
+                                        wine_support::BuiltWindowsUninstall());
+}
+
+// Waits until the file at `path` exists; false after half a minute without it.
+bool Appears(const std::string& path) {
+  for (int waited = 0; waited < 1500; ++waited) {
+    if (test_support::Exists(path)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+// Starts the stand-in scanner on `folder`, holding each file `milliseconds`, shared as `sharing`
+// says, and returns once it watches; it logs the name of each file it held to `log`.
+std::thread StartScanner(const std::string& folder, int milliseconds, const std::string& sharing,
+                         const std::string& log) {
+  std::thread scanner([=] {
+    RunUnderWine(wine_support::BuiltFileHolder(),
+                 {"--scan", wine_support::WindowsPath(folder), std::to_string(milliseconds),
+                  sharing, wine_support::WindowsPath(log)});
+  });
+  EXPECT_TRUE(Appears(log)) << "the scanner did not start";
+  return scanner;
+}
+
+// Lets the scanner end its hold and stop; the names of the files it held, one a line.
+std::string StopScanner(std::thread& scanner, const std::string& log) {
+  test_support::WriteFile(log + ".stop", "");
+  scanner.join();
+  return ReadFile(log);
+}
+
+TEST(WindowsBusyDesktop, BothProgramsWaitOutAScannerAndLeaveNothingBehind) {
+  // A scanner that shares the file for reading and writing (and deleting) may hold the working copy
+  // from the instant it appears; one that shares it only for reading cannot open it while the run
+  // holds it, and holds aircraft.cfg after each change instead, when the next run wants it.
+  struct Scanner {
+    const char* sharing;
+    int milliseconds;
+  };
+  for (const Scanner& scanner : {Scanner{"rw", 300}, Scanner{"rwd", 1000}, Scanner{"r", 2500}}) {
+    const test_support::ScratchFolder folder;
+    const test_support::AircraftTree tree = WindowsTree(folder.path);
+    const std::string cfg = tree.aircraft + "/aircraft.cfg";
+    const std::string log = folder.path + "/held";
+    std::thread scanning = StartScanner(tree.aircraft, scanner.milliseconds, scanner.sharing, log);
+    EXPECT_EQ(RunUnderWine(tree.setup).status, 0) << scanner.sharing;
+    EXPECT_EQ(EntryTitles(ReadFile(cfg)).size(), 7u) << scanner.sharing;
+    EXPECT_EQ(RunUnderWine(tree.uninstall).status, 0) << scanner.sharing;
+    EXPECT_EQ(EntryTitles(ReadFile(cfg)).size(), 3u) << scanner.sharing;
+    const std::string held = StopScanner(scanning, log);
+    EXPECT_NE(held.find("aircraft.cfg\n"), std::string::npos) << scanner.sharing;
+    EXPECT_EQ(held.find("aircraft.cfg.installing\n") != std::string::npos,
+              std::string(scanner.sharing) != "r")
+        << scanner.sharing << " held: " << held;
+    EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder) << scanner.sharing;
+  }
+}
+
+TEST(WindowsBusyDesktop, HoldPastTheBackOffChangesNothingAndTheNextRunReplacesItsCopy) {
+  // The scanner holds the working copy, not sharing it for deletion, for longer than the run waits
+  // in all: the move cannot be made, nor the copy deleted. The file is as it was, the copy stays
+  // hidden, and the next run, once the scanner has let go, replaces it.
+  const test_support::ScratchFolder folder;
+  const test_support::AircraftTree tree = WindowsTree(folder.path);
+  const std::string cfg = tree.aircraft + "/aircraft.cfg";
+  const std::string log = folder.path + "/held";
+  std::thread scanning = StartScanner(tree.aircraft, 13000, "rw", log);
+  const test_support::ProcessResult run =
+      RunUnderWine(tree.setup, {}, {"WINEDEBUG=-all,+debugstr"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.errorOutput.find("another program keeps it"), std::string::npos) << run.errorOutput;
+  EXPECT_EQ(ReadFile(cfg), kExampleCfg);
+  EXPECT_TRUE(wine_support::HiddenUnderWine(cfg + ".installing"));
+  EXPECT_NE(StopScanner(scanning, log).find("aircraft.cfg.installing\n"), std::string::npos);
+  EXPECT_EQ(RunUnderWine(tree.setup).status, 0);
+  EXPECT_EQ(EntryTitles(ReadFile(cfg)).size(), 7u);
+  EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
+}
+
+TEST(WindowsBusyDesktop, RunRefusedForAnotherCauseDeletesItsCopyOnceTheScannerLetsGo) {
+  // A UTF-8 byte order mark and a byte that is not UTF-8, which Wine's profile functions replace:
+  // setup.exe refuses once its copy was written, while the scanner holds that copy, and waits to
+  // delete it.
+  const std::string cfg = "\xEF\xBB\xBF[fltsim.0]\r\ntitle=A\xFF\r\n";
+  const test_support::ScratchFolder folder;
+  const test_support::AircraftTree tree = WindowsTree(folder.path, cfg);
+  const std::string log = folder.path + "/held";
+  std::thread scanning = StartScanner(tree.aircraft, 1000, "rw", log);
+  EXPECT_EQ(RunUnderWine(tree.setup).status, 2);
+  EXPECT_EQ(ReadFile(tree.aircraft + "/aircraft.cfg"), cfg);
+  EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
+  EXPECT_NE(StopScanner(scanning, log).find("aircraft.cfg.installing\n"), std::string::npos);
+}
+
+TEST(WindowsBusyDesktop, LiveryIniThatAnotherProgramHoldsIsWaitedFor) {
+  // Another program holds livery.ini open, sharing it with nobody, for a moment as each program
+  // starts: setup.exe adds the entries, uninstall.exe removes them.
+  const test_support::ScratchFolder folder;
+  const test_support::AircraftTree tree = WindowsTree(folder.path);
+  const std::string livery = tree.livery + "/livery.ini";
+  for (const std::string& program : {tree.setup, tree.uninstall}) {
+    int held = -1;
+    std::thread holder([&] {
+      held = RunUnderWine(wine_support::BuiltFileHolder(),
+                          {wine_support::WindowsPath(livery), "1500", "-"})
+                 .status;
+    });
+    EXPECT_TRUE(Appears(livery + ".held"));
+    EXPECT_EQ(RunUnderWine(program).status, 0) << program;
+    holder.join();
+    EXPECT_EQ(held, 0);
+    std::filesystem::remove(livery + ".held");
+  }
+  EXPECT_EQ(EntryTitles(ReadFile(tree.aircraft + "/aircraft.cfg")).size(), 3u);
+  EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
+}
+
+}  // namespace
