@@ -351,6 +351,20 @@ TEST(SetupProcess, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
     ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 06664u);
   }
+  {  // a set-user-ID bit of another user's file would come to stand for the user installing
+    Tree tree;
+    chmod(tree.folder.path.c_str(), 0755);
+    chmod(tree.files.aircraft.c_str(), 0777);
+    ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 2000), 0);
+    ASSERT_EQ(chmod(tree.cfgPath().c_str(), 04666), 0);
+    const test_support::ProcessResult run = RunProgram(
+        tree.files.setup, {},
+        {.workingDirectory = "/", .userId = 65534, .memberOfGroup = -1, .environment = {}});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.errorOutput.find("is set-user-ID for user 2000"), std::string::npos)
+        << run.errorOutput;
+    EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
+  }
   {  // an owner outside the file's group would lose what only the owner's bits gave
     Tree tree;
     chmod(tree.folder.path.c_str(), 0755);
