@@ -21,17 +21,8 @@ using test_support::ListFolder;
 using test_support::ReadFile;
 using wine_support::RunUnderWine;
 
-const std::string kExampleCfg = ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/aircraft.cfg");
-const std::string kExampleLivery =
-    ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/Tidewater_Air/livery.ini");
+using wine_support::kExampleCfg;
 const std::vector<std::string> kAircraftFolder{"Livery", "aircraft.cfg"};
-
-test_support::AircraftTree WindowsTree(const std::string& root,
-                                       const std::string& cfg = kExampleCfg) {
-  return test_support::MakeAircraftTree(root, &cfg, &kExampleLivery,
-                                        wine_support::BuiltWindowsSetup(),
-                                        wine_support::BuiltWindowsUninstall());
-}
 
 // Waits until the file at `path` exists; false after half a minute without it.
 bool Appears(const std::string& path) {
@@ -72,7 +63,7 @@ TEST(WindowsBusyDesktop, BothProgramsWaitOutAScannerAndLeaveNothingBehind) {
   };
   for (const Scanner& scanner : {Scanner{"rw", 300}, Scanner{"rwd", 1000}, Scanner{"r", 2500}}) {
     const test_support::ScratchFolder folder;
-    const test_support::AircraftTree tree = WindowsTree(folder.path);
+    const test_support::AircraftTree tree = wine_support::WindowsTree(folder.path);
     const std::string cfg = tree.aircraft + "/aircraft.cfg";
     const std::string log = folder.path + "/held";
     std::thread scanning = StartScanner(tree.aircraft, scanner.milliseconds, scanner.sharing, log);
@@ -94,7 +85,7 @@ TEST(WindowsBusyDesktop, HoldPastTheBackOffChangesNothingAndTheNextRunReplacesIt
   // in all: the move cannot be made, nor the copy deleted. The file is as it was, the copy stays
   // hidden, and the next run, once the scanner has let go, replaces it.
   const test_support::ScratchFolder folder;
-  const test_support::AircraftTree tree = WindowsTree(folder.path);
+  const test_support::AircraftTree tree = wine_support::WindowsTree(folder.path);
   const std::string cfg = tree.aircraft + "/aircraft.cfg";
   const std::string log = folder.path + "/held";
   std::thread scanning = StartScanner(tree.aircraft, 13000, "rw", log);
@@ -116,7 +107,7 @@ TEST(WindowsBusyDesktop, RunRefusedForAnotherCauseDeletesItsCopyOnceTheScannerLe
   // delete it.
   const std::string cfg = "\xEF\xBB\xBF[fltsim.0]\r\ntitle=A\xFF\r\n";
   const test_support::ScratchFolder folder;
-  const test_support::AircraftTree tree = WindowsTree(folder.path, cfg);
+  const test_support::AircraftTree tree = wine_support::WindowsTree(folder.path, &cfg);
   const std::string log = folder.path + "/held";
   std::thread scanning = StartScanner(tree.aircraft, 1000, "rw", log);
   EXPECT_EQ(RunUnderWine(tree.setup).status, 2);
@@ -129,7 +120,7 @@ TEST(WindowsBusyDesktop, LiveryIniThatAnotherProgramHoldsIsWaitedFor) {
   // Another program holds livery.ini open, sharing it with nobody, for a moment as each program
   // starts: setup.exe adds the entries, uninstall.exe removes them.
   const test_support::ScratchFolder folder;
-  const test_support::AircraftTree tree = WindowsTree(folder.path);
+  const test_support::AircraftTree tree = wine_support::WindowsTree(folder.path);
   const std::string livery = tree.livery + "/livery.ini";
   for (const std::string& program : {tree.setup, tree.uninstall}) {
     int held = -1;

@@ -52,11 +52,7 @@ std::vector<int> Occurrences(int count) {
 
 TEST(FaultInjection, WindowsBuildCommitsOnlyAWorkingCopyThatReadsBackAsMeant) {
   const test_support::ScratchFolder folder;
-  const std::string example = ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/aircraft.cfg");
-  const std::string livery = ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/Tidewater_Air/livery.ini");
-  const test_support::AircraftTree tree = test_support::MakeAircraftTree(
-      folder.path, &example, &livery, wine_support::BuiltWindowsSetup(),
-      wine_support::BuiltWindowsUninstall());
+  const test_support::AircraftTree tree = wine_support::WindowsTree(folder.path);
   const std::string cfg = tree.aircraft + "/aircraft.cfg";
   const std::string copy = cfg + ".installing";
   ASSERT_EQ(RunUnderWine(tree.setup).status, 0);
@@ -67,8 +63,8 @@ TEST(FaultInjection, WindowsBuildCommitsOnlyAWorkingCopyThatReadsBackAsMeant) {
   ASSERT_EQ(test_support::EntryTitles(removed).size(), 3u);
 
   int points = 0;
-  for (const Job& job :
-       {Job{tree.setup, example, installed}, Job{tree.uninstall, installed, removed}}) {
+  for (const Job& job : {Job{tree.setup, wine_support::kExampleCfg, installed},
+                         Job{tree.uninstall, installed, removed}}) {
     // The working copy's reads, writes and flushes, and the reads of livery.ini.
     const std::string liveryIni = tree.livery + "/livery.ini";
     for (const auto& [path, call] : std::vector<std::pair<std::string, std::string>>{
@@ -109,11 +105,7 @@ TEST(FaultInjection, WindowsBuildCommitsOnlyAWorkingCopyThatReadsBackAsMeant) {
 
 TEST(FaultInjection, WindowsFolderFlushThatFailsLeavesTheNewFileUnconfirmed) {
   const test_support::ScratchFolder folder;
-  const std::string example = ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/aircraft.cfg");
-  const std::string livery = ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/Tidewater_Air/livery.ini");
-  const test_support::AircraftTree tree = test_support::MakeAircraftTree(
-      folder.path, &example, &livery, wine_support::BuiltWindowsSetup(),
-      wine_support::BuiltWindowsUninstall());
+  const test_support::AircraftTree tree = wine_support::WindowsTree(folder.path);
   const std::string log = folder.path + "/injected.log";
   for (const auto& [program, titles] : {std::pair{tree.setup, 7u}, {tree.uninstall, 3u}}) {
     const test_support::ProcessResult run = RunUnderWineTraced(

@@ -32,15 +32,9 @@ using test_support::ScratchFolder;
 using test_support::WriteFile;
 using wine_support::RunUnderWine;
 
-const std::string kExampleCfg = ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/aircraft.cfg");
-const std::string kExampleLivery =
-    ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/Tidewater_Air/livery.ini");
-
-AircraftTree WindowsTree(const std::string& root, const std::string* cfg = &kExampleCfg,
-                         const std::string* livery = &kExampleLivery) {
-  return MakeAircraftTree(root, cfg, livery, wine_support::BuiltWindowsSetup(),
-                          wine_support::BuiltWindowsUninstall());
-}
+using wine_support::kExampleCfg;
+using wine_support::kExampleLivery;
+using wine_support::WindowsTree;
 
 std::string CfgOf(const AircraftTree& tree) {
   return tree.aircraft + "/aircraft.cfg";

@@ -102,6 +102,17 @@ bool HiddenUnderWine(const std::string& path) {
   return length > 0 && (std::strtoul(value, nullptr, 16) & 0x2) != 0;
 }
 
+const std::string kExampleCfg =
+    test_support::ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/aircraft.cfg");
+const std::string kExampleLivery =
+    test_support::ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/Tidewater_Air/livery.ini");
+
+test_support::AircraftTree WindowsTree(const std::string& root, const std::string* cfg,
+                                       const std::string* livery) {
+  return test_support::MakeAircraftTree(root, cfg, livery, BuiltWindowsSetup(),
+                                        BuiltWindowsUninstall());
+}
+
 std::string BuiltWindowsSetup() {
   return LIVERY_WINDOWS_BUILD_DIR "/setup.exe";
 }

@@ -48,6 +48,16 @@ std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& f
 // stores the attributes that a Linux file system lacks).
 bool HiddenUnderWine(const std::string& path);
 
+// The example aircraft's aircraft.cfg and its livery's livery.ini.
+extern const std::string kExampleCfg;
+extern const std::string kExampleLivery;
+
+// An aircraft folder below `root` holding `cfg` as aircraft.cfg, with a livery folder holding
+// `livery` as livery.ini and the built Windows programs; null for either file leaves it out.
+test_support::AircraftTree WindowsTree(const std::string& root,
+                                       const std::string* cfg = &kExampleCfg,
+                                       const std::string* livery = &kExampleLivery);
+
 std::string BuiltWindowsSetup();
 std::string BuiltWindowsUninstall();
 std::string BuiltProfileProbe();
