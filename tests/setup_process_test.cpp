@@ -764,6 +764,14 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   EXPECT_EQ(ReadFile(tree.cfgPath()), before);
 }
 
+// Waits until `done` holds, for half a minute at most.
+template <typename Condition>
+void WaitUntil(Condition done) {
+  for (int waited = 0; waited < 1500 && !done(); ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
 TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
   // One program changes aircraft.cfg before the run swaps its copy in, another writes into the
   // copy while it stands in place: the run swaps the first back and keeps the second beside it,
@@ -796,9 +804,19 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
       ASSERT_EQ(write(fd, line, std::strlen(line)), static_cast<ssize_t>(std::strlen(line)));
       close(fd);
     };
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // The copy stands beside the file once the run commits, and a moment later the swap waits a
+    // second, and so does the look after it: each save lands in its second.
+    const std::string copy = tree.files.aircraft + "/." + name + ".installing";
+    const auto inode = [&] {
+      struct stat status {};
+      stat(tree.cfgPath().c_str(), &status);
+      return status.st_ino;
+    };
+    const ino_t before = inode();
+    WaitUntil([&] { return test_support::Exists(copy); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the swap's second
     append("; the first save\r\n");
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    WaitUntil([&] { return inode() != before; });
     append("; the second save\r\n");
     run.join();
     close(reader);
@@ -821,7 +839,9 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     result = RunWithInjectedFault(tree.files, "renameat2",
                                   "delay_enter=1000000:delay_exit=1000000:when=1");
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  WaitUntil(
+      [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const int fd = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
   EXPECT_EQ(write(fd, "; saved\r\n", 9), 9);
   close(fd);
