@@ -52,17 +52,30 @@ bool HoldsExactly(HANDLE file, const std::vector<std::string_view>& pieces, bool
   return true;
 }
 
-bool FileHoldsExactly(const std::string& path, const std::vector<std::string_view>& pieces,
-                      FileIdentity& identity, bool& same) {
+namespace {
+
+// Opens the file at `path` for reading, as other programs may hold it, and hands it to `use`,
+// again while another program's hold makes the open or `use` fail; what `use` returned last.
+template <typename Use>
+bool WithFileForReading(const std::string& path, Use use) {
   return RetryWhileHeld([&] {
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    const bool read = IdentityOf(file, identity) && HoldsExactly(file, pieces, same);
+    const bool used = use(file);
     const DWORD error = GetLastError();
     CloseHandle(file);
     SetLastError(error);
-    return read;
+    return used;
+  });
+}
+
+}  // namespace
+
+bool FileHoldsExactly(const std::string& path, const std::vector<std::string_view>& pieces,
+                      FileIdentity& identity, bool& same) {
+  return WithFileForReading(path, [&](HANDLE file) {
+    return IdentityOf(file, identity) && HoldsExactly(file, pieces, same);
   });
 }
 
@@ -77,16 +90,8 @@ bool IdentityOf(HANDLE file, FileIdentity& identity) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* identity) {
-  return RetryWhileHeld([&] {
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const bool read =
-        (identity == nullptr || IdentityOf(file, *identity)) && ReadOpenFile(file, bytes);
-    const DWORD error = GetLastError();
-    CloseHandle(file);
-    SetLastError(error);
-    return read;
+  return WithFileForReading(path, [&](HANDLE file) {
+    return (identity == nullptr || IdentityOf(file, *identity)) && ReadOpenFile(file, bytes);
   });
 }
 
