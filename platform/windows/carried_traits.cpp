@@ -80,7 +80,7 @@ SystemResult ReadCarriedTraits(const SystemLock& lock, const std::string& target
 
 SystemResult GiveCarriedTraits(const SystemLock&, const std::string& copy, const std::string&,
                                const CarriedTraits& traits) {
-  // The copy stays hidden until now, so that one left by a killed run does not show; from here it
+  // The copy stays plain until now, while the platform's profile functions write it; from here it
   // has the file's own attributes, and aircraft.cfg becomes hidden only if it was.
   const DWORD attributes = traits.mode != 0 ? traits.mode : FILE_ATTRIBUTE_NORMAL;
   if (!RetryWhileHeld([&] { return SetFileAttributesA(copy.c_str(), attributes) != FALSE; })) {

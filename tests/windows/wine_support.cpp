@@ -96,10 +96,10 @@ std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& f
   return values;
 }
 
-bool HiddenUnderWine(const std::string& path) {
+unsigned DosAttributes(const std::string& path) {
   char value[16] = {};
   const ssize_t length = getxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value - 1);
-  return length > 0 && (std::strtoul(value, nullptr, 16) & 0x2) != 0;
+  return length > 0 ? static_cast<unsigned>(std::strtoul(value, nullptr, 16)) : 0;
 }
 
 const std::string kExampleCfg =
