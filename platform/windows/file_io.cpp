@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/pieces_match.h"
+#include "platform/windows/security.h"
 
 namespace platform {
 
@@ -54,6 +55,12 @@ bool HoldsExactly(HANDLE file, const std::vector<std::string_view>& pieces, bool
 
 namespace {
 
+// True only where the security of the file at `path` denies this process writing it.
+bool SecurityDeniesWritingAt(const std::string& path) {
+  std::string descriptor;
+  return SecurityOf(path, descriptor) && SecurityDeniesWriting(descriptor.data());
+}
+
 // Opens the file at `path` for reading, as other programs may hold it, and hands it to `use`,
 // again while another program's hold makes the open or `use` fail; what `use` returned last.
 template <typename Use>
@@ -96,8 +103,12 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* id
 }
 
 bool HeldByAnother(DWORD error) {
+  // A file held only through a mapped view cannot be replaced or cut short
+  // (ERROR_USER_MAPPED_FILE), and one being deleted cannot be opened (access denied, or
+  // ERROR_DELETE_PENDING) until the program that holds it lets go.
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-         error == ERROR_ACCESS_DENIED;
+         error == ERROR_ACCESS_DENIED || error == ERROR_USER_MAPPED_FILE ||
+         error == ERROR_DELETE_PENDING;
 }
 
 bool BackOff(DWORD pause) {
@@ -147,8 +158,10 @@ SystemResult HoldFile(const std::string& target, SystemLock& lock) {
     file = CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE,
                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
-    // Denied access is this user's, not a moment's: waiting would not change it.
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    // Denied access is this user's only where the file's security denies it; otherwise it is a
+    // moment's (a file being deleted gives the same error), and is waited for.
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED &&
+        SecurityDeniesWritingAt(target)) {
       SetLastError(ERROR_FILE_READ_ONLY);
     }
     return file != INVALID_HANDLE_VALUE;
@@ -156,9 +169,8 @@ SystemResult HoldFile(const std::string& target, SystemLock& lock) {
   if (!opened) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_READ_ONLY) return {SystemFault::kMayNotWrite, target, ""};
-    return {
-        SystemFault::kFailed, target,
-        error == ERROR_SHARING_VIOLATION ? "be held: another program keeps it open" : "be opened"};
+    return {SystemFault::kFailed, target,
+            HeldByAnother(error) ? "be held: another program keeps it open" : "be opened"};
   }
   if (!LockSharedByte(file)) {
     CloseHandle(file);

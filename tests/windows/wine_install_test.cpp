@@ -327,6 +327,33 @@ TEST(WineInstall, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
   ExpectRefused(linked, kExampleCfg);
 }
 
+// What the decisions on a file's security decide for each case (security_probe's lines).
+std::vector<std::string> SecurityDecisions(const std::vector<std::string>& cases) {
+  const ScratchFolder folder;
+  std::string text;
+  for (const std::string& line : cases) text += line + "\n";
+  WriteFile(folder.path + "/cases", text);
+  const test_support::ProcessResult run = RunUnderWine(
+      wine_support::BuiltSecurityProbe(), {wine_support::WindowsPath(folder.path + "/cases"),
+                                           wine_support::WindowsPath(folder.path + "/results")});
+  EXPECT_EQ(run.status, 0) << run.errorOutput;
+  std::vector<std::string> decisions;
+  std::istringstream lines(ReadFile(folder.path + "/results"));
+  for (std::string line; std::getline(lines, line);) decisions.push_back(line);
+  return decisions;
+}
+
+TEST(WineInstall, SecurityDecisionsTakeWindowsAnswers) {
+  // Wine gives every file a descriptor made of its Unix owner and mode, so the decisions are handed
+  // descriptors as Windows gives them. Access denied to an open for writing is this user's only
+  // where the file's security denies this process (Everyone holds it) reading and writing it;
+  // otherwise it is waited for as another program's hold.
+  EXPECT_EQ(SecurityDecisions({"writes|O:BAG:BAD:(A;;FR;;;WD)", "writes|O:BAG:BAD:(A;;FA;;;WD)",
+                               "writes|O:BAG:BAD:(D;;FW;;;WD)(A;;FA;;;WD)",
+                               "writes|O:BAG:BAD:", "writes|O:BAG:BA"}),
+            (std::vector<std::string>{"denied", "allowed", "denied", "denied", "allowed"}));
+}
+
 TEST(WineInstall, CopyLeftByAKilledRunIsNeitherReadNorKept) {
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path);

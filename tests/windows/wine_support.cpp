@@ -125,5 +125,8 @@ std::string BuiltProfileProbe() {
 std::string BuiltFileHolder() {
   return LIVERY_WINDOWS_BUILD_DIR "/hold_file.exe";
 }
+std::string BuiltSecurityProbe() {
+  return LIVERY_WINDOWS_BUILD_DIR "/security_probe.exe";
+}
 
 }  // namespace wine_support

@@ -67,5 +67,6 @@ std::string BuiltWindowsSetup();
 std::string BuiltWindowsUninstall();
 std::string BuiltProfileProbe();
 std::string BuiltFileHolder();
+std::string BuiltSecurityProbe();
 
 }  // namespace wine_support

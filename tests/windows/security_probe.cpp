@@ -1,0 +1,51 @@
+// A test helper for Windows: hands the installer's decisions on a file's security the security
+// descriptors that the tests write in SDDL, as Windows itself would give them, and prints what
+// each decides, so that the tests can check decisions that Wine cannot show.
+//
+// security_probe CASES RESULTS
+//   CASES holds one case a line, its fields separated by "|":
+//     writes|SDDL             whether this process's token may not write a file so secured:
+//                             "denied" or "allowed"
+//   RESULTS receives one line a case.
+#include <windows.h>
+
+#include <sddl.h>  // after windows.h, on which it rests
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/windows/security.h"
+
+namespace {
+
+// The descriptor that `sddl` spells; it lives to the end of the program.
+PSECURITY_DESCRIPTOR Descriptor(const std::string& sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                       nullptr);
+  return descriptor;
+}
+
+std::string Decide(const std::vector<std::string>& fields) {
+  if (fields[0] == "writes" && fields.size() == 2) {
+    return platform::SecurityDeniesWriting(Descriptor(fields[1])) ? "denied" : "allowed";
+  }
+  return "unknown case";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) return 2;
+  std::ifstream cases(argv[1]);
+  std::ofstream results(argv[2], std::ios::binary);
+  for (std::string line; std::getline(cases, line);) {
+    std::vector<std::string> fields;
+    std::istringstream split(line);
+    for (std::string field; std::getline(split, field, '|');) fields.push_back(field);
+    if (!fields.empty()) results << Decide(fields) << "\n";
+  }
+  return results ? 0 : 2;
+}
