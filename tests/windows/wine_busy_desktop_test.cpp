@@ -93,8 +93,7 @@ TEST(WindowsBusyDesktop, HoldPastTheBackOffChangesNothingAndTheNextRunReplacesIt
   const std::string cfg = tree.aircraft + "/aircraft.cfg";
   const std::string log = folder.path + "/held";
   std::thread scanning = StartScanner(tree.aircraft, 13000, "rw", log);
-  const test_support::ProcessResult run =
-      RunUnderWine(tree.setup, {}, {"WINEDEBUG=-all,+debugstr"});
+  const test_support::ProcessResult run = RunUnderWine(tree.setup);
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.errorOutput.find("another program keeps it"), std::string::npos) << run.errorOutput;
   EXPECT_EQ(ReadFile(cfg), kExampleCfg);

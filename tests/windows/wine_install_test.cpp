@@ -290,8 +290,7 @@ TEST(WineInstall, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
         WindowsTree(folder.path + "/" + std::to_string(mode) + "-" + std::to_string(owner));
     ASSERT_EQ(chown(CfgOf(tree).c_str(), owner, group), 0);
     ASSERT_EQ(chmod(CfgOf(tree).c_str(), mode), 0);
-    const test_support::ProcessResult run =
-        RunUnderWine(tree.setup, {}, {"WINEDEBUG=-all,+debugstr"});
+    const test_support::ProcessResult run = RunUnderWine(tree.setup);
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.errorOutput.find("its owner or permissions on Linux would change"),
               std::string::npos)
@@ -375,9 +374,8 @@ TEST(WineInstall, CopyLeftByAKilledRunIsNeitherReadNorKept) {
   WriteFile(folder.path + "/other.txt", "someone's file\n");
   std::filesystem::create_symlink(folder.path + "/other.txt", copy);
   const std::string before = ReadFile(CfgOf(tree));
-  const std::vector<std::string> debugOutput{"WINEDEBUG=-all,+debugstr"};
   for (const std::string& program : {tree.setup, tree.uninstall}) {
-    const test_support::ProcessResult run = RunUnderWine(program, {}, debugOutput);
+    const test_support::ProcessResult run = RunUnderWine(program);
     EXPECT_EQ(run.status, 2) << program;
     EXPECT_NE(run.errorOutput.find("a link of that name"), std::string::npos) << run.errorOutput;
     EXPECT_EQ(ReadFile(folder.path + "/other.txt"), "someone's file\n") << program;
@@ -385,7 +383,7 @@ TEST(WineInstall, CopyLeftByAKilledRunIsNeitherReadNorKept) {
   }
   std::filesystem::remove(copy);
   std::filesystem::create_directory(copy);
-  const test_support::ProcessResult run = RunUnderWine(tree.setup, {}, debugOutput);
+  const test_support::ProcessResult run = RunUnderWine(tree.setup);
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.errorOutput.find("a folder of that name"), std::string::npos) << run.errorOutput;
   EXPECT_EQ(ReadFile(CfgOf(tree)), before);
@@ -608,7 +606,7 @@ TEST(WineInstall, FolderWhose8BitPathNamesAnotherIsLeftAlone) {
   // livery; that of a Cyrillic name is all "?". Neither program may act on what it names.
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path);
-  const std::vector<std::string> utf8{"LC_ALL=C.UTF-8", "WINEDEBUG=-all,+debugstr"};
+  const std::vector<std::string> utf8{"LC_ALL=C.UTF-8"};
   const std::string twin =
       LiveryFolder(tree, "Los Air", test_support::LiveryIni("Los Air", "m", "u"));
   ASSERT_EQ(RunUnderWine(twin + "/setup.exe", {}, utf8).status, 0);
@@ -651,7 +649,7 @@ TEST(WineInstall, FileTooLargeToHoldIsRefusedBeforeAnythingIsWritten) {
   const off_t tooLarge = off_t{3} << 29;
   ASSERT_EQ(truncate(CfgOf(tree).c_str(), tooLarge), 0);
   for (const std::string& program : {tree.setup, tree.uninstall}) {
-    const test_support::ProcessResult run = RunUnderWine(program, {}, {"WINEDEBUG=-all,+debugstr"});
+    const test_support::ProcessResult run = RunUnderWine(program);
     EXPECT_EQ(run.status, 2) << program;
     EXPECT_NE(run.errorOutput.find("is too large"), std::string::npos) << run.errorOutput;
     EXPECT_EQ(std::filesystem::file_size(CfgOf(tree)), static_cast<std::uintmax_t>(tooLarge));
@@ -663,7 +661,7 @@ TEST(WineInstall, FileTooLargeToHoldIsRefusedBeforeAnythingIsWritten) {
   WriteFile(CfgOf(tree), kExampleCfg);
   ASSERT_EQ(truncate((tree.livery + "/livery.ini").c_str(), tooLarge), 0);
   for (const std::string& program : {tree.setup, tree.uninstall}) {
-    const test_support::ProcessResult run = RunUnderWine(program, {}, {"WINEDEBUG=-all,+debugstr"});
+    const test_support::ProcessResult run = RunUnderWine(program);
     EXPECT_EQ(run.status, 2) << program;
     EXPECT_NE(run.errorOutput.find("livery.ini: is too large"), std::string::npos)
         << run.errorOutput;

@@ -68,9 +68,7 @@ test_support::ProcessResult RunUnderWineTraced(const std::string& program,
   std::vector<std::string> words{"-qq"};
   words.insert(words.end(), straceOptions.begin(), straceOptions.end());
   words.insert(words.end(), {LIVERY_WINE_LOADER, program});
-  // The programs send the cause of a refusal to the debug output, which this channel prints.
-  return test_support::RunProgram("/usr/bin/strace", words,
-                                  WineOptions({"WINEDEBUG=-all,+debugstr"}));
+  return test_support::RunProgram("/usr/bin/strace", words, WineOptions({}));
 }
 
 std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& file,
