@@ -22,9 +22,10 @@ std::optional<InstallerPaths> FormInstallerPaths(const std::string& executablePa
 #endif
 }
 
-std::optional<RunStatus> RefuseLivery(const std::string& liveryPath, const char* nothingToDo) {
+std::optional<RunStatus> RefuseLivery(const std::string& path, const char* nothingToDo) {
   const std::string source = profile::EntrySectionName(0);
-  switch (platform::ProbeProfileSection(source.c_str(), liveryPath.c_str())) {
+  const std::string liveryPath = platform::ShownPath(path);
+  switch (platform::ProbeProfileSection(source.c_str(), path.c_str())) {
     case platform::SectionState::kHasEntries:
       return std::nullopt;
     case platform::SectionState::kAmbiguousFile:

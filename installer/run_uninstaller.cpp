@@ -31,7 +31,8 @@ RunStatus UninstallLivery(const InstallerPaths& paths) {
       return Fail(removal.status, removal.message);
     }
     // Made before the commit, so that nothing after it can fail for want of memory.
-    const std::string kept = removal.kept.empty() ? "" : paths.configuration + ": " + removal.kept;
+    const std::string kept =
+        removal.kept.empty() ? "" : platform::ShownPath(paths.configuration) + ": " + removal.kept;
     const platform::UpdateResult committed = platform::CommitConfigUpdate(update);
     if (StartsOver(committed, attempt)) continue;
     const RunStatus status = StatusOfCommit(committed, kUninstaller);

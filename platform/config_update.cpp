@@ -13,6 +13,15 @@ std::string TooLargeCause() {
          std::to_string(kLargestFile >> 20) + " MiB";
 }
 
+std::string ShownPath(std::string path) {
+  for (const std::string_view joined : {"\\livery.ini", "\\..\\aircraft.cfg"}) {
+    if (!path.ends_with(joined) || path.size() == joined.size()) continue;
+    const std::size_t at = path.size() - joined.size();
+    if (path[at - 1] == '\\' || path[at - 1] == '/') path.erase(at, 1);
+  }
+  return path;
+}
+
 namespace {
 
 // The update in progress: a run updates one configuration file at a time.
@@ -22,7 +31,7 @@ ConfigUpdate*& Current() {
 }
 
 UpdateResult Failure(const std::string& subject, const std::string& cause) {
-  return UpdateResult{subject + ": " + cause};
+  return UpdateResult{ShownPath(subject) + ": " + cause};
 }
 
 // The one message of each fault of the system.

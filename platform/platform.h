@@ -67,6 +67,12 @@ SectionState ProbeProfileSection(const char* section, const char* path);
 // Why a file larger than a run takes is refused.
 std::string TooLargeCause();
 
+// The path as the user is shown it. The Windows programs form their two paths by joining their
+// folder, which ends in a separator, and the name with a separator of its own
+// ("...\Livery\\livery.ini", "...\Livery\\..\aircraft.cfg"), which the platform reads as one and
+// which the profile calls keep using; shown, the two are one.
+std::string ShownPath(std::string path);
+
 // Tells the user one line: why the run stopped, or what it left alone. It goes to the error stream
 // where there is one.
 void Report(const std::string& message);

@@ -164,13 +164,23 @@ TEST(WineInstall, UninstallKeepsEveryByteAsTheLinuxBuildDoes) {
 TEST(WineInstall, NothingToInstallOrToRemoveWritesNothing) {
   ScratchFolder folder;
   // A livery folder one level too deep: its parent holds no aircraft.cfg, and none is created.
+  // Each says why in one line on its redirected standard error, its paths as the user knows them.
   const AircraftTree misplaced = WindowsTree(folder.path + "/misplaced", nullptr);
   EXPECT_EQ(RunUnderWine(misplaced.setup).status, 2);
-  EXPECT_EQ(RunUnderWine(misplaced.uninstall).status, 1);
+  const test_support::ProcessResult noCfg = RunUnderWine(misplaced.uninstall);
+  EXPECT_EQ(noCfg.status, 1);
+  EXPECT_EQ(noCfg.errorOutput, wine_support::WindowsPath(misplaced.aircraft) +
+                                   ": holds no aircraft.cfg; a livery folder belongs directly in "
+                                   "the aircraft's folder\r\n");
   EXPECT_EQ(ListFolder(misplaced.aircraft), (std::vector<std::string>{"Livery"}));
 
   const AircraftTree missing = WindowsTree(folder.path + "/missing", nullptr, nullptr);
-  EXPECT_EQ(RunUnderWine(missing.setup).status, 1);
+  const test_support::ProcessResult noLivery = RunUnderWine(missing.setup);
+  EXPECT_EQ(noLivery.status, 1);
+  EXPECT_EQ(
+      noLivery.errorOutput,
+      wine_support::WindowsPath(missing.livery) +
+          "\\livery.ini: nothing to install (missing, unreadable, or no [fltsim.0] entries)\r\n");
   EXPECT_EQ(RunUnderWine(missing.uninstall).status, 1);
   EXPECT_EQ(ListFolder(missing.aircraft), (std::vector<std::string>{"Livery"}));
   const AircraftTree notInstalled = WindowsTree(folder.path + "/not-installed");
