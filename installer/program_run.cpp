@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/profile_checks.h"
 #include "platform/run_files.h"
 #include "profile/entry_numbering.h"
 
@@ -32,6 +33,12 @@ std::optional<RunStatus> RefuseLivery(const std::string& path, const char* nothi
       return Fail(kNotUpdated, liveryPath + ": several files match this name in all but case");
     case platform::SectionState::kTooLarge:
       return Fail(kNotUpdated, liveryPath + ": " + platform::TooLargeCause());
+    case platform::SectionState::kHeld:
+      return Fail(kNotUpdated, liveryPath + ": " + platform::HeldCause());
+    case platform::SectionState::kMisread:
+      return Fail(kNothingToDo,
+                  liveryPath + ": " + nothingToDo + ": " +
+                      platform::MisreadCause(platform::FileReadInRun(path.c_str()).document));
     case platform::SectionState::kUtf16BigEndian:
       return Fail(kNothingToDo, liveryPath + ": " + nothingToDo +
                                     " (UTF-16 big-endian text, which is not read: "
@@ -93,6 +100,7 @@ std::chrono::milliseconds PauseAfterAttempt(int attempt) {
 
 RunStatus StatusOfCommit(const platform::UpdateResult& committed, const Program& program) {
   if (committed.ok()) return kChanged;
+  if (committed.unreadable) return Fail(kNothingToDo, committed.failure);
   if (committed.inPlace) return Fail(kUnconfirmed, committed.failure + "; " + program.unconfirmed);
   return Fail(kNotUpdated, committed.failure);
 }

@@ -56,7 +56,10 @@ SystemResult ReadProfileFile(const std::string& path, engine::FileBytes& bytes) 
   const std::optional<std::uint64_t> size = SizeOf(path);
   if (size && *size > kLargestFile) return {SystemFault::kTooLarge, path, ""};
   std::string read;
-  if (!ReadWholeFile(path, read)) return {SystemFault::kFailed, path, "read it"};
+  if (!ReadWholeFile(path, read)) {
+    if (HeldByAnother(GetLastError())) return {SystemFault::kHeld, path, ""};
+    return {SystemFault::kFailed, path, "read it"};
+  }
   bytes = engine::OwnedBytes(std::move(read));
   return {};
 }

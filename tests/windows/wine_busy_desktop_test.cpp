@@ -121,7 +121,9 @@ TEST(WindowsBusyDesktop, RunRefusedForAnotherCauseDeletesItsCopyOnceTheScannerLe
 
 TEST(WindowsBusyDesktop, LiveryIniThatAnotherProgramHoldsIsWaitedFor) {
   // Another program holds livery.ini open, sharing it with nobody, for a moment as each program
-  // starts: setup.exe adds the entries, uninstall.exe removes them.
+  // starts: setup.exe adds the entries, uninstall.exe removes them. Held past the run's allowance,
+  // it is held by another program (status 2), not missing: for uninstall.exe that would tell the
+  // user that the livery is not installed.
   const test_support::ScratchFolder folder;
   const test_support::AircraftTree tree = wine_support::WindowsTree(folder.path);
   const std::string livery = tree.livery + "/livery.ini";
@@ -140,6 +142,23 @@ TEST(WindowsBusyDesktop, LiveryIniThatAnotherProgramHoldsIsWaitedFor) {
   }
   EXPECT_EQ(EntryTitles(ReadFile(tree.aircraft + "/aircraft.cfg")).size(), 3u);
   EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
+
+  std::thread holder([&] {
+    RunUnderWine(wine_support::BuiltFileHolder(),
+                 {wine_support::WindowsPath(livery), "13000", "-"});
+  });
+  EXPECT_TRUE(Appears(livery + ".held"));
+  std::vector<test_support::ProcessResult> runs(2);
+  std::thread uninstalling([&] { runs[1] = RunUnderWine(tree.uninstall); });
+  runs[0] = RunUnderWine(tree.setup);
+  uninstalling.join();
+  holder.join();
+  for (const test_support::ProcessResult& run : runs) {
+    EXPECT_EQ(run.status, 2) << run.errorOutput;
+    EXPECT_NE(run.errorOutput.find("livery.ini: is held by another program"), std::string::npos)
+        << run.errorOutput;
+  }
+  EXPECT_EQ(EntryTitles(ReadFile(tree.aircraft + "/aircraft.cfg")).size(), 3u);
 }
 
 }  // namespace
