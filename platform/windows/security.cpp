@@ -1,7 +1,80 @@
 // A file's security on Windows, and the decisions that rest on it.
 #include "platform/windows/security.h"
 
+#include <sddl.h>  // after windows.h, on which it rests
+
+#include <algorithm>
+#include <string_view>
+
 namespace platform {
+
+namespace {
+
+PSID OwnerOf(PSECURITY_DESCRIPTOR descriptor) {
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  return GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ? owner : nullptr;
+}
+
+bool SameOwner(PSECURITY_DESCRIPTOR a, PSECURITY_DESCRIPTOR b) {
+  const PSID first = OwnerOf(a);
+  const PSID second = OwnerOf(b);
+  return first != nullptr && second != nullptr && EqualSid(first, second);
+}
+
+// The access list's entries as bytes, one after another (its size may hold unused bytes after
+// them), and whether there is one at all: a descriptor without one lets everyone do everything.
+std::string_view EntriesOf(PSECURITY_DESCRIPTOR descriptor, bool& present) {
+  BOOL hasList = FALSE;
+  BOOL defaulted = FALSE;
+  PACL list = nullptr;
+  present = GetSecurityDescriptorDacl(descriptor, &hasList, &list, &defaulted) && hasList &&
+            list != nullptr;
+  if (!present) return {};
+  const char* entries = reinterpret_cast<const char*>(list) + sizeof(ACL);
+  const std::size_t room = list->AclSize > sizeof(ACL) ? list->AclSize - sizeof(ACL) : 0;
+  std::size_t used = 0;
+  for (WORD i = 0; i < list->AceCount && used + sizeof(ACE_HEADER) <= room; ++i) {
+    used += reinterpret_cast<const ACE_HEADER*>(entries + used)->AceSize;
+  }
+  return {entries, std::min(used, room)};
+}
+
+bool SameAccessList(PSECURITY_DESCRIPTOR a, PSECURITY_DESCRIPTOR b) {
+  bool firstPresent = false;
+  bool secondPresent = false;
+  const std::string_view first = EntriesOf(a, firstPresent);
+  const std::string_view second = EntriesOf(b, secondPresent);
+  return firstPresent == secondPresent && first == second;
+}
+
+bool Protected(PSECURITY_DESCRIPTOR descriptor) {
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  return GetSecurityDescriptorControl(descriptor, &control, &revision) &&
+         (control & SE_DACL_PROTECTED) != 0;
+}
+
+// An account's name as the system knows it ("BUILTIN\Administrators"), or its SID where it knows
+// none.
+std::string NameOf(PSID account) {
+  char name[256];
+  char domain[256];
+  DWORD nameSize = sizeof name;
+  DWORD domainSize = sizeof domain;
+  SID_NAME_USE use;
+  if (account != nullptr &&
+      LookupAccountSidA(nullptr, account, name, &nameSize, domain, &domainSize, &use)) {
+    return domainSize > 0 ? std::string(domain) + "\\" + name : std::string(name);
+  }
+  char* text = nullptr;
+  if (account == nullptr || !ConvertSidToStringSidA(account, &text)) return "an unknown account";
+  std::string spelled = text;
+  LocalFree(text);
+  return spelled;
+}
+
+}  // namespace
 
 bool SecurityOf(const std::string& path, std::string& descriptor) {
   constexpr SECURITY_INFORMATION kWhoMayDoWhat =
@@ -32,6 +105,61 @@ bool SecurityDeniesWriting(PSECURITY_DESCRIPTOR descriptor) {
                   &privilegesSize, &granted, &allowed) != FALSE;
   CloseHandle(token);
   return checked && !allowed;
+}
+
+SECURITY_INFORMATION SecurityToGive(PSECURITY_DESCRIPTOR file, PSECURITY_DESCRIPTOR copy) {
+  SECURITY_INFORMATION what = 0;
+  if (!SameOwner(file, copy)) what |= OWNER_SECURITY_INFORMATION;
+  if (!SameAccessList(file, copy) || Protected(file) != Protected(copy)) {
+    what |= DACL_SECURITY_INFORMATION;
+  }
+  return what;
+}
+
+DWORD GiveSecurity(const std::string& path, PSECURITY_DESCRIPTOR file, SECURITY_INFORMATION what) {
+  HANDLE token = nullptr;
+  TOKEN_PRIVILEGES before{};
+  DWORD beforeSize = sizeof before;
+  bool enabled = false;
+  if ((what & OWNER_SECURITY_INFORMATION) != 0 &&
+      OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+    TOKEN_PRIVILEGES restore{};
+    restore.PrivilegeCount = 1;
+    restore.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    // A token without the privilege is told apart by ERROR_NOT_ALL_ASSIGNED; the owner may still
+    // be this user's own, which takes none.
+    enabled = LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &restore.Privileges[0].Luid) &&
+              AdjustTokenPrivileges(token, FALSE, &restore, sizeof before, &before, &beforeSize) &&
+              GetLastError() == ERROR_SUCCESS;
+  }
+  // The descriptor carries the access list's protection from inheritance among its control bits,
+  // which the system takes with the list.
+  const DWORD given = SetFileSecurityA(path.c_str(), what, file) ? ERROR_SUCCESS : GetLastError();
+  if (enabled) AdjustTokenPrivileges(token, FALSE, &before, 0, nullptr, nullptr);
+  if (token != nullptr) CloseHandle(token);
+  return given;
+}
+
+std::string SecurityNotCarried(PSECURITY_DESCRIPTOR file, PSECURITY_DESCRIPTOR copy, DWORD given) {
+  const bool owner = SameOwner(file, copy);
+  if (!owner && (given == ERROR_INVALID_OWNER || given == ERROR_PRIVILEGE_NOT_HELD)) {
+    const std::string name = NameOf(OwnerOf(file));
+    return "its owner, " + name +
+           ", cannot be given to a new file by this user: run the installer as " + name +
+           ", or as an administrator";
+  }
+  std::string lost;
+  const auto add = [&](const char* what) {
+    lost += (lost.empty() ? "" : ", ") + std::string(what);
+  };
+  if (!owner) add(("its owner, " + NameOf(OwnerOf(file))).c_str());
+  if (!SameAccessList(file, copy)) add("its access list");
+  if (Protected(file) != Protected(copy)) add("its access list's protection from inheritance");
+  if (lost.empty()) return "";
+  return "a new file would not keep " + lost +
+         (given == ERROR_SUCCESS ? "" : " (error " + std::to_string(given) + ")") +
+         ", so it was left as it was: set its permissions again (Properties, Security) and run "
+         "again, or make the change by hand";
 }
 
 }  // namespace platform

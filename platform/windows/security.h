@@ -1,7 +1,8 @@
 // A file's security on Windows, and the decisions that rest on it: whether this process may write
-// a file, what of a file's security its new copy must be given, and whether the copy carries it.
-// Each decision takes the security descriptors and the answers that the system gave, so that a
-// test can hand it Windows' own; none of them changes anything.
+// a file, what of a file's security its new copy must be given, and whether the copy carries it:
+// its owner, its access list (DACL) and the access list's protection from inheritance. Each
+// decision takes the security descriptors and the answers that the system gave, so that a test
+// can hand it Windows' own; only GiveSecurity changes anything.
 #pragma once
 
 #include <windows.h>
@@ -18,5 +19,21 @@ bool SecurityOf(const std::string& path, std::string& descriptor);
 // and writing the file: then an open for writing that was denied is this user's, not a moment's
 // hold of another program. False where the check cannot be made.
 bool SecurityDeniesWriting(PSECURITY_DESCRIPTOR descriptor);
+
+// What of the file's security (`file`) its new copy, created with `copy`, must still be given: its
+// owner where the copy's differs, and its access list, with its protection from inheritance,
+// where either differs; 0 when the copy carries them already.
+SECURITY_INFORMATION SecurityToGive(PSECURITY_DESCRIPTOR file, PSECURITY_DESCRIPTOR copy);
+
+// Gives the copy at `path` `what` of the file's security (`file`); ERROR_SUCCESS, or the system's
+// error. An owner other than this user's own takes the privilege to restore files, which an
+// elevated administrator's token holds but has not enabled: it is enabled for this call alone.
+DWORD GiveSecurity(const std::string& path, PSECURITY_DESCRIPTOR file, SECURITY_INFORMATION what);
+
+// Empty when `copy`, the copy's descriptor as the system gives it after giving it the file's
+// security ended with `given` (ERROR_SUCCESS, or the system's error), carries the file's owner,
+// access list and protection from inheritance; otherwise what it would lose and what the user can
+// do. (The group, which grants nothing on Windows, is not compared.)
+std::string SecurityNotCarried(PSECURITY_DESCRIPTOR file, PSECURITY_DESCRIPTOR copy, DWORD given);
 
 }  // namespace platform

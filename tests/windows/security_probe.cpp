@@ -6,6 +6,10 @@
 //   CASES holds one case a line, its fields separated by "|":
 //     writes|SDDL             whether this process's token may not write a file so secured:
 //                             "denied" or "allowed"
+//     gives|FILE|COPY         what of the file's security a copy so created must be given:
+//                             "owner", "access list", both, or "nothing"
+//     carries|FILE|COPY|ERROR whether a copy with COPY after giving it the file's security ended
+//                             with ERROR carries it: "carried", or what the user is told
 //   RESULTS receives one line a case.
 #include <windows.h>
 
@@ -31,6 +35,18 @@ PSECURITY_DESCRIPTOR Descriptor(const std::string& sddl) {
 std::string Decide(const std::vector<std::string>& fields) {
   if (fields[0] == "writes" && fields.size() == 2) {
     return platform::SecurityDeniesWriting(Descriptor(fields[1])) ? "denied" : "allowed";
+  }
+  if (fields[0] == "gives" && fields.size() == 3) {
+    const SECURITY_INFORMATION what =
+        platform::SecurityToGive(Descriptor(fields[1]), Descriptor(fields[2]));
+    const std::string owner = (what & OWNER_SECURITY_INFORMATION) != 0 ? "owner" : "";
+    const std::string list = (what & DACL_SECURITY_INFORMATION) != 0 ? "access list" : "";
+    return what == 0 ? "nothing" : owner + (owner.empty() || list.empty() ? "" : ", ") + list;
+  }
+  if (fields[0] == "carries" && fields.size() == 4) {
+    const std::string lost = platform::SecurityNotCarried(
+        Descriptor(fields[1]), Descriptor(fields[2]), std::stoul(fields[3]));
+    return lost.empty() ? "carried" : lost;
   }
   return "unknown case";
 }

@@ -361,6 +361,42 @@ TEST(WineInstall, SecurityDecisionsTakeWindowsAnswers) {
                                "writes|O:BAG:BAD:(D;;FW;;;WD)(A;;FA;;;WD)",
                                "writes|O:BAG:BAD:", "writes|O:BAG:BA"}),
             (std::vector<std::string>{"denied", "allowed", "denied", "denied", "allowed"}));
+
+  // An elevated run's new copy belongs to the administrators and inherits its folder's entries;
+  // aircraft.cfg may belong to the user who saved it, hold an explicit entry ("Users: Modify", so
+  // that the simulator may save it) or a deny entry, or not inherit at all.
+  const std::string inherited = "O:BAG:SYD:AI(A;ID;FA;;;BA)(A;ID;FA;;;SY)(A;ID;0x1200a9;;;BU)";
+  const std::string user = "S-1-5-21-1-2-3-1001";
+  const std::string own = "O:" + user + "G:SYD:AI(A;ID;FA;;;BA)(A;ID;FA;;;SY)(A;ID;0x1200a9;;;BU)";
+  const std::string modify = "O:BAG:SYD:AI(A;;0x1301bf;;;BU)(A;ID;FA;;;BA)(A;ID;FA;;;SY)";
+  const std::string denied = "O:BAG:SYD:AI(D;;FW;;;WD)(A;ID;FA;;;BA)(A;ID;FA;;;SY)";
+  const std::string closed = "O:BAG:SYD:PAI(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;BU)";
+  const std::string opened = "O:BAG:SYD:AI(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;BU)";
+  const std::string otherGroup = "O:BAG:BUD:AI(A;ID;FA;;;BA)(A;ID;FA;;;SY)(A;ID;0x1200a9;;;BU)";
+  EXPECT_EQ(SecurityDecisions(
+                {"gives|" + inherited + "|" + inherited, "gives|" + own + "|" + inherited,
+                 "gives|" + modify + "|" + inherited, "gives|" + denied + "|" + inherited,
+                 "gives|" + closed + "|" + opened, "gives|" + otherGroup + "|" + inherited}),
+            (std::vector<std::string>{"nothing", "owner", "access list", "access list",
+                                      "access list", "nothing"}));
+  // Given, the copy must carry owner, access list and protection, or the run refuses, naming what
+  // and what to do; an owner that this user may not give (no privilege to restore files) is named.
+  const std::vector<std::string> carried = SecurityDecisions(
+      {"carries|" + modify + "|" + modify + "|0", "carries|" + own + "|" + inherited + "|1307",
+       "carries|" + own + "|" + inherited + "|0", "carries|" + modify + "|" + inherited + "|5",
+       "carries|" + closed + "|" + opened + "|0"});
+  ASSERT_EQ(carried.size(), 5u);
+  EXPECT_EQ(carried[0], "carried");
+  EXPECT_EQ(carried[1], "its owner, " + user +
+                            ", cannot be given to a new file by this user: run the installer as " +
+                            user + ", or as an administrator");
+  EXPECT_NE(carried[2].find("would not keep its owner, " + user), std::string::npos) << carried[2];
+  EXPECT_NE(carried[3].find("would not keep its access list (error 5)"), std::string::npos)
+      << carried[3];
+  EXPECT_NE(carried[4].find("would not keep its access list's protection from inheritance,"),
+            std::string::npos)
+      << carried[4];
+  EXPECT_NE(carried[4].find("Properties, Security"), std::string::npos) << carried[4];
 }
 
 TEST(WineInstall, CopyLeftByAKilledRunIsNeitherReadNorKept) {
