@@ -135,8 +135,11 @@ UpdateResult ReadTarget(ConfigUpdate& update) {
 // nothing the run can rely on (`unreadable`); aircraft.cfg is refused.
 UpdateResult MisreadFailure(const ConfigUpdate& update) {
   const bool configuration = update.misread == update.configurationPath;
+  // The system's profile functions on the configuration file work on its working copy.
+  if (update.misreadHeld) {
+    return Failure(configuration ? update.workingPath : update.misread, HeldCause());
+  }
   const std::string& subject = configuration ? update.targetPath : update.misread;
-  if (update.misreadHeld) return Failure(subject, HeldCause());
   UpdateResult result = Failure(
       subject, MisreadCause(configuration ? update.document
                                           : FileReadInRun(update.misread.c_str()).document));

@@ -55,12 +55,6 @@ bool HoldsExactly(HANDLE file, const std::vector<std::string_view>& pieces, bool
 
 namespace {
 
-// True only where the security of the file at `path` denies this process writing it.
-bool SecurityDeniesWritingAt(const std::string& path) {
-  std::string descriptor;
-  return SecurityOf(path, descriptor) && SecurityDeniesWriting(descriptor.data());
-}
-
 // Opens the file at `path` for reading, as other programs may hold it, and hands it to `use`,
 // again while another program's hold makes the open or `use` fail; what `use` returned last.
 template <typename Use>
@@ -100,6 +94,11 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* id
   return WithFileForReading(path, [&](HANDLE file) {
     return (identity == nullptr || IdentityOf(file, *identity)) && ReadOpenFile(file, bytes);
   });
+}
+
+bool DeniedByItsSecurity(const std::string& path, DWORD access) {
+  std::string descriptor;
+  return SecurityOf(path, descriptor) && SecurityDenies(descriptor.data(), access);
 }
 
 bool HeldByAnother(DWORD error) {
@@ -161,7 +160,7 @@ SystemResult HoldFile(const std::string& target, SystemLock& lock) {
     // Denied access is this user's only where the file's security denies it; otherwise it is a
     // moment's (a file being deleted gives the same error), and is waited for.
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED &&
-        SecurityDeniesWritingAt(target)) {
+        DeniedByItsSecurity(target, FILE_GENERIC_READ | FILE_GENERIC_WRITE)) {
       SetLastError(ERROR_FILE_READ_ONLY);
     }
     return file != INVALID_HANDLE_VALUE;

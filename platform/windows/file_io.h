@@ -56,6 +56,10 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* id
 // replaced. (HoldFile tells access that the file's security denies apart.)
 bool HeldByAnother(DWORD error);
 
+// True only where the security of the file at `path` denies this process `access` to it
+// (security.h): an access denied is then this user's, not another program's hold.
+bool DeniedByItsSecurity(const std::string& path, DWORD access);
+
 // Waits `pause` milliseconds for another program to let go of a file, out of the one allowance that
 // the run has for every such wait, about ten seconds in all; false, without waiting, once it is
 // spent. The last error stays as it was.

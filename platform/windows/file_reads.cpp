@@ -57,7 +57,10 @@ SystemResult ReadProfileFile(const std::string& path, engine::FileBytes& bytes) 
   if (size && *size > kLargestFile) return {SystemFault::kTooLarge, path, ""};
   std::string read;
   if (!ReadWholeFile(path, read)) {
-    if (HeldByAnother(GetLastError())) return {SystemFault::kHeld, path, ""};
+    const DWORD error = GetLastError();
+    const bool denied =
+        error == ERROR_ACCESS_DENIED && DeniedByItsSecurity(path, FILE_GENERIC_READ);
+    if (HeldByAnother(error) && !denied) return {SystemFault::kHeld, path, ""};
     return {SystemFault::kFailed, path, "read it"};
   }
   bytes = engine::OwnedBytes(std::move(read));

@@ -86,7 +86,7 @@ bool SecurityOf(const std::string& path, std::string& descriptor) {
   return GetFileSecurityA(path.c_str(), kWhoMayDoWhat, descriptor.data(), size, &size) != FALSE;
 }
 
-bool SecurityDeniesWriting(PSECURITY_DESCRIPTOR descriptor) {
+bool SecurityDenies(PSECURITY_DESCRIPTOR descriptor, DWORD access) {
   // The check takes a token that may impersonate: a copy of this process's own.
   HANDLE process = nullptr;
   HANDLE token = nullptr;
@@ -100,9 +100,8 @@ bool SecurityDeniesWriting(PSECURITY_DESCRIPTOR descriptor) {
   DWORD privilegesSize = sizeof privileges;
   DWORD granted = 0;
   BOOL allowed = FALSE;
-  const bool checked =
-      AccessCheck(descriptor, token, FILE_GENERIC_READ | FILE_GENERIC_WRITE, &mapping, &privileges,
-                  &privilegesSize, &granted, &allowed) != FALSE;
+  const bool checked = AccessCheck(descriptor, token, access, &mapping, &privileges,
+                                   &privilegesSize, &granted, &allowed) != FALSE;
   CloseHandle(token);
   return checked && !allowed;
 }

@@ -15,10 +15,10 @@ namespace platform {
 // as one self-relative security descriptor; false when the system does not give them.
 bool SecurityOf(const std::string& path, std::string& descriptor);
 
-// True only where an access check of `descriptor` against this process's token denies it reading
-// and writing the file: then an open for writing that was denied is this user's, not a moment's
-// hold of another program. False where the check cannot be made.
-bool SecurityDeniesWriting(PSECURITY_DESCRIPTOR descriptor);
+// True only where an access check of `descriptor` against this process's token denies it `access`
+// to the file (FILE_GENERIC_READ, say): then an open for it that was denied is this user's, not a
+// moment's hold of another program. False where the check cannot be made.
+bool SecurityDenies(PSECURITY_DESCRIPTOR descriptor, DWORD access);
 
 // What of the file's security (`file`) its new copy, created with `copy`, must still be given: its
 // owner where the copy's differs, and its access list, with its protection from inheritance,

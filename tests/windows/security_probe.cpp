@@ -4,8 +4,8 @@
 //
 // security_probe CASES RESULTS
 //   CASES holds one case a line, its fields separated by "|":
-//     writes|SDDL             whether this process's token may not write a file so secured:
-//                             "denied" or "allowed"
+//     writes|SDDL, reads|SDDL whether this process's token may not read and write (or read) a
+//                             file so secured: "denied" or "allowed"
 //     gives|FILE|COPY         what of the file's security a copy so created must be given:
 //                             "owner", "access list", both, or "nothing"
 //     carries|FILE|COPY|ERROR whether a copy with COPY after giving it the file's security ended
@@ -33,8 +33,10 @@ PSECURITY_DESCRIPTOR Descriptor(const std::string& sddl) {
 }
 
 std::string Decide(const std::vector<std::string>& fields) {
-  if (fields[0] == "writes" && fields.size() == 2) {
-    return platform::SecurityDeniesWriting(Descriptor(fields[1])) ? "denied" : "allowed";
+  if ((fields[0] == "writes" || fields[0] == "reads") && fields.size() == 2) {
+    const DWORD access =
+        fields[0] == "reads" ? FILE_GENERIC_READ : FILE_GENERIC_READ | FILE_GENERIC_WRITE;
+    return platform::SecurityDenies(Descriptor(fields[1]), access) ? "denied" : "allowed";
   }
   if (fields[0] == "gives" && fields.size() == 3) {
     const SECURITY_INFORMATION what =

@@ -359,8 +359,10 @@ TEST(WineInstall, SecurityDecisionsTakeWindowsAnswers) {
   // otherwise it is waited for as another program's hold.
   EXPECT_EQ(SecurityDecisions({"writes|O:BAG:BAD:(A;;FR;;;WD)", "writes|O:BAG:BAD:(A;;FA;;;WD)",
                                "writes|O:BAG:BAD:(D;;FW;;;WD)(A;;FA;;;WD)",
-                               "writes|O:BAG:BAD:", "writes|O:BAG:BA"}),
-            (std::vector<std::string>{"denied", "allowed", "denied", "denied", "allowed"}));
+                               "writes|O:BAG:BAD:", "writes|O:BAG:BA",
+                               "reads|O:BAG:BAD:(A;;FR;;;WD)", "reads|O:BAG:BAD:(A;;FW;;;WD)"}),
+            (std::vector<std::string>{"denied", "allowed", "denied", "denied", "allowed", "allowed",
+                                      "denied"}));
 
   // An elevated run's new copy belongs to the administrators and inherits its folder's entries;
   // aircraft.cfg may belong to the user who saved it, hold an explicit entry ("Users: Modify", so
