@@ -16,8 +16,7 @@ std::string TooLargeCause() {
 }
 
 std::string HeldCause() {
-  return "is held by another program, which kept it for longer than the installer waits: close "
-         "that program, or wait for it, and run again";
+  return "is held by another program for longer than the installer waits: close it and run again";
 }
 
 std::string ShownPath(std::string path) {

@@ -20,9 +20,8 @@ std::string MisreadCause(const engine::Document& document) {
   if (document.byteOrderMark.empty()) {
     return "the platform's profile functions did not do what was asked";
   }
-  return "it starts with a UTF-8 byte order mark, which Windows' profile functions do not read "
-         "(its first line is then no section header, and its letters outside ASCII read "
-         "otherwise): save it without the mark, as ANSI text, and run again";
+  return "it starts with a UTF-8 byte order mark, which Windows' profile functions do not read: "
+         "save it without the mark, as ANSI text, and run again";
 }
 
 }  // namespace platform

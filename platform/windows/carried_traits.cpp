@@ -14,6 +14,8 @@
 //   change who may do what with the file.
 #include <windows.h>
 
+#include <cstring>
+
 #include "platform/system_files.h"
 #include "platform/windows/file_io.h"
 #include "platform/windows/paths.h"
@@ -55,24 +57,25 @@ std::string NamedStream(const std::string& path) {
   const HANDLE streams =
       FindFirstStreamW(WidePath(path).c_str(), FindStreamInfoStandard, &stream, 0);
   if (streams == INVALID_HANDLE_VALUE) return {};
-  std::wstring name;
-  do {
-    name = stream.cStreamName;  // ":name:$DATA", or "::$DATA" for the file's own bytes
-  } while (name == L"::$DATA" && FindNextStreamW(streams, &stream));
+  // Each is ":name:$DATA", the file's own bytes "::$DATA".
+  bool named = false;
+  while (!(named = stream.cStreamName[1] != L':') && FindNextStreamW(streams, &stream)) {
+  }
   FindClose(streams);
-  if (name == L"::$DATA") return {};
-  name = name.substr(1, name.rfind(L':') - 1);
-  char spelled[MAX_PATH] = {};
-  WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, spelled, sizeof spelled - 1, nullptr, nullptr);
-  return spelled;
+  if (!named) return {};
+  char name[sizeof stream.cStreamName] = {};
+  WideCharToMultiByte(CP_ACP, 0, stream.cStreamName + 1, -1, name, sizeof name - 1, nullptr,
+                      nullptr);
+  name[std::strcspn(name, ":")] = '\0';
+  return name;
 }
 
-// The file's security descriptor, as ReadCarriedTraits read it; empty where it read none.
-std::string SecurityRead(const CarriedTraits& traits) {
+// The file's security descriptor, as ReadCarriedTraits read it; null where it read none.
+PSECURITY_DESCRIPTOR SecurityRead(const CarriedTraits& traits) {
   for (const auto& [name, value] : traits.named) {
-    if (name == kSecurity) return value;
+    if (name == kSecurity) return const_cast<char*>(value.data());
   }
-  return {};
+  return nullptr;
 }
 
 }  // namespace
@@ -101,11 +104,11 @@ SystemResult ReadCarriedTraits(const SystemLock& lock, const std::string& target
                 " names (hard links); a new file would separate them: give each name a file of "
                 "its own, or remove the other names"};
   }
-  if (const std::string stream = NamedStream(target); !stream.empty()) {
+  if (std::string stream = NamedStream(target); !stream.empty()) {
     return {SystemFault::kCannotKeep, target,
-            "carries a named stream, " + stream +
-                ", which a new file would not: remove the stream (that of a download, "
-                "Zone.Identifier, goes with Properties, Unblock) and run again"};
+            stream.insert(0, "carries a named stream, ")
+                .append(", which a new file would not: remove it (a download's mark, "
+                        "Zone.Identifier: Properties, Unblock) and run again")};
   }
   return {};
 }
@@ -120,17 +123,16 @@ SystemResult GiveCarriedTraits(const SystemLock&, const std::string& copy,
     return {SystemFault::kFailed, copy, "be given the file's attributes"};
   }
   if (UnderWine()) return {};
-  std::string file = SecurityRead(traits);
+  const PSECURITY_DESCRIPTOR file = SecurityRead(traits);
   std::string created;
-  if (file.empty() || !SecurityOf(copy, created)) {
+  if (file == nullptr || !SecurityOf(copy, created)) {
     return {SystemFault::kFailed, copy, "be examined"};
   }
-  const SECURITY_INFORMATION what = SecurityToGive(file.data(), created.data());
-  const DWORD given = what != 0 ? GiveSecurity(copy, file.data(), what) : ERROR_SUCCESS;
+  const SECURITY_INFORMATION what = SecurityToGive(file, created.data());
+  const DWORD given = what != 0 ? GiveSecurity(copy, file, what) : ERROR_SUCCESS;
   if (given == ERROR_SUCCESS) return {};
-  std::string now;
   const std::string lost =
-      SecurityOf(copy, now) ? SecurityNotCarried(file.data(), now.data(), given) : "";
+      SecurityOf(copy, created) ? SecurityNotCarried(file, created.data(), given) : "";
   if (lost.empty()) return {SystemFault::kFailed, copy, "be given the file's security"};
   return {SystemFault::kCannotKeep, target, lost};
 }
@@ -141,27 +143,31 @@ SystemResult CopyCarries(const SystemLock&, const std::string& copy, const std::
   if (attributes == INVALID_FILE_ATTRIBUTES) return {SystemFault::kFailed, copy, "be examined"};
   if ((attributes & kStorageAttributes) != (traits.mode & kStorageAttributes)) {
     return {SystemFault::kCannotKeep, target,
-            "is compressed or encrypted where its folder is not, or the reverse, and a new file "
-            "takes its folder's: compress or encrypt it as its folder is (Properties, Advanced) "
-            "and run again"};
+            "is compressed or encrypted unlike its folder, which a new file takes after: make "
+            "them alike (Properties, Advanced) and run again"};
   }
   if ((attributes & (kCarriedAttributes | FILE_ATTRIBUTE_READONLY)) !=
       (traits.mode & kCarriedAttributes)) {
     return {SystemFault::kCannotKeep, target,
             "the new copy did not take the file's attributes, so it was not put in place"};
   }
-  std::string file = SecurityRead(traits);
+  const PSECURITY_DESCRIPTOR file = SecurityRead(traits);
   std::string security;
-  if (file.empty() || !SecurityOf(copy, security)) {
+  if (file == nullptr || !SecurityOf(copy, security)) {
     return {SystemFault::kFailed, copy, "be examined"};
   }
   if (UnderWine()) {
-    if (security == file) return {};
+    // Under Wine a descriptor is made of the Unix owner and mode: alike, byte for byte, or not.
+    const DWORD length = GetSecurityDescriptorLength(file);
+    if (GetSecurityDescriptorLength(security.data()) == length &&
+        std::memcmp(security.data(), file, length) == 0) {
+      return {};
+    }
     return {SystemFault::kCannotKeep, target,
             "its owner or permissions on Linux would change: under Wine a new file is this "
             "user's, with the usual mode; run the Linux installer, which keeps them"};
   }
-  const std::string lost = SecurityNotCarried(file.data(), security.data(), ERROR_SUCCESS);
+  const std::string lost = SecurityNotCarried(file, security.data(), ERROR_SUCCESS);
   if (lost.empty()) return {};
   return {SystemFault::kCannotKeep, target, lost};
 }

@@ -30,16 +30,13 @@ namespace {
 // there is refused, saying why. (The attributes of a link are its own, not those of the file it
 // leads to.)
 SystemResult UnnamedByHandle(const std::string& fullPath, std::string& finalPath) {
-  const DWORD error = GetLastError();
   const DWORD attributes = GetFileAttributesA(fullPath.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
     finalPath = fullPath;
     return {};
   }
   return {SystemFault::kFailed, fullPath,
-          "be followed to the file it leads to: Windows cannot name files by their handles on "
-          "this drive (error " +
-              std::to_string(error) + ")"};
+          "be followed: Windows cannot name files by handle on this drive"};
 }
 
 // The final path of the open `file`, without the "\\?\" prefix, only when it fits the platform's

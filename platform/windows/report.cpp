@@ -18,19 +18,21 @@ namespace {
 // Writes the line to `out`: to a console as wide text, which it shows whatever its code page is
 // (the line is in the active code page, which a console's code page seldom is); to a file or a
 // pipe as the line's own bytes. False when `out` is no handle, or the write fails.
-bool WriteLine(HANDLE out, std::string line) {
+bool WriteLine(HANDLE out, const std::string& line) {
   if (out == nullptr || out == INVALID_HANDLE_VALUE || line.size() > INT_MAX / 2) return false;
-  line += "\r\n";
+  const auto size = static_cast<int>(line.size());
   DWORD written = 0;
   DWORD mode = 0;
   if (!GetConsoleMode(out, &mode)) {
-    return WriteFile(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) != FALSE;
+    return WriteFile(out, line.data(), size, &written, nullptr) &&
+           WriteFile(out, "\r\n", 2, &written, nullptr);
   }
-  std::wstring wide(line.size(), L'\0');  // never more UTF-16 units than bytes
-  const int units = MultiByteToWideChar(CP_ACP, 0, line.data(), static_cast<int>(line.size()),
-                                        wide.data(), static_cast<int>(wide.size()));
-  return units > 0 &&
-         WriteConsoleW(out, wide.data(), static_cast<DWORD>(units), &written, nullptr) != FALSE;
+  std::wstring wide(line.size() + 2, L'\0');  // never more UTF-16 units than bytes
+  const int units = MultiByteToWideChar(CP_ACP, 0, line.data(), size, wide.data(), size);
+  if (units <= 0) return false;
+  wide[units] = L'\r';
+  wide[units + 1] = L'\n';
+  return WriteConsoleW(out, wide.data(), units + 2, &written, nullptr) != FALSE;
 }
 
 }  // namespace

@@ -141,24 +141,24 @@ DWORD GiveSecurity(const std::string& path, PSECURITY_DESCRIPTOR file, SECURITY_
 
 std::string SecurityNotCarried(PSECURITY_DESCRIPTOR file, PSECURITY_DESCRIPTOR copy, DWORD given) {
   const bool owner = SameOwner(file, copy);
+  const bool list = SameAccessList(file, copy);
+  std::string lost;
+  if (owner && list && Protected(file) == Protected(copy)) return lost;
   if (!owner && (given == ERROR_INVALID_OWNER || given == ERROR_PRIVILEGE_NOT_HELD)) {
     const std::string name = NameOf(OwnerOf(file));
-    return "its owner, " + name +
-           ", cannot be given to a new file by this user: run the installer as " + name +
-           ", or as an administrator";
+    return lost.append("its owner, ")
+        .append(name)
+        .append(", cannot be given to a new file by this user: run the installer as ")
+        .append(name)
+        .append(", or as an administrator");
   }
-  std::string lost;
-  const auto add = [&](const char* what) {
-    lost += (lost.empty() ? "" : ", ") + std::string(what);
-  };
-  if (!owner) add(("its owner, " + NameOf(OwnerOf(file))).c_str());
-  if (!SameAccessList(file, copy)) add("its access list");
-  if (Protected(file) != Protected(copy)) add("its access list's protection from inheritance");
-  if (lost.empty()) return "";
-  return "a new file would not keep " + lost +
-         (given == ERROR_SUCCESS ? "" : " (error " + std::to_string(given) + ")") +
-         ", so it was left as it was: set its permissions again (Properties, Security) and run "
-         "again, or make the change by hand";
+  return lost.append("a new file would not keep its ")
+      .append(!owner  ? "owner"
+              : !list ? "access list"
+                      : "access list's protection from inheritance")
+      .append(
+          ", so it was left as it was: set its permissions again (Properties, Security) and "
+          "run again, or make the change by hand");
 }
 
 }  // namespace platform

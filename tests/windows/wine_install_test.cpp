@@ -392,9 +392,8 @@ TEST(WineInstall, SecurityDecisionsTakeWindowsAnswers) {
   EXPECT_EQ(carried[1], "its owner, " + user +
                             ", cannot be given to a new file by this user: run the installer as " +
                             user + ", or as an administrator");
-  EXPECT_NE(carried[2].find("would not keep its owner, " + user), std::string::npos) << carried[2];
-  EXPECT_NE(carried[3].find("would not keep its access list (error 5)"), std::string::npos)
-      << carried[3];
+  EXPECT_NE(carried[2].find("would not keep its owner,"), std::string::npos) << carried[2];
+  EXPECT_NE(carried[3].find("would not keep its access list,"), std::string::npos) << carried[3];
   EXPECT_NE(carried[4].find("would not keep its access list's protection from inheritance,"),
             std::string::npos)
       << carried[4];
