@@ -1,7 +1,7 @@
 # The 32-bit Windows build: windowless graphical-subsystem programs on the platform's own profile
 # functions, with the C and C++ runtimes linked in so that they run on a stock machine, plus the
 # test helpers: one reads profile values through the same functions, one holds a file open or
-# stands in for a virus scanner.
+# stands in for a virus scanner, one hands the decisions on a file's security Windows' answers.
 enable_language(RC)
 
 target_sources(livery_core PRIVATE
@@ -13,6 +13,7 @@ target_sources(livery_core PRIVATE
   platform/windows/report.cpp
   platform/windows/target_lock.cpp
   platform/windows/paths.cpp
+  platform/windows/security.cpp
   platform/windows/working_copy.cpp)
 
 # Small and self-contained: unused code dropped, symbols stripped, runtimes static. No link time
@@ -40,3 +41,6 @@ add_executable(profile_probe tests/windows/profile_probe.cpp)
 target_link_options(profile_probe PRIVATE ${LIVERY_WINDOWS_LINK_OPTIONS})
 add_executable(hold_file tests/windows/hold_file.cpp)
 target_link_options(hold_file PRIVATE ${LIVERY_WINDOWS_LINK_OPTIONS})
+add_executable(security_probe tests/windows/security_probe.cpp)
+target_link_libraries(security_probe PRIVATE livery_core)
+target_link_options(security_probe PRIVATE ${LIVERY_WINDOWS_LINK_OPTIONS})

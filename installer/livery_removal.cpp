@@ -184,30 +184,31 @@ std::string KeptEntriesText(const std::vector<KeptEntry>& kept, const std::vecto
 
 Removal RemoveLiveryEntries(const InstallerPaths& paths) {
   const char* path = paths.configuration.c_str();
+  const std::string shown = platform::ShownPath(paths.configuration);
   const LiveryMarks marks = ReadLiveryMarks(paths.livery);
   EntrySections sections;
   if (!ListEntrySections(path, sections)) {
-    return {kNotUpdated, paths.configuration + ": cannot list its sections", ""};
+    return {kNotUpdated, shown + ": cannot list its sections", ""};
   }
   const Matches matches = RemoveMatchingSections(path, marks, sections);
-  if (matches.failed) return {kNotUpdated, paths.configuration + ": cannot remove an entry", ""};
+  if (matches.failed) return {kNotUpdated, shown + ": cannot remove an entry", ""};
   if (matches.wouldUnlist) {
     return {kNotUpdated,
-            paths.configuration +
+            shown +
                 ": a second section of a removed entry's name has no title and would hide the "
                 "entries after it; remove it by hand first",
             ""};
   }
   std::string kept = matches.kept.empty() ? "" : KeptEntriesText(matches.kept, matches.emptied);
   if (!matches.removedAny) {
-    return {kNothingToDo,
-            paths.configuration + ": nothing to remove (no entry of this livery)" +
-                (kept.empty() ? "" : "; " + kept),
-            ""};
+    return {
+        kNothingToDo,
+        shown + ": nothing to remove (no entry of this livery)" + (kept.empty() ? "" : "; " + kept),
+        ""};
   }
   if (!matches.emptied.empty() &&
       (!ListEntrySections(path, sections) || !Renumber(path, matches.emptied, sections))) {
-    return {kNotUpdated, paths.configuration + ": cannot renumber the later entries", ""};
+    return {kNotUpdated, shown + ": cannot renumber the later entries", ""};
   }
   return {kChanged, "", std::move(kept)};
 }

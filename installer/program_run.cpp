@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/profile_checks.h"
 #include "platform/run_files.h"
 #include "profile/entry_numbering.h"
 
@@ -22,15 +23,22 @@ std::optional<InstallerPaths> FormInstallerPaths(const std::string& executablePa
 #endif
 }
 
-std::optional<RunStatus> RefuseLivery(const std::string& liveryPath, const char* nothingToDo) {
+std::optional<RunStatus> RefuseLivery(const std::string& path, const char* nothingToDo) {
   const std::string source = profile::EntrySectionName(0);
-  switch (platform::ProbeProfileSection(source.c_str(), liveryPath.c_str())) {
+  const std::string liveryPath = platform::ShownPath(path);
+  switch (platform::ProbeProfileSection(source.c_str(), path.c_str())) {
     case platform::SectionState::kHasEntries:
       return std::nullopt;
     case platform::SectionState::kAmbiguousFile:
       return Fail(kNotUpdated, liveryPath + ": several files match this name in all but case");
     case platform::SectionState::kTooLarge:
       return Fail(kNotUpdated, liveryPath + ": " + platform::TooLargeCause());
+    case platform::SectionState::kHeld:
+      return Fail(kNotUpdated, liveryPath + ": " + platform::HeldCause());
+    case platform::SectionState::kMisread:
+      return Fail(kNothingToDo,
+                  liveryPath + ": " + nothingToDo + ": " +
+                      platform::MisreadCause(platform::FileReadInRun(path.c_str()).document));
     case platform::SectionState::kUtf16BigEndian:
       return Fail(kNothingToDo, liveryPath + ": " + nothingToDo +
                                     " (UTF-16 big-endian text, which is not read: "
@@ -92,6 +100,7 @@ std::chrono::milliseconds PauseAfterAttempt(int attempt) {
 
 RunStatus StatusOfCommit(const platform::UpdateResult& committed, const Program& program) {
   if (committed.ok()) return kChanged;
+  if (committed.unreadable) return Fail(kNothingToDo, committed.failure);
   if (committed.inPlace) return Fail(kUnconfirmed, committed.failure + "; " + program.unconfirmed);
   return Fail(kNotUpdated, committed.failure);
 }

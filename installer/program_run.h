@@ -54,7 +54,8 @@ bool StartsOver(const platform::UpdateResult& committed, int attempt);
 // saves the file often, or slowly, gets ever more time to finish between two attempts.
 std::chrono::milliseconds PauseAfterAttempt(int attempt);
 
-// The status of a commit: kChanged, or reported: kUnconfirmed or kNotUpdated.
+// The status of a commit: kChanged, or reported: kUnconfirmed, kNotUpdated, or kNothingToDo where
+// the platform read the livery file otherwise than the engine.
 RunStatus StatusOfCommit(const platform::UpdateResult& committed, const Program& program);
 
 // The status of a run that an exception ended (a failed allocation, say), to be called while it

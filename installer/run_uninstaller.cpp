@@ -27,11 +27,14 @@ RunStatus UninstallLivery(const InstallerPaths& paths) {
     }
     const Removal removal = RemoveLiveryEntries(paths);
     if (removal.status != kChanged) {
-      platform::AbandonConfigUpdate(update);
+      // A removal that read livery.ini otherwise than the engine found nothing it can rely on.
+      const platform::UpdateResult misread = platform::AbandonConfigUpdate(update);
+      if (!misread.ok()) return StatusOfCommit(misread, kUninstaller);
       return Fail(removal.status, removal.message);
     }
     // Made before the commit, so that nothing after it can fail for want of memory.
-    const std::string kept = removal.kept.empty() ? "" : paths.configuration + ": " + removal.kept;
+    const std::string kept =
+        removal.kept.empty() ? "" : platform::ShownPath(paths.configuration) + ": " + removal.kept;
     const platform::UpdateResult committed = platform::CommitConfigUpdate(update);
     if (StartsOver(committed, attempt)) continue;
     const RunStatus status = StatusOfCommit(committed, kUninstaller);

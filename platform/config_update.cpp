@@ -5,12 +5,27 @@
 
 #include "engine/profile_syntax.h"
 #include "platform/platform.h"
+#include "platform/profile_checks.h"
+#include "platform/run_files.h"
 
 namespace platform {
 
 std::string TooLargeCause() {
   return "is too large for the installer, which takes files of up to " +
          std::to_string(kLargestFile >> 20) + " MiB";
+}
+
+std::string HeldCause() {
+  return "is held by another program for longer than the installer waits: close it and run again";
+}
+
+std::string ShownPath(std::string path) {
+  for (const std::string_view joined : {"\\livery.ini", "\\..\\aircraft.cfg"}) {
+    if (!path.ends_with(joined) || path.size() == joined.size()) continue;
+    const std::size_t at = path.size() - joined.size();
+    if (path[at - 1] == '\\' || path[at - 1] == '/') path.erase(at, 1);
+  }
+  return path;
 }
 
 namespace {
@@ -22,7 +37,7 @@ ConfigUpdate*& Current() {
 }
 
 UpdateResult Failure(const std::string& subject, const std::string& cause) {
-  return UpdateResult{subject + ": " + cause};
+  return UpdateResult{ShownPath(subject) + ": " + cause};
 }
 
 // The one message of each fault of the system.
@@ -57,6 +72,8 @@ UpdateResult Failure(const SystemResult& result) {
       return Failure(result.subject, "its file system is mounted read-only");
     case SystemFault::kCannotKeep:
       return Failure(result.subject, result.detail);
+    case SystemFault::kHeld:
+      return Failure(result.subject, HeldCause());
     case SystemFault::kFailed:
       return Failure(result.subject, "cannot " + result.detail);
   }
@@ -112,14 +129,29 @@ UpdateResult ReadTarget(ConfigUpdate& update) {
   return {};
 }
 
+// Why the run stops when the system's profile functions did other than the engine says on a file
+// of the run: another program held it, or they read it otherwise. livery.ini read otherwise leaves
+// nothing the run can rely on (`unreadable`); aircraft.cfg is refused.
+UpdateResult MisreadFailure(const ConfigUpdate& update) {
+  const bool configuration = update.misread == update.configurationPath;
+  // The system's profile functions on the configuration file work on its working copy.
+  if (update.misreadHeld) {
+    return Failure(configuration ? update.workingPath : update.misread, HeldCause());
+  }
+  const std::string& subject = configuration ? update.targetPath : update.misread;
+  UpdateResult result = Failure(
+      subject, MisreadCause(configuration ? update.document
+                                          : FileReadInRun(update.misread.c_str()).document));
+  result.unreadable = !configuration;
+  return result;
+}
+
 // Completes the working copy; `confirmed` then holds its bytes, piece after piece, which may point
 // into `held`. The engine's edit is written whole; the copy that the system's profile functions
 // edited is checked, call by call and then as the file they left.
 UpdateResult CompleteWorkingCopy(ConfigUpdate& update, std::vector<std::string_view>& confirmed,
                                  std::string& held) {
-  if (update.disagreed) {
-    return Failure(update.targetPath, "the platform's profile functions did not do what was asked");
-  }
+  if (!update.misread.empty()) return MisreadFailure(update);
   if (!update.platformEdits) {
     confirmed = engine::SerializedPieces(update.document);
     const SystemResult written =
@@ -132,6 +164,10 @@ UpdateResult CompleteWorkingCopy(ConfigUpdate& update, std::vector<std::string_v
   }
   if (engine::StartsAsUtf16(held) ||
       !engine::ReadAlike(engine::ParseDocument(held), update.document)) {
+    // A mark that the platform does not read makes it write the copy otherwise.
+    if (!update.document.byteOrderMark.empty()) {
+      return Failure(update.targetPath, MisreadCause(update.document));
+    }
     return Failure(update.workingPath, "does not hold what was written to it");
   }
   confirmed = {held};
@@ -212,7 +248,7 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, EditMode mo
 }
 
 UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
-  if (!update.platformEdits && !update.document.changed) {
+  if (!update.platformEdits && !update.document.changed && update.misread.empty()) {
     EndUpdate(update);
     return {};
   }
@@ -225,8 +261,10 @@ UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
   return result;
 }
 
-void AbandonConfigUpdate(ConfigUpdate& update) {
+UpdateResult AbandonConfigUpdate(ConfigUpdate& update) {
+  const UpdateResult result = update.misread.empty() ? UpdateResult{} : MisreadFailure(update);
   EndUpdate(update);
+  return result;
 }
 
 ConfigUpdate::~ConfigUpdate() {
@@ -243,8 +281,11 @@ ConfigUpdate* UpdateNaming(const char* path) {
   return update != nullptr && update->configurationPath == path ? update : nullptr;
 }
 
-void RecordDisagreement() {
-  if (Current() != nullptr) Current()->disagreed = true;
+void RecordDisagreement(const char* path, bool held) {
+  ConfigUpdate* update = Current();
+  if (update == nullptr || !update->misread.empty()) return;
+  update->misread = path;
+  update->misreadHeld = held;
 }
 
 }  // namespace platform

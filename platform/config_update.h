@@ -49,9 +49,13 @@ struct ConfigUpdate {
   CarriedTraits carried;       // what it carries besides its bytes
   engine::Document document;   // the file as read, with every edit of the run
   bool platformEdits = false;  // the system's own profile functions edit the working copy
-  bool disagreed = false;      // one of them did other than the engine says it must
-  bool copyInPlace = false;    // the working copy stands in place of the file
-  bool copyKept = false;       // the working copy's name holds another program's save
+  // The path of the first file (this one's or livery.ini's) on which the system's profile
+  // functions did other than the engine says they must, or failed because another program held it
+  // for longer than the run may wait (`misreadHeld`); empty while they agree.
+  std::string misread;
+  bool misreadHeld = false;
+  bool copyInPlace = false;  // the working copy stands in place of the file
+  bool copyKept = false;     // the working copy's name holds another program's save
 
   ConfigUpdate() = default;
   ConfigUpdate(const ConfigUpdate&) = delete;
@@ -67,6 +71,9 @@ struct UpdateResult {
   std::string failure;
   bool inPlace = false;  // with a failure: the new file is in place but not confirmed on disk
   bool missing = false;  // with a failure: there is no configuration file to update
+  // With a failure: the system's profile functions read the run's other profile file (livery.ini)
+  // otherwise than the engine, so that the run has nothing it can rely on to install or remove.
+  bool unreadable = false;
   // With a failure: another program changed the file while the run worked on it, and nothing was
   // written; the run may start over from the file as it is now.
   bool changedMeanwhile = false;
@@ -82,7 +89,9 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, EditMode mo
 UpdateResult CommitConfigUpdate(ConfigUpdate& update);
 
 // Drops the edit and ends the update: the file stays as it was read, nothing is left beside it.
-void AbandonConfigUpdate(ConfigUpdate& update);
+// A failure when a profile read of the run was not what the engine says (RecordDisagreement), so
+// that the run's finding that there was nothing to do cannot be trusted.
+UpdateResult AbandonConfigUpdate(ConfigUpdate& update);
 
 // Ends the update in progress, if there is one, for a run that cannot go on (the program is being
 // ended); then, or after an update that an exception ended, true when the last update to end put
@@ -92,8 +101,9 @@ bool EndUpdateForCrash();
 // The update in progress when `path` is the configuration path it was begun with; else null.
 ConfigUpdate* UpdateNaming(const char* path);
 
-// Notes that the system's profile functions did other than asked, which stops the commit of the
-// update in progress.
-void RecordDisagreement();
+// Notes that the system's profile functions did other than asked on the file at `path` (`held`:
+// they failed because another program held it for longer than the run may wait), which stops the
+// commit of the update in progress.
+void RecordDisagreement(const char* path, bool held);
 
 }  // namespace platform

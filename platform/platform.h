@@ -54,18 +54,31 @@ enum class SectionState {
   kEmptyOrMissing,
   kAmbiguousFile,
   kUtf16BigEndian,
-  kTooLarge
+  kTooLarge,
+  kHeld,
+  kMisread
 };
 
 // Whether `section` of the profile file at `path` holds at least one entry. kAmbiguousFile: the
 // file's name matches several files that differ only in case, so none is read. kUtf16BigEndian:
 // the file is UTF-16 big-endian text, which the platform's profile functions do not read (the
 // Windows build cannot tell it from a file without the section). kTooLarge: the file is larger
-// than a run takes (TooLargeCause), and none of it is read.
+// than a run takes (TooLargeCause), and none of it is read. kHeld: another program held the file
+// for longer than the run may wait (HeldCause). kMisread: where the system has profile functions
+// of its own, they answered otherwise than the engine (profile_checks.h).
 SectionState ProbeProfileSection(const char* section, const char* path);
 
 // Why a file larger than a run takes is refused.
 std::string TooLargeCause();
+
+// Why a file that another program held for longer than the run may wait is not read or updated.
+std::string HeldCause();
+
+// The path as the user is shown it. The Windows programs form their two paths by joining their
+// folder, which ends in a separator, and the name with a separator of its own
+// ("...\Livery\\livery.ini", "...\Livery\\..\aircraft.cfg"), which the platform reads as one and
+// which the profile calls keep using; shown, the two are one.
+std::string ShownPath(std::string path);
 
 // Tells the user one line: why the run stopped, or what it left alone. It goes to the error stream
 // where there is one.

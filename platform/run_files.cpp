@@ -22,6 +22,7 @@ RunFile Load(const std::string& path) {
   const SystemResult read = ReadProfileFile(path, bytes);
   file.read = read.ok();
   file.ambiguous = read.fault == SystemFault::kAmbiguousName;
+  file.held = read.fault == SystemFault::kHeld;
   file.tooLarge = read.fault == SystemFault::kTooLarge;
   if (!file.read) bytes = {};
   file.bigEndian = bytes.text.starts_with(engine::kUtf16BeByteOrderMark);

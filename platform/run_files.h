@@ -11,6 +11,7 @@ struct RunFile {
   engine::Document document;  // as the engine reads it; empty when the file could not be read
   bool read = false;          // the whole file was read
   bool ambiguous = false;     // several files match its name in all but case, so none was read
+  bool held = false;          // another program held it for longer than the run may wait
   bool bigEndian = false;     // UTF-16 big-endian text, which is not read
   bool tooLarge = false;      // larger than the largest file a run takes, so none of it was read
 };

@@ -29,6 +29,7 @@ enum class SystemFault {
   kMayNotWrite,    // writable, but not by this user
   kReadOnlyMount,  // on a file system mounted read-only
   kCannotKeep,     // a new file could not carry what the file does (`detail`: what, and why)
+  kHeld,           // another program held it for longer than the run may wait
   kFailed,         // any other failure of the step named in `detail`, in the system's words
 };
 

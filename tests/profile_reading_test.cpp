@@ -2,10 +2,12 @@
 // ignore case, which of several sections or entries of one name counts, NUL bytes, and UTF-8 files.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
 #include <string>
 
 #include "engine/profile_document.h"
+#include "platform/profile_checks.h"
 
 namespace {
 
@@ -112,6 +114,31 @@ TEST(ProfileReading, FileWithByteOrderMarkIsUtf8TextReadInWindows1252) {
   EXPECT_EQ(Read(text, "Soci\xC3\xA9t\xC3\xA9", "t"), std::nullopt);  // names are converted
   EXPECT_EQ(Read(text, "soci\xE9t\xE9", "lacks"), "?|??|?|?|??");
   EXPECT_EQ(Read(text, "?", "k"), std::nullopt);  // compared as UTF-8, not as what it reads as
+}
+
+TEST(ProfileReading, WindowsAnswersOnAFileWithAByteOrderMarkFailTheChecksThatNameTheMark) {
+  // Windows' profile functions do not read the mark: the first line, behind it, is no header, and
+  // the rest reads as 8-bit text. Handed those answers, the checks fail, and the cause names the
+  // mark and the remedy; the engine's own answers pass.
+  const engine::Document first = ParseDocument("\xEF\xBB\xBF[fltsim.0]\r\ntitle=Caf\xC3\xA9\r\n");
+  EXPECT_FALSE(platform::SectionProbeAgrees(first, "fltsim.0", false));
+  EXPECT_TRUE(platform::SectionProbeAgrees(first, "fltsim.0", true));
+  const engine::Document noted =
+      ParseDocument("\xEF\xBB\xBF; note\r\n[fltsim.0]\r\ntitle=Caf\xC3\xA9\r\n");
+  EXPECT_TRUE(platform::SectionProbeAgrees(noted, "fltsim.0", true));
+  const auto agrees = [&](const char* answer) {
+    char buffer[1024] = {};
+    std::snprintf(buffer, sizeof buffer, "%s", answer);
+    return platform::ValueReadAgrees(noted, "fltsim.0", "title", "", buffer, sizeof buffer);
+  };
+  EXPECT_FALSE(agrees("Caf\xC3\xA9"));  // the UTF-8 bytes, read as 8-bit text
+  EXPECT_TRUE(agrees("Caf\xE9"));
+  const std::string cause = platform::MisreadCause(first);
+  EXPECT_NE(cause.find("UTF-8 byte order mark"), std::string::npos) << cause;
+  EXPECT_NE(cause.find("save it without the mark"), std::string::npos) << cause;
+  EXPECT_EQ(platform::MisreadCause(ParseDocument("[fltsim.0]\r\ntitle=Caf\xE9\r\n"))
+                .find("byte order mark"),
+            std::string::npos);
 }
 
 TEST(ProfileReading, SectionHasEntriesNeedsANonBlankLineInTheFirstSectionOfTheName) {

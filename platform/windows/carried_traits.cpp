@@ -1,15 +1,25 @@
 // What the configuration file carries besides its bytes on Windows, and how its new copy comes to
-// carry the same. A file with several names is refused: a new file under one name would leave the
-// others naming the old one. The copy takes the file's hidden, system and archive attributes; the
-// move itself keeps the replaced file's security on Windows, which is therefore not compared there
-// (a copy made by an elevated run inherits entries in another form). Under Wine no Windows call
-// gives a new file the old one's Unix owner, group or mode, and the security descriptor that Wine
-// makes of them is compared instead: where it differs, the run refuses rather than change who may
-// do what with the file.
+// carry the same, or the run refuses before anything is put in place:
+// - A file with several names is refused: a new file under one name would leave the others naming
+//   the old one. So is a file with a named stream, which a new file would not have.
+// - The copy takes the file's hidden, system and archive attributes once the platform's profile
+//   functions have written it; compression or encryption that the copy did not take from its
+//   folder as the file has it is refused.
+// - On Windows the copy is given the file's owner and access list, with its protection from
+//   inheritance, as read at the start (a move within a volume keeps the moved file's own
+//   descriptor, so the file's would otherwise be lost), and is checked to carry them.
+// - Under Wine a security descriptor is made of the Unix owner and mode, and one given to a file
+//   is turned into a mode that is not always the file's: there nothing is given, and the copy's
+//   descriptor is compared with the file's instead; where it differs, the run refuses rather than
+//   change who may do what with the file.
 #include <windows.h>
+
+#include <cstring>
 
 #include "platform/system_files.h"
 #include "platform/windows/file_io.h"
+#include "platform/windows/paths.h"
+#include "platform/windows/security.h"
 
 namespace platform {
 
@@ -17,23 +27,14 @@ namespace {
 
 constexpr DWORD kCarriedAttributes =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-constexpr SECURITY_INFORMATION kWhoMayDoWhat =
-    OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+// What a new file takes from its folder, not from the run.
+constexpr DWORD kStorageAttributes = FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_ENCRYPTED;
 constexpr const char* kSecurity = "security descriptor";
 
 bool UnderWine() {
   static const bool wine =
       GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
   return wine;
-}
-
-// The owner, group and access list of the file at `path`, as the platform gives them.
-bool SecurityOf(const std::string& path, std::string& descriptor) {
-  DWORD size = 0;
-  GetFileSecurityA(path.c_str(), kWhoMayDoWhat, nullptr, 0, &size);
-  if (size == 0) return false;
-  descriptor.assign(size, '\0');
-  return GetFileSecurityA(path.c_str(), kWhoMayDoWhat, descriptor.data(), size, &size) != FALSE;
 }
 
 // What the open file carries; false when it cannot be examined or is not the file read.
@@ -45,8 +46,36 @@ bool ExamineHeld(HANDLE file, const FileIdentity& identity, CarriedTraits& trait
     return false;
   }
   traits.names = information.nNumberOfLinks;
-  traits.mode = information.dwFileAttributes & kCarriedAttributes;
+  traits.mode = information.dwFileAttributes & (kCarriedAttributes | kStorageAttributes);
   return true;
+}
+
+// The name of the first named stream of the file at `path` ("Zone.Identifier"); empty where it has
+// none, or its file system keeps none (the listing then fails).
+std::string NamedStream(const std::string& path) {
+  WIN32_FIND_STREAM_DATA stream;
+  const HANDLE streams =
+      FindFirstStreamW(WidePath(path).c_str(), FindStreamInfoStandard, &stream, 0);
+  if (streams == INVALID_HANDLE_VALUE) return {};
+  // Each is ":name:$DATA", the file's own bytes "::$DATA".
+  bool named = false;
+  while (!(named = stream.cStreamName[1] != L':') && FindNextStreamW(streams, &stream)) {
+  }
+  FindClose(streams);
+  if (!named) return {};
+  char name[sizeof stream.cStreamName] = {};
+  WideCharToMultiByte(CP_ACP, 0, stream.cStreamName + 1, -1, name, sizeof name - 1, nullptr,
+                      nullptr);
+  name[std::strcspn(name, ":")] = '\0';
+  return name;
+}
+
+// The file's security descriptor, as ReadCarriedTraits read it; null where it read none.
+PSECURITY_DESCRIPTOR SecurityRead(const CarriedTraits& traits) {
+  for (const auto& [name, value] : traits.named) {
+    if (name == kSecurity) return const_cast<char*>(value.data());
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -65,47 +94,82 @@ SystemResult ReadCarriedTraits(const SystemLock& lock, const std::string& target
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   }
   std::string security;
-  if (!examined || (UnderWine() && !SecurityOf(target, security))) {
+  if (!examined || !SecurityOf(target, security)) {
     return {SystemFault::kFailed, target, "examine it"};
   }
-  if (UnderWine()) traits.named.emplace_back(kSecurity, std::move(security));
+  traits.named.emplace_back(kSecurity, std::move(security));
   if (traits.names > 1) {
     return {SystemFault::kCannotKeep, target,
             "has " + std::to_string(traits.names) +
                 " names (hard links); a new file would separate them: give each name a file of "
                 "its own, or remove the other names"};
   }
+  if (std::string stream = NamedStream(target); !stream.empty()) {
+    return {SystemFault::kCannotKeep, target,
+            stream.insert(0, "carries a named stream, ")
+                .append(", which a new file would not: remove it (a download's mark, "
+                        "Zone.Identifier: Properties, Unblock) and run again")};
+  }
   return {};
 }
 
-SystemResult GiveCarriedTraits(const SystemLock&, const std::string& copy, const std::string&,
-                               const CarriedTraits& traits) {
-  // The copy stays hidden until now, so that one left by a killed run does not show; from here it
+SystemResult GiveCarriedTraits(const SystemLock&, const std::string& copy,
+                               const std::string& target, const CarriedTraits& traits) {
+  // The copy stays plain until now, while the platform's profile functions write it; from here it
   // has the file's own attributes, and aircraft.cfg becomes hidden only if it was.
-  const DWORD attributes = traits.mode != 0 ? traits.mode : FILE_ATTRIBUTE_NORMAL;
+  const DWORD carried = traits.mode & kCarriedAttributes;
+  const DWORD attributes = carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL;
   if (!RetryWhileHeld([&] { return SetFileAttributesA(copy.c_str(), attributes) != FALSE; })) {
     return {SystemFault::kFailed, copy, "be given the file's attributes"};
   }
-  return {};
+  if (UnderWine()) return {};
+  const PSECURITY_DESCRIPTOR file = SecurityRead(traits);
+  std::string created;
+  if (file == nullptr || !SecurityOf(copy, created)) {
+    return {SystemFault::kFailed, copy, "be examined"};
+  }
+  const SECURITY_INFORMATION what = SecurityToGive(file, created.data());
+  const DWORD given = what != 0 ? GiveSecurity(copy, file, what) : ERROR_SUCCESS;
+  if (given == ERROR_SUCCESS) return {};
+  const std::string lost =
+      SecurityOf(copy, created) ? SecurityNotCarried(file, created.data(), given) : "";
+  if (lost.empty()) return {SystemFault::kFailed, copy, "be given the file's security"};
+  return {SystemFault::kCannotKeep, target, lost};
 }
 
 SystemResult CopyCarries(const SystemLock&, const std::string& copy, const std::string& target,
                          const CarriedTraits& traits) {
   const DWORD attributes = GetFileAttributesA(copy.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes & (kCarriedAttributes | FILE_ATTRIBUTE_READONLY)) != traits.mode) {
+  if (attributes == INVALID_FILE_ATTRIBUTES) return {SystemFault::kFailed, copy, "be examined"};
+  if ((attributes & kStorageAttributes) != (traits.mode & kStorageAttributes)) {
+    return {SystemFault::kCannotKeep, target,
+            "is compressed or encrypted unlike its folder, which a new file takes after: make "
+            "them alike (Properties, Advanced) and run again"};
+  }
+  if ((attributes & (kCarriedAttributes | FILE_ATTRIBUTE_READONLY)) !=
+      (traits.mode & kCarriedAttributes)) {
     return {SystemFault::kCannotKeep, target,
             "the new copy did not take the file's attributes, so it was not put in place"};
   }
-  for (const auto& [name, value] : traits.named) {
-    std::string security;
-    if (name == kSecurity && (!SecurityOf(copy, security) || security != value)) {
-      return {SystemFault::kCannotKeep, target,
-              "its owner or permissions on Linux would change: under Wine a new file is this "
-              "user's, with the usual mode; run the Linux installer, which keeps them"};
-    }
+  const PSECURITY_DESCRIPTOR file = SecurityRead(traits);
+  std::string security;
+  if (file == nullptr || !SecurityOf(copy, security)) {
+    return {SystemFault::kFailed, copy, "be examined"};
   }
-  return {};
+  if (UnderWine()) {
+    // Under Wine a descriptor is made of the Unix owner and mode: alike, byte for byte, or not.
+    const DWORD length = GetSecurityDescriptorLength(file);
+    if (GetSecurityDescriptorLength(security.data()) == length &&
+        std::memcmp(security.data(), file, length) == 0) {
+      return {};
+    }
+    return {SystemFault::kCannotKeep, target,
+            "its owner or permissions on Linux would change: under Wine a new file is this "
+            "user's, with the usual mode; run the Linux installer, which keeps them"};
+  }
+  const std::string lost = SecurityNotCarried(file, security.data(), ERROR_SUCCESS);
+  if (lost.empty()) return {};
+  return {SystemFault::kCannotKeep, target, lost};
 }
 
 }  // namespace platform

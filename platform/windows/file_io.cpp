@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/pieces_match.h"
+#include "platform/windows/security.h"
 
 namespace platform {
 
@@ -95,9 +96,18 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* id
   });
 }
 
+bool DeniedByItsSecurity(const std::string& path, DWORD access) {
+  std::string descriptor;
+  return SecurityOf(path, descriptor) && SecurityDenies(descriptor.data(), access);
+}
+
 bool HeldByAnother(DWORD error) {
+  // A file held only through a mapped view cannot be replaced or cut short
+  // (ERROR_USER_MAPPED_FILE), and one being deleted cannot be opened (access denied, or
+  // ERROR_DELETE_PENDING) until the program that holds it lets go.
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-         error == ERROR_ACCESS_DENIED;
+         error == ERROR_ACCESS_DENIED || error == ERROR_USER_MAPPED_FILE ||
+         error == ERROR_DELETE_PENDING;
 }
 
 bool BackOff(DWORD pause) {
@@ -147,8 +157,10 @@ SystemResult HoldFile(const std::string& target, SystemLock& lock) {
     file = CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE,
                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
-    // Denied access is this user's, not a moment's: waiting would not change it.
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    // Denied access is this user's only where the file's security denies it; otherwise it is a
+    // moment's (a file being deleted gives the same error), and is waited for.
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED &&
+        DeniedByItsSecurity(target, FILE_GENERIC_READ | FILE_GENERIC_WRITE)) {
       SetLastError(ERROR_FILE_READ_ONLY);
     }
     return file != INVALID_HANDLE_VALUE;
@@ -156,9 +168,8 @@ SystemResult HoldFile(const std::string& target, SystemLock& lock) {
   if (!opened) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_READ_ONLY) return {SystemFault::kMayNotWrite, target, ""};
-    return {
-        SystemFault::kFailed, target,
-        error == ERROR_SHARING_VIOLATION ? "be held: another program keeps it open" : "be opened"};
+    return {SystemFault::kFailed, target,
+            HeldByAnother(error) ? "be held: another program keeps it open" : "be opened"};
   }
   if (!LockSharedByte(file)) {
     CloseHandle(file);

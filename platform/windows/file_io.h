@@ -33,7 +33,9 @@ bool FileHoldsExactly(const std::string& path, const std::vector<std::string_vie
 // Opens the file `target` for reading, denying others the right to write it (a program that
 // holds it open for writing, in the middle of saving it, is waited for), and waits for the lock of
 // its shared byte; `lock.file` then holds it. Nothing to hold, and no failure, for a file that is
-// missing, read-only or a folder: the run refuses those once it reads them.
+// missing, read-only or a folder: the run refuses those once it reads them. Access denied is
+// kMayNotWrite at once only where the file's security denies this user writing it; otherwise it
+// is waited for, and after the run's allowance the file is held by another program.
 SystemResult HoldFile(const std::string& target, SystemLock& lock);
 
 // Waits for the lock of the shared byte (kSharedLockOffset) of the open `file`; false on failure.
@@ -48,10 +50,15 @@ bool IdentityOf(HANDLE file, FileIdentity& identity);
 // receives which file was read.
 bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* identity = nullptr);
 
-// True when a step failed because another program holds the file for now: a sharing or a lock
-// violation, or access denied to a file that is being deleted or is held open where it would be
-// replaced.
+// True when a step failed because another program may hold the file for now: a sharing or a
+// lock violation, a mapped view in the way of a replacement, a file being deleted, or access
+// denied, which Windows also gives for a file being deleted or one held where it would be
+// replaced. (HoldFile tells access that the file's security denies apart.)
 bool HeldByAnother(DWORD error);
+
+// True only where the security of the file at `path` denies this process `access` to it
+// (security.h): an access denied is then this user's, not another program's hold.
+bool DeniedByItsSecurity(const std::string& path, DWORD access);
 
 // Waits `pause` milliseconds for another program to let go of a file, out of the one allowance that
 // the run has for every such wait, about ten seconds in all; false, without waiting, once it is

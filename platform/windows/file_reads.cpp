@@ -56,7 +56,13 @@ SystemResult ReadProfileFile(const std::string& path, engine::FileBytes& bytes) 
   const std::optional<std::uint64_t> size = SizeOf(path);
   if (size && *size > kLargestFile) return {SystemFault::kTooLarge, path, ""};
   std::string read;
-  if (!ReadWholeFile(path, read)) return {SystemFault::kFailed, path, "read it"};
+  if (!ReadWholeFile(path, read)) {
+    const DWORD error = GetLastError();
+    const bool denied =
+        error == ERROR_ACCESS_DENIED && DeniedByItsSecurity(path, FILE_GENERIC_READ);
+    if (HeldByAnother(error) && !denied) return {SystemFault::kHeld, path, ""};
+    return {SystemFault::kFailed, path, "read it"};
+  }
   bytes = engine::OwnedBytes(std::move(read));
   return {};
 }

@@ -24,12 +24,28 @@ bool SpellsExactly(const std::string& path, const std::wstring& wide) {
 
 namespace {
 
+// Where the platform cannot name a file by its handle (on RAM disks and some mounted images it
+// answers "Incorrect function"), the full path serves as long as the file is no link (no reparse
+// point): a copy moved over that path then replaces the file itself, not a link to it. A link
+// there is refused, saying why. (The attributes of a link are its own, not those of the file it
+// leads to.)
+SystemResult UnnamedByHandle(const std::string& fullPath, std::string& finalPath) {
+  const DWORD attributes = GetFileAttributesA(fullPath.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    finalPath = fullPath;
+    return {};
+  }
+  return {SystemFault::kFailed, fullPath,
+          "be followed: Windows cannot name files by handle on this drive"};
+}
+
 // The final path of the open `file`, without the "\\?\" prefix, only when it fits the platform's
 // buffers and its 8-bit spelling is exact.
 SystemResult FinalPathOf(HANDLE file, const std::string& fullPath, std::string& finalPath) {
   char path[kPathBufferSize + 8];
   const DWORD length = GetFinalPathNameByHandleA(file, path, sizeof path, FILE_NAME_NORMALIZED);
-  if (length == 0 || length >= sizeof path) return {SystemFault::kPathTooLong, fullPath, ""};
+  if (length == 0) return UnnamedByHandle(fullPath, finalPath);
+  if (length >= sizeof path) return {SystemFault::kPathTooLong, fullPath, ""};
   finalPath.assign(path, length);
   std::wstring wide(kPathBufferSize + 8, L'\0');
   const DWORD units = GetFinalPathNameByHandleW(file, wide.data(), static_cast<DWORD>(wide.size()),

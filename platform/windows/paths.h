@@ -22,7 +22,8 @@ std::wstring WidePath(const std::string& path);
 SystemResult FullPath(const std::string& path, std::string& fullPath);
 
 // The path of the file that `fullPath` finally names, through links and junctions, without the
-// "\\?\" prefix: `fullPath` itself for a file that does not exist yet. A link to nothing is a
+// "\\?\" prefix: `fullPath` itself for a file that does not exist yet, and for a file that is no
+// link where the platform cannot name files by their handles on its drive. A link to nothing is a
 // failure, and so is a final path that does not fit the platform's buffers or whose 8-bit spelling
 // is not exact.
 SystemResult FinalPath(const std::string& fullPath, std::string& finalPath);

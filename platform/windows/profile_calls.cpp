@@ -6,16 +6,17 @@
 //   follows every call on the document (kValueWrites).
 // - Every other file (livery.ini) is read through the platform's functions, and each read is
 //   checked against the engine's reading of the file as read once in the run.
-// Every platform read must give what the engine gives; a disagreement, or a write that the
-// platform reports as failed, stops the update's commit. A call that fails because another program
-// holds the file is tried again, within the run's one back-off.
+// Every platform read, the probe of livery.ini's section included, must give what the engine gives
+// (profile_checks.h); a disagreement, or a write that the platform reports as failed, stops the
+// update's commit. A call that fails because another program holds the file is tried again,
+// within the run's one back-off, and past it the file is held by another program.
 #include <windows.h>
 
-#include <cstring>
 #include <string>
 
 #include "platform/config_update.h"
 #include "platform/platform.h"
+#include "platform/profile_checks.h"
 #include "platform/run_files.h"
 #include "platform/system_files.h"
 #include "platform/windows/file_io.h"
@@ -66,18 +67,15 @@ void ReadProfileValue(const char* section, const char* key, const char* defaultT
   };
   if (size == 0) return read();
   const engine::Document* expected = ExpectedDocument(path);
-  std::string wanted(size, '\0');
-  if (expected != nullptr) {
-    engine::ReadValue(*expected, section, key, defaultText, wanted.data(), size);
-  }
   // A read that another program's hold of the file made fail gives the default text, as if the
   // key were missing, and says why only in the last error.
   const bool agreed = RetryWhileHeld([&] {
     SetLastError(ERROR_SUCCESS);
     read();
-    return expected != nullptr && std::strncmp(wanted.c_str(), buffer, size) == 0;
+    return expected != nullptr &&
+           ValueReadAgrees(*expected, section, key, defaultText, buffer, size);
   });
-  if (!agreed) RecordDisagreement();
+  if (!agreed) RecordDisagreement(path, HeldByAnother(GetLastError()));
 }
 
 void WriteProfileValue(const char* section, const char* key, const char* text, const char* path) {
@@ -86,7 +84,7 @@ void WriteProfileValue(const char* section, const char* key, const char* text, c
   if (update != nullptr && !update->platformEdits) return;
   if (!RetryWhileHeld(
           [&] { return WritePrivateProfileStringA(section, key, text, PlatformPath(path)); })) {
-    RecordDisagreement();
+    RecordDisagreement(path, HeldByAnother(GetLastError()));
   }
 }
 
@@ -110,12 +108,15 @@ SectionState ProbeProfileSection(const char* section, const char* path) {
   const RunFile& file = FileReadInRun(path);
   if (file.bigEndian) return SectionState::kUtf16BigEndian;
   if (file.tooLarge) return SectionState::kTooLarge;
+  if (file.held) return SectionState::kHeld;
   // Only whether anything comes back matters, so a few bytes of the section suffice.
   char entries[16];
   const bool hasEntries = RetryWhileHeld([&] {
     SetLastError(ERROR_SUCCESS);
     return GetPrivateProfileSectionA(section, entries, sizeof entries, path) > 0;
   });
+  if (!hasEntries && HeldByAnother(GetLastError())) return SectionState::kHeld;
+  if (!SectionProbeAgrees(file.document, section, hasEntries)) return SectionState::kMisread;
   return hasEntries ? SectionState::kHasEntries : SectionState::kEmptyOrMissing;
 }
 

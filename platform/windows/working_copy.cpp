@@ -1,9 +1,12 @@
 // The working copy of the configuration file on Windows, beside it: created afresh, written,
 // read back and compared, flushed, and moved over the file in one step only then, after which the
-// folder is flushed. The copy is hidden, so that one left by a run that was killed does not show
-// in the aircraft's folder; the next run replaces it, and the copy takes the file's own attributes
-// just before the move (carried_traits.cpp), so that aircraft.cfg becomes hidden only if it was.
-// Only the lock's owner touches it: another run may be writing it.
+// folder is flushed. The copy is plain (neither hidden, system nor read-only) for as long as the
+// platform's profile functions write it: the platform documents that an open that replaces a
+// hidden or system file without naming its attributes fails, and how its profile writer opens a
+// file is not documented. The copy takes the file's own attributes after its last write, just
+// before the move (carried_traits.cpp). One left by a run that was killed in its writes is
+// therefore visible; the next run replaces it. Only the lock's owner touches it: another run may
+// be writing it.
 //
 // The run holds the copy open, for reading and writing and sharing both, from the instant it is
 // created to its move. A program that opens each new or changed file the moment it sees it (a
@@ -49,7 +52,7 @@ bool MadeAnew(const std::string& copy, HANDLE& file, const char*& refusal) {
     return false;
   }
   file = CreateFileA(copy.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                     nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+                     nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   // A deleted copy that another program holds keeps its name until that program lets go.
   if (file == INVALID_HANDLE_VALUE && standing == Standing::kFile &&
       GetLastError() == ERROR_FILE_EXISTS) {
@@ -245,8 +248,8 @@ void DiscardWorkingCopy(SystemLock& lock, const std::string& copy) {
     standing = StandingAt(copy);
     return standing != Standing::kFile || DeleteFileA(copy.c_str()) != FALSE;
   });
-  // A copy that another program holds for longer than the run may wait stays, hidden again, for
-  // the next run to replace.
+  // A copy that another program holds for longer than the run may wait stays, hidden, for the
+  // next run to replace: no profile function writes it again, as that run deletes it first.
   if (!deleted && standing == Standing::kFile) {
     SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_HIDDEN);
   }

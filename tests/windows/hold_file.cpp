@@ -11,9 +11,11 @@
 //   hold_file --scan FOLDER MILLISECONDS SHARING LOG
 //     stands in for a virus scanner, a search indexer or a cloud-sync client: it opens each new or
 //     changed file of FOLDER for reading the moment it sees it, reads it, and holds it open for a
-//     while, sharing it as SHARING says. One file at a time, as it comes; a file that cannot be
-//     opened yet is tried again at the next look. It creates LOG when it starts watching, adds the
-//     name of each file it held, one a line, and ends once a file LOG.stop exists.
+//     while, sharing it as SHARING says; or, with SHARING "m", as scanners that read by mapping
+//     do, maps it, closes its handles and holds only the mapped view. One file at a time, as it
+//     comes; a file that cannot be opened or mapped yet (an empty one) is tried again at the next
+//     look. It creates LOG when it starts watching, adds the name of each file it held, one a
+//     line, and ends once a file LOG.stop exists.
 #include <windows.h>
 
 #include <cstdlib>
@@ -79,10 +81,29 @@ ULONGLONG Join(DWORD high, DWORD low) {
   return (ULONGLONG{high} << 32) | low;
 }
 
-// Opens the file, reads it whole and holds it; false when it could not be opened.
-bool Scan(const std::string& path, DWORD sharing, DWORD pause) {
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+// Maps the file and holds only the view, its handles closed; false when it could not be mapped.
+bool MapAndHold(const std::string& path, DWORD pause) {
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  CloseHandle(file);
+  if (mapping == nullptr) return false;
+  const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  CloseHandle(mapping);
+  if (view == nullptr) return false;
+  Sleep(pause);
+  UnmapViewOfFile(view);
+  return true;
+}
+
+// Opens the file, reads it whole and holds it, or holds only its mapped view (SHARING "m");
+// false when it could not be opened.
+bool Scan(const std::string& path, const std::string& letters, DWORD pause) {
+  if (letters == "m") return MapAndHold(path, pause);
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, Sharing(letters), nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   char chunk[1 << 16];
   DWORD read = 0;
@@ -108,7 +129,8 @@ std::map<std::string, Seen> ListFiles(const std::string& folder) {
   return files;
 }
 
-int WatchFolder(const std::string& folder, DWORD pause, DWORD sharing, const std::string& log) {
+int WatchFolder(const std::string& folder, DWORD pause, const std::string& sharing,
+                const std::string& log) {
   const HANDLE changes = FindFirstChangeNotificationA(
       folder.c_str(), FALSE,
       FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE);
@@ -140,7 +162,7 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   const auto milliseconds = [&](int at) { return static_cast<DWORD>(std::atoi(argv[at])); };
   if (mode == "--scan" && argc == 6) {
-    return WatchFolder(argv[2], milliseconds(3), Sharing(argv[4]), argv[5]);
+    return WatchFolder(argv[2], milliseconds(3), argv[4], argv[5]);
   }
   if (mode == "--save" && argc == 4) {
     return HoldOrSave(argv[2], milliseconds(3), true, FILE_SHARE_READ | FILE_SHARE_WRITE);

@@ -56,12 +56,16 @@ std::string StopScanner(std::thread& scanner, const std::string& log) {
 TEST(WindowsBusyDesktop, BothProgramsWaitOutAScannerAndLeaveNothingBehind) {
   // A scanner that shares the file for reading and writing (and deleting) may hold the working copy
   // from the instant it appears; one that shares it only for reading cannot open it while the run
-  // holds it, and holds aircraft.cfg after each change instead, when the next run wants it.
+  // holds it, and holds aircraft.cfg after each change instead, when the next run wants it. One
+  // that holds only a mapped view stops the profile writer's replacement of the copy
+  // (ERROR_USER_MAPPED_FILE) and the move over aircraft.cfg (access denied) while it holds it; as
+  // it maps the copy again after each of the writer's 76 saves, its hold is brief.
   struct Scanner {
     const char* sharing;
     int milliseconds;
   };
-  for (const Scanner& scanner : {Scanner{"rw", 300}, Scanner{"rwd", 1000}, Scanner{"r", 2500}}) {
+  for (const Scanner& scanner :
+       {Scanner{"rw", 300}, Scanner{"rwd", 1000}, Scanner{"r", 2500}, Scanner{"m", 40}}) {
     const test_support::ScratchFolder folder;
     const test_support::AircraftTree tree = wine_support::WindowsTree(folder.path);
     const std::string cfg = tree.aircraft + "/aircraft.cfg";
@@ -89,8 +93,7 @@ TEST(WindowsBusyDesktop, HoldPastTheBackOffChangesNothingAndTheNextRunReplacesIt
   const std::string cfg = tree.aircraft + "/aircraft.cfg";
   const std::string log = folder.path + "/held";
   std::thread scanning = StartScanner(tree.aircraft, 13000, "rw", log);
-  const test_support::ProcessResult run =
-      RunUnderWine(tree.setup, {}, {"WINEDEBUG=-all,+debugstr"});
+  const test_support::ProcessResult run = RunUnderWine(tree.setup);
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.errorOutput.find("another program keeps it"), std::string::npos) << run.errorOutput;
   EXPECT_EQ(ReadFile(cfg), kExampleCfg);
@@ -118,7 +121,9 @@ TEST(WindowsBusyDesktop, RunRefusedForAnotherCauseDeletesItsCopyOnceTheScannerLe
 
 TEST(WindowsBusyDesktop, LiveryIniThatAnotherProgramHoldsIsWaitedFor) {
   // Another program holds livery.ini open, sharing it with nobody, for a moment as each program
-  // starts: setup.exe adds the entries, uninstall.exe removes them.
+  // starts: setup.exe adds the entries, uninstall.exe removes them. Held past the run's allowance,
+  // it is held by another program (status 2), not missing: for uninstall.exe that would tell the
+  // user that the livery is not installed.
   const test_support::ScratchFolder folder;
   const test_support::AircraftTree tree = wine_support::WindowsTree(folder.path);
   const std::string livery = tree.livery + "/livery.ini";
@@ -137,6 +142,23 @@ TEST(WindowsBusyDesktop, LiveryIniThatAnotherProgramHoldsIsWaitedFor) {
   }
   EXPECT_EQ(EntryTitles(ReadFile(tree.aircraft + "/aircraft.cfg")).size(), 3u);
   EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
+
+  std::thread holder([&] {
+    RunUnderWine(wine_support::BuiltFileHolder(),
+                 {wine_support::WindowsPath(livery), "13000", "-"});
+  });
+  EXPECT_TRUE(Appears(livery + ".held"));
+  std::vector<test_support::ProcessResult> runs(2);
+  std::thread uninstalling([&] { runs[1] = RunUnderWine(tree.uninstall); });
+  runs[0] = RunUnderWine(tree.setup);
+  uninstalling.join();
+  holder.join();
+  for (const test_support::ProcessResult& run : runs) {
+    EXPECT_EQ(run.status, 2) << run.errorOutput;
+    EXPECT_NE(run.errorOutput.find("livery.ini: is held by another program"), std::string::npos)
+        << run.errorOutput;
+  }
+  EXPECT_EQ(EntryTitles(ReadFile(tree.aircraft + "/aircraft.cfg")).size(), 3u);
 }
 
 }  // namespace

@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -162,13 +164,23 @@ TEST(WineInstall, UninstallKeepsEveryByteAsTheLinuxBuildDoes) {
 TEST(WineInstall, NothingToInstallOrToRemoveWritesNothing) {
   ScratchFolder folder;
   // A livery folder one level too deep: its parent holds no aircraft.cfg, and none is created.
+  // Each says why in one line on its redirected standard error, its paths as the user knows them.
   const AircraftTree misplaced = WindowsTree(folder.path + "/misplaced", nullptr);
   EXPECT_EQ(RunUnderWine(misplaced.setup).status, 2);
-  EXPECT_EQ(RunUnderWine(misplaced.uninstall).status, 1);
+  const test_support::ProcessResult noCfg = RunUnderWine(misplaced.uninstall);
+  EXPECT_EQ(noCfg.status, 1);
+  EXPECT_EQ(noCfg.errorOutput, wine_support::WindowsPath(misplaced.aircraft) +
+                                   ": holds no aircraft.cfg; a livery folder belongs directly in "
+                                   "the aircraft's folder\r\n");
   EXPECT_EQ(ListFolder(misplaced.aircraft), (std::vector<std::string>{"Livery"}));
 
   const AircraftTree missing = WindowsTree(folder.path + "/missing", nullptr, nullptr);
-  EXPECT_EQ(RunUnderWine(missing.setup).status, 1);
+  const test_support::ProcessResult noLivery = RunUnderWine(missing.setup);
+  EXPECT_EQ(noLivery.status, 1);
+  EXPECT_EQ(
+      noLivery.errorOutput,
+      wine_support::WindowsPath(missing.livery) +
+          "\\livery.ini: nothing to install (missing, unreadable, or no [fltsim.0] entries)\r\n");
   EXPECT_EQ(RunUnderWine(missing.uninstall).status, 1);
   EXPECT_EQ(ListFolder(missing.aircraft), (std::vector<std::string>{"Livery"}));
   const AircraftTree notInstalled = WindowsTree(folder.path + "/not-installed");
@@ -205,6 +217,74 @@ TEST(WineInstall, RefusesFilesItCannotUpdateWithoutDamage) {
   EXPECT_EQ(ListFolder(directory.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 }
 
+// What a +file trace of Wine shows of a run: each open that replaces a hidden or system file
+// (CREATE_ALWAYS or TRUNCATE_EXISTING) without naming those attributes, which the platform
+// documents as failing with access denied and Wine lets pass. Each file's attributes are followed
+// from `attributes` (the files before the run, by their Windows paths as AttributesIn spells
+// them) through every creation, attribute change, move and deletion that the trace shows.
+std::vector<std::string> HiddenFilesReplacedBlindly(const std::string& trace,
+                                                    std::map<std::string, unsigned> attributes) {
+  constexpr unsigned kHiddenOrSystem = 0x6;
+  constexpr int kCreateNew = 1, kCreateAlways = 2, kTruncateExisting = 5;
+  // A name as the trace quotes it, its backslashes escaped, spelled one way.
+  const auto name = [](const std::string& line, std::size_t& at) {
+    const std::size_t start = line.find("L\"", at) + 3;
+    at = line.find('"', start);
+    std::string path;
+    for (std::size_t i = start; i < at; ++i) {
+      if (line[i] == '\\' && line[i + 1] == '\\') ++i;
+      if (line[i] == '\\' && !path.empty() && path.back() == '\\') continue;
+      path += static_cast<char>(std::tolower(static_cast<unsigned char>(line[i])));
+    }
+    return path;
+  };
+  std::vector<std::string> replaced;
+  std::string opening;
+  unsigned requested = 0;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    std::size_t at = 0;
+    if (line.find(":CreateFileW L\"") != std::string::npos) {
+      opening = name(line, at);
+      const std::size_t creation = line.find("creation ", at);
+      const int disposition = std::stoi(line.substr(creation + 9));
+      requested = std::stoul(line.substr(line.find("attributes ", creation) + 11), nullptr, 16);
+      if ((disposition == kCreateAlways || disposition == kTruncateExisting) &&
+          (attributes[opening] & kHiddenOrSystem & ~requested) != 0) {
+        replaced.push_back(line);
+      }
+      if (disposition != kCreateNew && disposition != kCreateAlways) opening.clear();
+    } else if (line.find(":CreateFileW returning ") != std::string::npos && !opening.empty()) {
+      if (line.find("returning FFFFFFFF") == std::string::npos) {
+        attributes[opening] = requested & kHiddenOrSystem;
+      }
+      opening.clear();
+    } else if (line.find(":SetFileAttributesW L\"") != std::string::npos) {
+      const std::string path = name(line, at);
+      attributes[path] = std::stoul(line.substr(at + 1), nullptr, 16) & kHiddenOrSystem;
+    } else if (line.find(":MoveFileWithProgressW (L\"") != std::string::npos) {
+      const std::string from = name(line, at);
+      attributes[name(line, at)] = attributes[from];
+      attributes.erase(from);
+    } else if (line.find(":DeleteFileW L\"") != std::string::npos) {
+      attributes.erase(name(line, at));
+    }
+  }
+  return replaced;
+}
+
+// The attributes of the files of `folder` as Wine keeps them, by their Windows paths spelled as
+// HiddenFilesReplacedBlindly spells the trace's.
+std::map<std::string, unsigned> AttributesIn(const std::string& folder) {
+  std::map<std::string, unsigned> attributes;
+  for (const std::string& file : ListFolder(folder)) {
+    std::string path = wine_support::WindowsPath(folder + "/" + file);
+    for (char& c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    attributes[path] = wine_support::DosAttributes(folder + "/" + file);
+  }
+  return attributes;
+}
+
 TEST(WineInstall, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
   // Wine gives a new file this user's ownership and the usual mode, whatever the old file had:
   // where that would change who may do what with the file, the run refuses.
@@ -220,8 +300,7 @@ TEST(WineInstall, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
         WindowsTree(folder.path + "/" + std::to_string(mode) + "-" + std::to_string(owner));
     ASSERT_EQ(chown(CfgOf(tree).c_str(), owner, group), 0);
     ASSERT_EQ(chmod(CfgOf(tree).c_str(), mode), 0);
-    const test_support::ProcessResult run =
-        RunUnderWine(tree.setup, {}, {"WINEDEBUG=-all,+debugstr"});
+    const test_support::ProcessResult run = RunUnderWine(tree.setup);
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.errorOutput.find("its owner or permissions on Linux would change"),
               std::string::npos)
@@ -232,29 +311,106 @@ TEST(WineInstall, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
     EXPECT_EQ(statusOf(CfgOf(tree)).st_uid, owner);
   }
   // The common case, the user's own file with the usual mode, changes in nothing but its bytes; a
-  // hidden file stays hidden. A file of two names (hard links) is refused on both builds.
+  // hidden and system file stays so. Beside a hidden copy that an earlier run left, traced, no
+  // run replaces a hidden or system file without its attributes: the platform's profile writer,
+  // which replaces the copy on every write, is given a plain copy. A file of two names (hard
+  // links) is refused on both builds.
   const AircraftTree own = WindowsTree(folder.path + "/own");
   ASSERT_EQ(chmod(CfgOf(own).c_str(), 0644), 0);
-  ASSERT_EQ(setxattr(CfgOf(own).c_str(), "user.DOSATTRIB", "0x2", 3, 0), 0);
-  EXPECT_EQ(RunUnderWine(own.setup).status, 0);
-  EXPECT_EQ(statusOf(CfgOf(own)).st_mode & 07777, 0644u);
-  EXPECT_TRUE(wine_support::HiddenUnderWine(CfgOf(own)));
+  ASSERT_EQ(setxattr(CfgOf(own).c_str(), "user.DOSATTRIB", "0x6", 3, 0), 0);
+  for (const std::string& program : {own.setup, own.uninstall}) {
+    WriteFile(CfgOf(own) + ".installing", "left by an earlier run");
+    ASSERT_EQ(setxattr((CfgOf(own) + ".installing").c_str(), "user.DOSATTRIB", "0x2", 3, 0), 0);
+    const std::map<std::string, unsigned> before = AttributesIn(own.aircraft);
+    const test_support::ProcessResult run = RunUnderWine(program, {}, {"WINEDEBUG=-all,+file"});
+    EXPECT_EQ(run.status, 0) << program;
+    EXPECT_NE(run.errorOutput.find(":CreateFileW returning"), std::string::npos);
+    EXPECT_EQ(HiddenFilesReplacedBlindly(run.errorOutput, before), std::vector<std::string>{})
+        << program;
+    EXPECT_EQ(statusOf(CfgOf(own)).st_mode & 07777, 0644u);
+    EXPECT_EQ(wine_support::DosAttributes(CfgOf(own)) & 0x6, 0x6u) << program;
+    EXPECT_EQ(ListFolder(own.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  }
   const AircraftTree linked = WindowsTree(folder.path + "/linked");
   ASSERT_EQ(link(CfgOf(linked).c_str(), (folder.path + "/shared.cfg").c_str()), 0);
   ExpectRefused(linked, kExampleCfg);
 }
 
-TEST(WineInstall, CopyLeftByAKilledRunIsHiddenNeitherReadNorKept) {
+// What the decisions on a file's security decide for each case (security_probe's lines).
+std::vector<std::string> SecurityDecisions(const std::vector<std::string>& cases) {
+  const ScratchFolder folder;
+  std::string text;
+  for (const std::string& line : cases) text += line + "\n";
+  WriteFile(folder.path + "/cases", text);
+  const test_support::ProcessResult run = RunUnderWine(
+      wine_support::BuiltSecurityProbe(), {wine_support::WindowsPath(folder.path + "/cases"),
+                                           wine_support::WindowsPath(folder.path + "/results")});
+  EXPECT_EQ(run.status, 0) << run.errorOutput;
+  std::vector<std::string> decisions;
+  std::istringstream lines(ReadFile(folder.path + "/results"));
+  for (std::string line; std::getline(lines, line);) decisions.push_back(line);
+  return decisions;
+}
+
+TEST(WineInstall, SecurityDecisionsTakeWindowsAnswers) {
+  // Wine gives every file a descriptor made of its Unix owner and mode, so the decisions are handed
+  // descriptors as Windows gives them. Access denied to an open for writing is this user's only
+  // where the file's security denies this process (Everyone holds it) reading and writing it;
+  // otherwise it is waited for as another program's hold.
+  EXPECT_EQ(SecurityDecisions({"writes|O:BAG:BAD:(A;;FR;;;WD)", "writes|O:BAG:BAD:(A;;FA;;;WD)",
+                               "writes|O:BAG:BAD:(D;;FW;;;WD)(A;;FA;;;WD)",
+                               "writes|O:BAG:BAD:", "writes|O:BAG:BA",
+                               "reads|O:BAG:BAD:(A;;FR;;;WD)", "reads|O:BAG:BAD:(A;;FW;;;WD)"}),
+            (std::vector<std::string>{"denied", "allowed", "denied", "denied", "allowed", "allowed",
+                                      "denied"}));
+
+  // An elevated run's new copy belongs to the administrators and inherits its folder's entries;
+  // aircraft.cfg may belong to the user who saved it, hold an explicit entry ("Users: Modify", so
+  // that the simulator may save it) or a deny entry, or not inherit at all.
+  const std::string inherited = "O:BAG:SYD:AI(A;ID;FA;;;BA)(A;ID;FA;;;SY)(A;ID;0x1200a9;;;BU)";
+  const std::string user = "S-1-5-21-1-2-3-1001";
+  const std::string own = "O:" + user + "G:SYD:AI(A;ID;FA;;;BA)(A;ID;FA;;;SY)(A;ID;0x1200a9;;;BU)";
+  const std::string modify = "O:BAG:SYD:AI(A;;0x1301bf;;;BU)(A;ID;FA;;;BA)(A;ID;FA;;;SY)";
+  const std::string denied = "O:BAG:SYD:AI(D;;FW;;;WD)(A;ID;FA;;;BA)(A;ID;FA;;;SY)";
+  const std::string closed = "O:BAG:SYD:PAI(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;BU)";
+  const std::string opened = "O:BAG:SYD:AI(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;BU)";
+  const std::string otherGroup = "O:BAG:BUD:AI(A;ID;FA;;;BA)(A;ID;FA;;;SY)(A;ID;0x1200a9;;;BU)";
+  EXPECT_EQ(SecurityDecisions(
+                {"gives|" + inherited + "|" + inherited, "gives|" + own + "|" + inherited,
+                 "gives|" + modify + "|" + inherited, "gives|" + denied + "|" + inherited,
+                 "gives|" + closed + "|" + opened, "gives|" + otherGroup + "|" + inherited}),
+            (std::vector<std::string>{"nothing", "owner", "access list", "access list",
+                                      "access list", "nothing"}));
+  // Given, the copy must carry owner, access list and protection, or the run refuses, naming what
+  // and what to do; an owner that this user may not give (no privilege to restore files) is named.
+  const std::vector<std::string> carried = SecurityDecisions(
+      {"carries|" + modify + "|" + modify + "|0", "carries|" + own + "|" + inherited + "|1307",
+       "carries|" + own + "|" + inherited + "|0", "carries|" + modify + "|" + inherited + "|5",
+       "carries|" + closed + "|" + opened + "|0"});
+  ASSERT_EQ(carried.size(), 5u);
+  EXPECT_EQ(carried[0], "carried");
+  EXPECT_EQ(carried[1], "its owner, " + user +
+                            ", cannot be given to a new file by this user: run the installer as " +
+                            user + ", or as an administrator");
+  EXPECT_NE(carried[2].find("would not keep its owner,"), std::string::npos) << carried[2];
+  EXPECT_NE(carried[3].find("would not keep its access list,"), std::string::npos) << carried[3];
+  EXPECT_NE(carried[4].find("would not keep its access list's protection from inheritance,"),
+            std::string::npos)
+      << carried[4];
+  EXPECT_NE(carried[4].find("Properties, Security"), std::string::npos) << carried[4];
+}
+
+TEST(WineInstall, CopyLeftByAKilledRunIsNeitherReadNorKept) {
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path);
   const std::string copy = CfgOf(tree) + ".installing";
   wine_support::RunUnderWineTraced(tree.setup, {"-o", "/dev/null", "-P", copy, "-e", "trace=fsync",
                                                 "-e", "inject=fsync:signal=SIGKILL"});
   EXPECT_EQ(ReadFile(CfgOf(tree)), kExampleCfg);
-  EXPECT_TRUE(
-      wine_support::HiddenUnderWine(copy));  // a leftover does not show in the aircraft's folder
+  // The copy is plain while it is written, so that the platform's profile writer may replace it.
+  EXPECT_FALSE(wine_support::HiddenUnderWine(copy));
   WriteFile(copy, "[fltsim.0]\r\ntitle=half-written\r\n");
-  chmod(copy.c_str(), 0444);  // read-only as well, it is still the program's own
+  chmod(copy.c_str(), 0444);  // read-only, it is still the program's own
   EXPECT_EQ(RunUnderWine(tree.setup).status, 0);
   EXPECT_EQ(EntryTitles(ReadFile(CfgOf(tree))).size(), 7u);
   EXPECT_EQ(ReadFile(CfgOf(tree)).find("half-written"), std::string::npos);
@@ -265,9 +421,8 @@ TEST(WineInstall, CopyLeftByAKilledRunIsHiddenNeitherReadNorKept) {
   WriteFile(folder.path + "/other.txt", "someone's file\n");
   std::filesystem::create_symlink(folder.path + "/other.txt", copy);
   const std::string before = ReadFile(CfgOf(tree));
-  const std::vector<std::string> debugOutput{"WINEDEBUG=-all,+debugstr"};
   for (const std::string& program : {tree.setup, tree.uninstall}) {
-    const test_support::ProcessResult run = RunUnderWine(program, {}, debugOutput);
+    const test_support::ProcessResult run = RunUnderWine(program);
     EXPECT_EQ(run.status, 2) << program;
     EXPECT_NE(run.errorOutput.find("a link of that name"), std::string::npos) << run.errorOutput;
     EXPECT_EQ(ReadFile(folder.path + "/other.txt"), "someone's file\n") << program;
@@ -275,7 +430,7 @@ TEST(WineInstall, CopyLeftByAKilledRunIsHiddenNeitherReadNorKept) {
   }
   std::filesystem::remove(copy);
   std::filesystem::create_directory(copy);
-  const test_support::ProcessResult run = RunUnderWine(tree.setup, {}, debugOutput);
+  const test_support::ProcessResult run = RunUnderWine(tree.setup);
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.errorOutput.find("a folder of that name"), std::string::npos) << run.errorOutput;
   EXPECT_EQ(ReadFile(CfgOf(tree)), before);
@@ -498,7 +653,7 @@ TEST(WineInstall, FolderWhose8BitPathNamesAnotherIsLeftAlone) {
   // livery; that of a Cyrillic name is all "?". Neither program may act on what it names.
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path);
-  const std::vector<std::string> utf8{"LC_ALL=C.UTF-8", "WINEDEBUG=-all,+debugstr"};
+  const std::vector<std::string> utf8{"LC_ALL=C.UTF-8"};
   const std::string twin =
       LiveryFolder(tree, "Los Air", test_support::LiveryIni("Los Air", "m", "u"));
   ASSERT_EQ(RunUnderWine(twin + "/setup.exe", {}, utf8).status, 0);
@@ -541,7 +696,7 @@ TEST(WineInstall, FileTooLargeToHoldIsRefusedBeforeAnythingIsWritten) {
   const off_t tooLarge = off_t{3} << 29;
   ASSERT_EQ(truncate(CfgOf(tree).c_str(), tooLarge), 0);
   for (const std::string& program : {tree.setup, tree.uninstall}) {
-    const test_support::ProcessResult run = RunUnderWine(program, {}, {"WINEDEBUG=-all,+debugstr"});
+    const test_support::ProcessResult run = RunUnderWine(program);
     EXPECT_EQ(run.status, 2) << program;
     EXPECT_NE(run.errorOutput.find("is too large"), std::string::npos) << run.errorOutput;
     EXPECT_EQ(std::filesystem::file_size(CfgOf(tree)), static_cast<std::uintmax_t>(tooLarge));
@@ -553,7 +708,7 @@ TEST(WineInstall, FileTooLargeToHoldIsRefusedBeforeAnythingIsWritten) {
   WriteFile(CfgOf(tree), kExampleCfg);
   ASSERT_EQ(truncate((tree.livery + "/livery.ini").c_str(), tooLarge), 0);
   for (const std::string& program : {tree.setup, tree.uninstall}) {
-    const test_support::ProcessResult run = RunUnderWine(program, {}, {"WINEDEBUG=-all,+debugstr"});
+    const test_support::ProcessResult run = RunUnderWine(program);
     EXPECT_EQ(run.status, 2) << program;
     EXPECT_NE(run.errorOutput.find("livery.ini: is too large"), std::string::npos)
         << run.errorOutput;

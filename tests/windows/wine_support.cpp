@@ -68,9 +68,7 @@ test_support::ProcessResult RunUnderWineTraced(const std::string& program,
   std::vector<std::string> words{"-qq"};
   words.insert(words.end(), straceOptions.begin(), straceOptions.end());
   words.insert(words.end(), {LIVERY_WINE_LOADER, program});
-  // The programs send the cause of a refusal to the debug output, which this channel prints.
-  return test_support::RunProgram("/usr/bin/strace", words,
-                                  WineOptions({"WINEDEBUG=-all,+debugstr"}));
+  return test_support::RunProgram("/usr/bin/strace", words, WineOptions({}));
 }
 
 std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& file,
@@ -96,10 +94,10 @@ std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& f
   return values;
 }
 
-bool HiddenUnderWine(const std::string& path) {
+unsigned DosAttributes(const std::string& path) {
   char value[16] = {};
   const ssize_t length = getxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value - 1);
-  return length > 0 && (std::strtoul(value, nullptr, 16) & 0x2) != 0;
+  return length > 0 ? static_cast<unsigned>(std::strtoul(value, nullptr, 16)) : 0;
 }
 
 const std::string kExampleCfg =
@@ -124,6 +122,9 @@ std::string BuiltProfileProbe() {
 }
 std::string BuiltFileHolder() {
   return LIVERY_WINDOWS_BUILD_DIR "/hold_file.exe";
+}
+std::string BuiltSecurityProbe() {
+  return LIVERY_WINDOWS_BUILD_DIR "/security_probe.exe";
 }
 
 }  // namespace wine_support

@@ -44,9 +44,14 @@ struct Query {
 std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& file,
                                                             const std::vector<Query>& queries);
 
-// True when Wine keeps the hidden attribute for the file (in the extended attribute where it
-// stores the attributes that a Linux file system lacks).
-bool HiddenUnderWine(const std::string& path);
+// The attributes that Wine keeps for the file in the extended attribute where it stores those that
+// a Linux file system lacks (hidden 0x2, system 0x4); 0 where it keeps none.
+unsigned DosAttributes(const std::string& path);
+
+// True when Wine keeps the hidden attribute for the file.
+inline bool HiddenUnderWine(const std::string& path) {
+  return (DosAttributes(path) & 0x2) != 0;
+}
 
 // The example aircraft's aircraft.cfg and its livery's livery.ini.
 extern const std::string kExampleCfg;
@@ -62,5 +67,6 @@ std::string BuiltWindowsSetup();
 std::string BuiltWindowsUninstall();
 std::string BuiltProfileProbe();
 std::string BuiltFileHolder();
+std::string BuiltSecurityProbe();
 
 }  // namespace wine_support
