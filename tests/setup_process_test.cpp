@@ -351,38 +351,55 @@ TEST(SetupProcess, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
     ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 06664u);
   }
-  {  // a set-user-ID bit of another user's file would come to stand for the user installing
-    Tree tree;
-    chmod(tree.folder.path.c_str(), 0755);
-    chmod(tree.files.aircraft.c_str(), 0777);
-    ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 2000), 0);
-    ASSERT_EQ(chmod(tree.cfgPath().c_str(), 04666), 0);
-    const test_support::ProcessResult run = RunProgram(
-        tree.files.setup, {},
-        {.workingDirectory = "/", .userId = 65534, .memberOfGroup = -1, .environment = {}});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.errorOutput.find("is set-user-ID for user 2000"), std::string::npos)
-        << run.errorOutput;
-    EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
-  }
-  {  // an owner outside the file's group would lose what only the owner's bits gave
-    Tree tree;
-    chmod(tree.folder.path.c_str(), 0755);
-    ASSERT_EQ(chown(tree.files.aircraft.c_str(), 0, 4242), 0);
-    chmod(tree.files.aircraft.c_str(), 0775);
-    ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 4242), 0);
-    chmod(tree.cfgPath().c_str(), 0660);
-    const test_support::ProcessResult run = RunProgram(
-        tree.files.setup, {},
-        {.workingDirectory = "/", .userId = 65534, .memberOfGroup = 4242, .environment = {}});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.errorOutput.find("belongs to user 2000"), std::string::npos) << run.errorOutput;
-    struct stat status {};
-    ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
-    EXPECT_EQ(status.st_uid, 2000u);
-    EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
-    EXPECT_EQ(ListFolder(tree.files.aircraft),
-              (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  {  // a file that this run cannot give the new copy's owner, however the user may write it
+    struct Case {
+      const char* what;
+      std::uint32_t owner;
+      mode_t mode;
+      mode_t folderMode;
+      std::vector<std::string> runner;  // setpriv's settings
+      const char* says;
+    };
+    const std::vector<std::string> member{"--reuid=2000", "--regid=2000", "--groups=4242"};
+    for (const Case& refused : std::vector<Case>{
+             {"another user's, writable through the group, set-user-ID", 2001, 04464, 0775, member,
+              "belongs to user pilot (2001), and a new file would be this user's"},
+             {"root's, writable through the group", 0, 0664, 0775, member,
+              "belongs to user root (0), and a new file would be this user's"},
+             {"another user's, in a folder with the sticky bit", 2001, 0666, 01777, member,
+              "belongs to user pilot (2001) in a folder with the sticky bit"},
+             {"another user's, to root without the capability to give files away",
+              2001,
+              0644,
+              0755,
+              {"--bounding-set=-chown"},
+              "lacks the capability to give a new file to"}}) {
+      SCOPED_TRACE(refused.what);
+      Tree tree;
+      chmod(tree.folder.path.c_str(), 0755);
+      ASSERT_EQ(chown(tree.files.aircraft.c_str(), 0, 4242), 0);
+      ASSERT_EQ(chmod(tree.files.aircraft.c_str(), refused.folderMode), 0);
+      ASSERT_EQ(chown(tree.cfgPath().c_str(), refused.owner, 4242), 0);
+      ASSERT_EQ(chmod(tree.cfgPath().c_str(), refused.mode), 0);
+      // The accounts are the test's own, in a mount namespace of the run's.
+      const std::string passwd = tree.folder.path + "/passwd";
+      WriteFile(passwd, "root:x:0:0::/root:/bin/sh\npilot:x:2001:2001::/:/bin/sh\n");
+      std::vector<std::string> arguments{"-m",   "sh",
+                                         "-c",   "mount --bind \"$0\" /etc/passwd && exec \"$@\"",
+                                         passwd, "/usr/bin/setpriv"};
+      arguments.insert(arguments.end(), refused.runner.begin(), refused.runner.end());
+      arguments.push_back(tree.files.setup);
+      const test_support::ProcessResult run = RunProgram("/usr/bin/unshare", arguments);
+      EXPECT_EQ(run.status, 2);
+      EXPECT_NE(run.errorOutput.find(refused.says), std::string::npos) << run.errorOutput;
+      struct stat status {};
+      ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
+      EXPECT_EQ(status.st_uid, refused.owner);
+      EXPECT_EQ(status.st_mode & 07777, refused.mode);
+      EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
+      EXPECT_EQ(ListFolder(tree.files.aircraft),
+                (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+    }
   }
   {  // a read-only file system, and a folder that lets nothing in it be replaced or deleted
     Tree tree;
@@ -415,7 +432,7 @@ TEST(SetupProcess, NewFileKeepsTheGroupOfTheOldForItsOtherMembers) {
   chmod(tree.folder.path.c_str(), 0755);
   ASSERT_EQ(chown(tree.files.aircraft.c_str(), 0, kGroup), 0);
   chmod(tree.files.aircraft.c_str(), 0775);
-  ASSERT_EQ(chown(tree.cfgPath().c_str(), 0, kGroup), 0);
+  ASSERT_EQ(chown(tree.cfgPath().c_str(), kMember, kGroup), 0);
   chmod(tree.cfgPath().c_str(), 0664);
   const test_support::ProcessResult result = RunProgram(
       tree.files.setup, {},
@@ -468,6 +485,7 @@ TEST(SetupProcess, UnwritableFileOrFolderLeavesTheFileAsItWas) {
                                 "[fltsim.2]\r\ntitle=Tidewater full\r\ntexture=tidewater\r\n";
   WriteFile(tree.cfgPath(), installed);
   chmod(tree.cfgPath().c_str(), 0666);
+  ASSERT_EQ(geteuid() == 0 ? chown(tree.cfgPath().c_str(), 65534, 65534) : 0, 0);
   chmod(tree.files.aircraft.c_str(), 0555);
   ExpectRefused(tree, installed, "create a new copy", asUser);
 }
