@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -226,6 +228,25 @@ TEST(SetupProcess, RefusesFilesItCannotUpdateWithoutDamage) {
     const test_support::ProcessResult result = RunSetup(tree.files);
     EXPECT_EQ(result.status, 2);
     EXPECT_TRUE(std::filesystem::is_directory(tree.cfgPath()));
+  }
+  {
+    // Another program keeps it open for writing, through a descriptor or only a shared writable
+    // mapping: its later save would go into the old file once that had no name. One that keeps
+    // it open only to read is no obstacle. The livery is installed, so that both programs have
+    // something to write.
+    const std::string installed =
+        kAircraftCfg + "[fltsim.1]\r\ntitle=Tidewater full\r\ntexture=tidewater\r\n";
+    Tree tree(&installed);
+    const int fd = open(tree.cfgPath().c_str(), O_RDWR | O_CLOEXEC);
+    ExpectRefused(tree, installed, "another program has it open for writing; close it");
+    void* mapping = mmap(nullptr, installed.size(), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ASSERT_NE(mapping, MAP_FAILED);
+    close(fd);
+    ExpectRefused(tree, installed, "another program has it open for writing; close it");
+    munmap(mapping, installed.size());
+    const int reader = open(tree.cfgPath().c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(RunSetup(tree.files).status, 0);
+    close(reader);
   }
   {
     // Opening a FIFO for reading waits for a writer: the run must neither wait nor keep its lock.
@@ -655,15 +676,50 @@ TEST(SetupProcess, RunKilledWhileWaitingLeavesNothingAndBlocksNobody) {
   EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
 }
 
-// Runs the installer under strace, which makes the chosen system calls fail or kill the process.
+// Runs `program` under strace, which makes system calls fail, wait or kill the process: `faults`
+// are its inject settings ("renameat2:error=EINVAL:when=1"), one for each call. `before` is a
+// command that starts the tracer, as setpriv dropping a capability.
+test_support::ProcessResult RunWithInjectedFaults(const std::string& program,
+                                                  const std::vector<std::string>& faults,
+                                                  std::vector<std::string> before = {}) {
+  std::string calls;
+  for (const std::string& fault : faults) calls += "," + fault.substr(0, fault.find(':'));
+  std::vector<std::string> arguments{"/usr/bin/strace", "-f", "-o",
+                                     "/dev/null",       "-e", "trace=" + calls.substr(1)};
+  for (const std::string& fault : faults)
+    arguments.insert(arguments.end(), {"-e", "inject=" + fault});
+  arguments.push_back(program);
+  before.insert(before.end(), arguments.begin(), arguments.end());
+  const std::string command = before.front();
+  before.erase(before.begin());
+  // LeakSanitizer cannot run under a tracer; the rest of the checks stay on.
+  return RunProgram(
+      command, before,
+      {.workingDirectory = "/", .userId = -1, .environment = {"ASAN_OPTIONS=detect_leaks=0"}});
+}
+
+// Runs the installer under strace with one fault for the calls `calls`.
 test_support::ProcessResult RunWithInjectedFault(const AircraftTree& tree, const std::string& calls,
                                                  const std::string& fault) {
-  return RunProgram(
-      "/usr/bin/strace",
-      {"-f", "-o", "/dev/null", "-e", "trace=" + calls, "-e", "inject=" + calls + ":" + fault,
-       tree.setup},
-      // LeakSanitizer cannot run under a tracer; the rest of the checks stay on.
-      {.workingDirectory = "/", .userId = -1, .environment = {"ASAN_OPTIONS=detect_leaks=0"}});
+  return RunWithInjectedFaults(tree.setup, {calls + ":" + fault});
+}
+
+// Root without the capability to take leases on files of others: on another user's file the run
+// gets none, as on a file system that has none.
+const std::vector<std::string> kWithoutLeases{"/usr/bin/setpriv", "--bounding-set", "-lease"};
+
+// Whether the kernel lists a lease on the file at `path` (/proc/locks names it by its inode).
+bool LeaseListedOn(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return false;
+  const std::string inode = ":" + std::to_string(status.st_ino) + " ";
+  std::istringstream locks(ReadFile("/proc/locks"));
+  for (std::string line; std::getline(locks, line);) {
+    if (line.find("LEASE") != std::string::npos && line.find(inode) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
 }
 
 TEST(SetupProcess, RunKilledJustBeforeItsCommitLeavesTheOldFileAndNothingThatBlocks) {
@@ -732,8 +788,8 @@ TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver)
 TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   // A run of the Windows build lets go of aircraft.cfg for its move, holding the shared byte of
   // its copy instead. A native run started meanwhile waits for the move, however long a busy
-  // system holds it up, and then for the byte of the file moved in, which a Windows program that
-  // reads it holds shared; a copy that a killed run left holds no lock and is not waited for.
+  // system holds it up, and then for the byte of the file moved in, which the next Windows run
+  // holds; a copy that a killed run left holds no lock and is not waited for.
   Tree tree;
   const std::string copy = tree.cfgPath() + ".installing";
   WriteFile(copy, "left by a killed run");
@@ -746,7 +802,7 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   std::thread run([&] { result = RunSetup(tree.files); });
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   ASSERT_EQ(rename(copy.c_str(), tree.cfgPath().c_str()), 0);
-  HoldSharedByte(tree.cfgPath(), F_RDLCK, held);
+  HoldSharedByte(tree.cfgPath(), F_WRLCK, held);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(ReadFile(tree.cfgPath()), moved);
   close(held);
@@ -795,7 +851,7 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
   // copy while it stands in place: the run swaps the first back and keeps the second beside it,
   // under the first name that saves kept by earlier runs leave free, or, where the file's name
   // leaves no room for a longer one (-1), under the copy's name, which the run must not delete.
-  // A third program keeps the file open to read it, so that the run gets no lease, which would
+  // The run gets no lease (root without the capability, on another user's file), which would
   // hold the first one back.
   if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
   for (const int earlier : {0, 9, -1}) {
@@ -810,11 +866,12 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     for (int number = 1; number <= earlier; ++number) {
       WriteFile(number == 1 ? base : base + "-" + std::to_string(number), "an earlier save");
     }
+    ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 2000), 0);
     test_support::ProcessResult result;
-    const int reader = open(tree.cfgPath().c_str(), O_RDONLY | O_CLOEXEC);
     std::thread run([&] {
-      result = RunWithInjectedFault(tree.files, "renameat2",
-                                    "delay_enter=1000000:delay_exit=1000000:when=1");
+      result = RunWithInjectedFaults(tree.files.setup,
+                                     {"renameat2:delay_enter=1000000:delay_exit=1000000:when=1"},
+                                     kWithoutLeases);
     });
     const auto append = [&](const char* line) {
       const int fd = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
@@ -837,7 +894,6 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     WaitUntil([&] { return inode() != before; });
     append("; the second save\r\n");
     run.join();
-    close(reader);
     const std::string keptPath = earlier < 0    ? tree.files.aircraft + "/." + name + ".installing"
                                  : earlier == 0 ? base
                                                 : base + "-" + std::to_string(earlier + 1);
@@ -849,8 +905,9 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     EXPECT_EQ(EntryTitles(kept).size(), 5u);
     EXPECT_NE(kept.find("; the second save\r\n"), std::string::npos);
   }
-  // With the lease, the first program's open waits for the run, which sees it, swaps back and
-  // starts over: both saves and the entries are in the file, nothing beside it.
+  // With the lease, which the kernel lists, the first program's open waits for the run, which
+  // sees it, swaps back and starts over: the save and the entries are in the file, nothing beside
+  // it.
   Tree tree;
   test_support::ProcessResult result;
   std::thread run([&] {
@@ -860,6 +917,7 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
   WaitUntil(
       [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(LeaseListedOn(tree.cfgPath()));
   const int fd = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
   EXPECT_EQ(write(fd, "; saved\r\n", 9), 9);
   close(fd);
@@ -871,22 +929,86 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 }
 
-TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesGetsAPlainRename) {
+TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesKeepsTheOldFileUntilItIsLookedAt) {
+  // Where the swap fails as on a file system without one, the file gets a second name before the
+  // copy is moved over it. A save that the lease held back in that moment is seen, the old file
+  // put back for it, and the run starts over: the save and the entries are in the file, and
+  // nothing is left beside it.
   if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
   Tree tree;
-  const test_support::ProcessResult result =
-      RunWithInjectedFault(tree.files, "renameat2", "error=EINVAL");
+  test_support::ProcessResult result;
+  std::thread run([&] {
+    result = RunWithInjectedFaults(
+        tree.files.setup, {"renameat2:error=EINVAL:when=1", "renameat:delay_enter=1000000:when=1"});
+  });
+  WaitUntil(
+      [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(LeaseListedOn(tree.cfgPath()));
+  const int fd = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
+  EXPECT_EQ(write(fd, "; saved\r\n", 9), 9);
+  close(fd);
+  run.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
+  std::string after = ReadFile(tree.cfgPath());
+  EXPECT_EQ(after.substr(0, kAircraftCfg.size() + 9), kAircraftCfg + "; saved\r\n");
+  EXPECT_EQ(EntryTitles(after).size(), 5u);
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
-  // There too, a rename that the folder's flush cannot confirm is reported as in place.
-  const test_support::ProcessResult unconfirmed = RunProgram(
-      "/usr/bin/strace",
-      {"-f", "-o", "/dev/null", "-e", "trace=renameat2,fsync", "-e",
-       "inject=renameat2:error=EINVAL", "-e", "inject=fsync:error=EIO:when=2", tree.files.setup},
-      {.workingDirectory = "/", .userId = -1, .environment = {"ASAN_OPTIONS=detect_leaks=0"}});
+  // Where the file cannot have a second name either, a lease could not be answered: the run
+  // refuses. Without a lease it makes the plain rename that is all there is, and a rename that the
+  // folder's flush cannot confirm is reported as in place.
+  const std::vector<std::string> withoutSecondNames{"renameat2:error=EINVAL:when=1",
+                                                    "linkat:error=EPERM"};
+  const test_support::ProcessResult refused =
+      RunWithInjectedFaults(tree.files.setup, withoutSecondNames);
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.errorOutput.find("can neither swap two files nor give one a second name"),
+            std::string::npos)
+      << refused.errorOutput;
+  EXPECT_EQ(ReadFile(tree.cfgPath()), after);
+  ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 2000), 0);
+  const test_support::ProcessResult plain =
+      RunWithInjectedFaults(tree.files.setup, withoutSecondNames, kWithoutLeases);
+  EXPECT_EQ(plain.status, 0) << plain.errorOutput;
+  after = ReadFile(tree.cfgPath());
+  EXPECT_EQ(EntryTitles(after).size(), 9u);
+  const test_support::ProcessResult unconfirmed = RunWithInjectedFaults(
+      tree.files.setup, {"renameat2:error=EINVAL:when=1", "fsync:error=EIO:when=2"});
   EXPECT_EQ(unconfirmed.status, 3) << unconfirmed.errorOutput;
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 9u);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 13u);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
+TEST(SetupProcess, FilePutInPlaceByAThirdProgramIsNeverReplacedByTheSwapBack) {
+  // One program puts a file of its own in place of aircraft.cfg just before the swap, so that the
+  // run swaps it back; a third deletes the new file just before that and puts another in its
+  // place just after: the swap back finds no file to swap with, and then a file it must not
+  // replace. Both are kept, the second program's beside, and the run says so.
+  if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
+  Tree tree;
+  test_support::ProcessResult result;
+  std::thread run([&] {
+    result = RunWithInjectedFaults(tree.files.setup,
+                                   {"renameat2:delay_enter=1000000:delay_exit=1000000:when=1..2"});
+  });
+  WaitUntil(
+      [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the swap's wait
+  WriteFile(tree.cfgPath() + ".second", "; the second program's file\r\n");
+  std::filesystem::rename(tree.cfgPath() + ".second", tree.cfgPath());
+  WaitUntil([&] { return ReadFile(tree.cfgPath()) != "; the second program's file\r\n"; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1300));  // into the swap back's wait
+  std::filesystem::remove(tree.cfgPath());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // past the swap back, not after
+  WriteFile(tree.cfgPath(), "; the third program's file\r\n");
+  run.join();
+  EXPECT_EQ(result.status, 2);
+  EXPECT_NE(result.errorOutput.find("aircraft.cfg.saved-meanwhile"), std::string::npos)
+      << result.errorOutput;
+  EXPECT_EQ(ReadFile(tree.cfgPath()), "; the third program's file\r\n");
+  EXPECT_EQ(ReadFile(tree.cfgPath() + ".saved-meanwhile"), "; the second program's file\r\n");
+  EXPECT_EQ(ListFolder(tree.files.aircraft),
+            (std::vector<std::string>{"Livery", "aircraft.cfg", "aircraft.cfg.saved-meanwhile"}));
 }
 
 TEST(SetupProcess, DiskFullOrIoErrorIsReportedAndChangesNothing) {

@@ -140,6 +140,10 @@ int HoldsExactly(int fd, const std::vector<std::string_view>& pieces, bool& same
   return 0;
 }
 
+std::string AsideName(const std::string& name) {
+  return "." + name + ".replaced";
+}
+
 FoundName FindFileIgnoringCase(const std::string& path) {
   const DirectoryAndName parts = SplitDirectoryAndName(path);
   DIR* folder = opendir(parts.directory.c_str());

@@ -50,6 +50,11 @@ int WritePieces(int fd, const std::vector<std::string_view>& pieces);
 // failure.
 int HoldsExactly(int fd, const std::vector<std::string_view>& pieces, bool& same);
 
+// The second name that a run gives the file `name` it replaces, where the file system cannot swap
+// two files, until it has looked at the file taken out; one that a killed run left is removed
+// once the folder is locked.
+std::string AsideName(const std::string& name);
+
 enum class NameMatch { kFound, kNone, kAmbiguous };
 
 struct FoundName {

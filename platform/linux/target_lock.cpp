@@ -54,26 +54,31 @@ struct flock SharedByte(short type) {
 }
 
 // Waits for the lock of the shared byte of the file `name` of `folder`; returns the descriptor that
-// holds it, or -1 when there is no such lock to take: the file cannot be opened for writing (it is
-// missing, read-only or not a regular file, which the run then refuses) or its file system keeps
-// no such locks.
+// holds it, or -1 when there is no such lock to take: the file cannot be opened (it is missing,
+// read-only or not a regular file, which the run then refuses) or its file system keeps no such
+// locks. The byte is locked for reading, through a descriptor that only reads: the Windows
+// build's lock of it, made through a handle that may write, is a lock for writing, which excludes
+// this one both ways (native runs wait for each other on the folder's lock already), and a run
+// that holds no descriptor of the file open for writing can be granted the lease that tells it
+// of every other program that opens the file for writing (working_copy.cpp).
 int LockSharedByte(int folder, const std::string& name) {
-  // A lock for writing needs a descriptor open for writing. It is opened through one that only
-  // reads, once that is found to be a regular file with write permission, so that the open
-  // neither waits on a FIFO nor touches a file that the run will refuse; the second open then
-  // waits, as it must, while a program that holds a lease on the file lets it go.
+  // The file is opened a second time through the descriptor of the first, once that is found to
+  // be a regular file with write permission, so that neither open waits on a FIFO nor touches a
+  // file that the run will refuse; the second then waits, as it must, while a program that holds
+  // a lease on the file lets it go.
   const OpenedFile reader = OpenRegularFile(folder, name);
   if (reader.fd < 0) return -1;
   int file = -1;
   if ((reader.status.st_mode & 0222) != 0) {
-    file = open(("/proc/self/fd/" + std::to_string(reader.fd)).c_str(), O_RDWR | O_CLOEXEC);
+    file = open(("/proc/self/fd/" + std::to_string(reader.fd)).c_str(), O_RDONLY | O_CLOEXEC);
     if (file < 0 && errno == ENOENT) {  // no /proc: the name, without waiting
-      file = openat(folder, name.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
+      file =
+          openat(folder, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
     }
   }
   close(reader.fd);
   if (file < 0) return -1;
-  struct flock range = SharedByte(F_WRLCK);
+  struct flock range = SharedByte(F_RDLCK);
   while (fcntl(file, F_OFD_SETLKW, &range) != 0) {
     if (errno != EINTR) {
       close(file);
@@ -154,6 +159,8 @@ SystemResult LockTarget(const std::string& target, SystemLock& lock) {
   }
   lock.handle = folder;
   const std::string name = SplitDirectoryAndName(target).name;
+  // A second name of the file that a killed run left would make it look shared by two names.
+  unlinkat(folder, AsideName(name).c_str(), 0);
   lock.file = LockSharedByte(folder, name);
   for (CopyMove move = CopyMove::kNone;
        lock.file >= 0 &&

@@ -110,20 +110,35 @@ std::optional<std::string> KeptBeside(int folder, const std::string& name,
   }
 }
 
-// Where a save of another program that stands under the name `copyName` was kept.
-std::string KeptAs(const std::optional<std::string>& kept, const std::string& copyName) {
+// Where a save of another program that stood under the name `taken` was kept.
+std::string KeptAs(const std::optional<std::string>& kept, const std::string& taken) {
   return kept ? "is beside it as " + *kept
-              : "is left as " + copyName + ": move it away before the installer runs again";
+              : "is left as " + taken + ": move it away before the installer runs again";
 }
 
-// Swaps the file taken out back in place of the new copy: another program put it there. A save
-// of another program is never deleted with the copy: one made into the new copy while it stood
-// in place, or the file taken out when it cannot be put back, is kept beside under a name of its
-// own, and the run says so.
-Replacement SwappedBack(int folder, const std::string& copyName, const std::string& name,
-                        Comparison comparison, const std::string& target,
+// Puts the file taken out, which stands as `taken`, back under `name`, and the file in its place
+// under `copyName`, so that nothing that either holds is lost: in one swap, or, where the file
+// system has none (`taken` is then the second name AsideName made), by giving the file in place
+// the copy's name too before the file taken out is moved over it. 0, or the errno of the failure.
+int PutBack(int folder, const std::string& taken, const std::string& name,
+            const std::string& copyName) {
+  if (taken == copyName) {
+    return renameat2(folder, taken.c_str(), folder, name.c_str(), RENAME_EXCHANGE) == 0 ? 0 : errno;
+  }
+  if (linkat(folder, name.c_str(), folder, copyName.c_str(), 0) != 0) return errno;
+  return renameat(folder, taken.c_str(), folder, name.c_str()) == 0 ? 0 : errno;
+}
+
+// Puts the file taken out back in place of the new copy: another program put it there or wrote
+// into it. A save of another program is never deleted with the copy, nor replaced: one made into
+// the new copy while it stood in place, or the file taken out when it cannot be put back, is kept
+// beside under a name of its own, and the run says so. Where another program deleted the new
+// copy meanwhile, the file taken out goes back only where no file has taken the name since.
+Replacement SwappedBack(int folder, const std::string& taken, const std::string& copyName,
+                        const std::string& name, Comparison comparison, const std::string& target,
                         const std::vector<std::string_view>& confirmed, bool& inPlace) {
-  if (renameat2(folder, copyName.c_str(), folder, name.c_str(), RENAME_EXCHANGE) == 0) {
+  const int error = PutBack(folder, taken, name, copyName);
+  if (error == 0) {
     inPlace = false;
     if (HoldsAt(folder, copyName, confirmed)) return NotReplaced(comparison, target);
     const std::optional<std::string> kept = KeptBeside(folder, copyName, target);
@@ -134,14 +149,25 @@ Replacement SwappedBack(int folder, const std::string& copyName, const std::stri
             false,
             !kept};
   }
-  if (renameat(folder, copyName.c_str(), folder, name.c_str()) == 0) {
+  if (error == ENOENT &&
+      renameat2(folder, taken.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0) {
     inPlace = false;
     return NotReplaced(comparison, target);
   }
-  const int error = errno;
-  const std::optional<std::string> kept = KeptBeside(folder, copyName, target);
-  return {Failed(target, "put back the file it replaced, which " + KeptAs(kept, copyName), error),
-          false, !kept};
+  const int failure = errno;
+  const std::optional<std::string> kept = KeptBeside(folder, taken, target);
+  if (error == ENOENT && failure == EEXIST) {
+    inPlace = false;
+    return {{SystemFault::kFailed, target,
+             "hold the file that another program put in its place while the installer worked on "
+             "it; the file it had replaced " +
+                 KeptAs(kept, taken)},
+            false,
+            !kept && taken == copyName};
+  }
+  return {Failed(target, "put back the file it replaced, which " + KeptAs(kept, taken),
+                 error == ENOENT ? failure : error),
+          false, !kept && taken == copyName};
 }
 
 // Removes the file, trying twice: a file left beside the configuration file would be in the way.
@@ -149,32 +175,38 @@ bool Unlinked(int folder, const std::string& name) {
   return unlinkat(folder, name.c_str(), 0) == 0 || unlinkat(folder, name.c_str(), 0) == 0;
 }
 
-// A write lease on the held file, from before the compare to the end of the replacement. The
-// kernel grants one only while no other open file description of the file exists, and holds back
-// any later open of it until the lease is let go, showing it as a lease break: no write can reach
-// the file meanwhile unseen, and a program that opens the old file in the moment of the swap,
-// and would write into it after it lost its name, is seen and the file swapped back first.
-// Another program's short hold is waited out (about 60 ms); one that keeps the file open, or a
-// user that does not own it and may not take leases, gets no lease, and the replacement goes on
-// without it, as on a file system that has none.
+// A read lease on the held file, from before the compare to the end of the replacement. The
+// kernel grants one only while no program has the file open for writing (the run holds it open
+// only to read), and holds back any later open of it for writing, or its truncation, until the
+// lease is let go, showing it as a lease break: no write can reach the file meanwhile unseen, and
+// a program that opens the old file in the moment of the swap, and would write into it after it
+// lost its name, is seen and the file put back first. Programs that only read it neither stop nor
+// break the lease. A program that has the file open for writing is waited for, about a second;
+// one that keeps it open longer would write into the old file once it has no name, so the run
+// refuses. A user that does not own the file and may not take leases gets no lease, and the
+// replacement goes on without it, as on a file system that has none.
 class Lease {
  public:
   explicit Lease(std::intptr_t file) : file_(static_cast<int>(file)) {
     // The kernel tells the holder of a lease break with SIGIO, whose default would end the run.
     signal(SIGIO, SIG_IGN);
     for (int pause = 1; file_ >= 0 && !held_; pause *= 2) {
-      held_ = fcntl(file_, F_SETLEASE, F_WRLCK) == 0;
-      if (held_ || errno != EAGAIN || pause > 32) break;
+      held_ = fcntl(file_, F_SETLEASE, F_RDLCK) == 0;
+      if (held_ || errno != EAGAIN) break;
+      if (pause > 512) {
+        writerKeepsItOpen_ = true;
+        break;
+      }
       usleep(static_cast<useconds_t>(pause) * 1000);
     }
   }
   ~Lease() { Release(); }
   Lease(const Lease&) = delete;
   Lease& operator=(const Lease&) = delete;
-  // The descriptor that holds the lease, or -1 where none is held.
-  int held() const { return held_ ? file_ : -1; }
-  // True when another program has begun to open the file for writing since the lease was
-  // granted; one that opens it only to read leaves it a read lease.
+  bool held() const { return held_; }
+  // True when another program kept the file open for writing while the run waited for the lease.
+  bool writerKeepsItOpen() const { return writerKeepsItOpen_; }
+  // True when another program has begun to open the file for writing since the lease was granted.
   bool Broken() const { return held_ && fcntl(file_, F_GETLEASE) == F_UNLCK; }
   // Lets the lease go, so that opens held back meanwhile go on, on the file now in place.
   void Release() {
@@ -185,7 +217,37 @@ class Lease {
  private:
   int file_;
   bool held_ = false;
+  bool writerKeepsItOpen_ = false;
 };
+
+// Takes the file `name` of `folder` out of the way of the copy where the file system cannot swap
+// two files: gives it a second name (AsideName) first, so that it stays reachable until the run
+// has looked at it, then moves the copy over it in one step. Where the file cannot have a second
+// name either, a plain move after the compare is all there is: the run makes it only where it
+// holds no lease whose breaks it could not answer, and refuses otherwise. `taken` then names the
+// file taken out, or is empty where nothing keeps it.
+Replacement MovedOver(int folder, const std::string& copyName, const std::string& name,
+                      const std::string& target, const Lease& lease, std::string& taken) {
+  taken = AsideName(name);
+  unlinkat(folder, taken.c_str(), 0);  // a second name left by a killed run
+  if (linkat(folder, name.c_str(), folder, taken.c_str(), 0) != 0) {
+    taken.clear();
+    if (errno == ENOENT) return {{}, true};  // another program took the file away
+    if (lease.held()) {
+      return {Failed(target,
+                     "be replaced safely: its file system can neither swap two files nor give "
+                     "one a second name, so a save of another program could be lost",
+                     errno),
+              false};
+    }
+  }
+  if (renameat(folder, copyName.c_str(), folder, name.c_str()) != 0) {
+    const int error = errno;
+    if (!taken.empty()) unlinkat(folder, taken.c_str(), 0);
+    return {Failed(target, "put the new copy in place", error), false};
+  }
+  return {};
+}
 
 Replacement Flushed(int folder, const std::string& target) {
   if (fsync(folder) != 0) {
@@ -238,31 +300,34 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   // The whole compare comes before the swap, so that the moment in which another program's save
   // could land unseen is the swap and one look at the file it took out, not a read of the file.
   Lease lease(lock.file);
-  Comparison standing = Compare(folder, name, read, lease.held());
+  if (lease.writerKeepsItOpen()) {
+    return {{SystemFault::kFailed, target,
+             "be replaced: another program has it open for writing; close it and run again"},
+            false};
+  }
+  Comparison standing = Compare(folder, name, read, static_cast<int>(lock.file));
   if (standing.outcome == Comparison::kSame && lease.Broken()) standing = {Comparison::kChanged};
   if (standing.outcome != Comparison::kSame) return NotReplaced(standing, target);
+  // Where the copy is swapped in, the file taken out stands under the copy's name.
+  std::string taken = copyName;
   if (renameat2(folder, copyName.c_str(), folder, name.c_str(), RENAME_EXCHANGE) != 0) {
     if (errno == ENOENT) return {{}, true};  // another program took the file away
-    // A file system that cannot swap two files: a plain move, just after the compare.
     if (errno != EINVAL && errno != ENOSYS) {
       return {Failed(target, "put the new copy in place", errno), false};
     }
-    if (renameat(folder, copyName.c_str(), folder, name.c_str()) != 0) {
-      return {Failed(target, "put the new copy in place", errno), false};
-    }
-    inPlace = true;
-    return Flushed(folder, target);
+    const Replacement moved = MovedOver(folder, copyName, name, target, lease, taken);
+    if (moved.changed || !moved.result.ok()) return moved;
   }
-  // The new copy is in place; the file that stood there stands under the copy's name.
   inPlace = true;
-  Comparison replaced = Untouched(folder, copyName, standing.status);
+  if (taken.empty()) return Flushed(folder, target);
+  Comparison replaced = Untouched(folder, taken, standing.status);
   if (replaced.outcome == Comparison::kSame && lease.Broken()) replaced = {Comparison::kChanged};
   // Another program removed the file taken out: there is nothing to put back, nor to remove.
   const bool gone = replaced.outcome == ENOENT;
   if (!gone && replaced.outcome != Comparison::kSame) {
-    return SwappedBack(folder, copyName, name, replaced, target, confirmed, inPlace);
+    return SwappedBack(folder, taken, copyName, name, replaced, target, confirmed, inPlace);
   }
-  if (!gone && !Unlinked(folder, copyName)) {
+  if (!gone && !Unlinked(folder, taken)) {
     return {Failed(target, "remove the file it replaced, which stays beside it", errno), false};
   }
   lease.Release();
