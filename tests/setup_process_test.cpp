@@ -452,7 +452,13 @@ TEST(SetupProcess, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
               0644,
               0755,
               {"--bounding-set=-chown"},
-              "lacks the capability to give a new file to"}}) {
+              "lacks the capabilities to give a new file to another user"},
+             {"another user's, to root without the capability to set its permissions",
+              2001,
+              0644,
+              0755,
+              {"--bounding-set=-fowner"},
+              "(CAP_CHOWN, CAP_FOWNER): run the installer with them, or as user pilot (2001)"}}) {
       SCOPED_TRACE(refused.what);
       Tree tree;
       chmod(tree.folder.path.c_str(), 0755);
@@ -758,6 +764,49 @@ TEST(SetupProcess, RunKilledJustBeforeItsCommitLeavesTheOldFileAndNothingThatBlo
   EXPECT_EQ(RunSetup(tree.files).status, 0);
   EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  // A run killed while it put the old file back, on a file system that cannot swap two files,
+  // leaves the copy's name as a second name of the file, and the old file, which may hold another
+  // program's save, under the second name it had: the next run removes the one and keeps the
+  // other beside, never deletes it.
+  const std::string installed = ReadFile(tree.cfgPath());
+  ASSERT_EQ(
+      link(tree.cfgPath().c_str(), (tree.files.aircraft + "/.aircraft.cfg.installing").c_str()), 0);
+  WriteFile(tree.files.aircraft + "/.aircraft.cfg.replaced", kAircraftCfg + "; a save\r\n");
+  EXPECT_EQ(RunSetup(tree.files).status, 0);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 9u);
+  EXPECT_EQ(ReadFile(tree.cfgPath() + ".saved-meanwhile"), kAircraftCfg + "; a save\r\n");
+  EXPECT_EQ(ListFolder(tree.files.aircraft),
+            (std::vector<std::string>{"Livery", "aircraft.cfg", "aircraft.cfg.saved-meanwhile"}));
+}
+
+TEST(SetupProcess, RunOfTheOtherBuildWaitingForTheLockIsNoWriterToRefuse) {
+  // A run of the Windows build opens aircraft.cfg for writing, then waits for the lock of its
+  // shared byte, which this run holds: the file is open for writing while this run commits, but
+  // only to wait for it. This run lets go and starts over, so that both land.
+  if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
+  Tree tree;
+  test_support::ProcessResult result;
+  std::thread run(
+      [&] { result = RunWithInjectedFault(tree.files, "writev", "delay_enter=1000000:when=1"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::thread other([&] {
+    const int fd = open(tree.cfgPath().c_str(), O_RDWR | O_CLOEXEC);
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_start = off_t{1} << 62;
+    range.l_len = 1;
+    EXPECT_EQ(fcntl(fd, F_OFD_SETLKW, &range), 0);
+    const std::string section = "[fltsim.9]\r\ntitle=Other build\r\n";
+    EXPECT_EQ(pwrite(fd, section.data(), section.size(), lseek(fd, 0, SEEK_END)),
+              static_cast<ssize_t>(section.size()));
+    close(fd);
+  });
+  run.join();
+  other.join();
+  EXPECT_EQ(result.status, 0) << result.errorOutput;
+  const std::string after = ReadFile(tree.cfgPath());
+  EXPECT_NE(after.find("title=Other build"), std::string::npos);
+  EXPECT_EQ(EntryTitles(after).size(), 5u);
 }
 
 TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver) {
@@ -1009,29 +1058,38 @@ TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesKeepsTheOldFileUntilItIsLooke
   EXPECT_EQ(after.substr(0, kAircraftCfg.size() + 9), kAircraftCfg + "; saved\r\n");
   EXPECT_EQ(EntryTitles(after).size(), 5u);
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
-  // Where the file cannot have a second name either, a lease could not be answered: the run
-  // refuses. Without a lease it makes the plain rename that is all there is, and a rename that the
-  // folder's flush cannot confirm is reported as in place.
-  const std::vector<std::string> withoutSecondNames{"renameat2:error=EINVAL:when=1",
-                                                    "linkat:error=EPERM"};
-  const test_support::ProcessResult refused =
-      RunWithInjectedFaults(tree.files.setup, withoutSecondNames);
-  EXPECT_EQ(refused.status, 2);
-  EXPECT_NE(refused.errorOutput.find("can neither swap two files nor give one a second name"),
-            std::string::npos)
-      << refused.errorOutput;
-  EXPECT_EQ(ReadFile(tree.cfgPath()), after);
-  ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 2000), 0);
-  const test_support::ProcessResult plain =
-      RunWithInjectedFaults(tree.files.setup, withoutSecondNames, kWithoutLeases);
-  EXPECT_EQ(plain.status, 0) << plain.errorOutput;
+  // Where the file cannot have a second name either, nothing would keep the file taken out: the
+  // run lets its lease go first, so that a save it held back lands while the file still has its
+  // name, compares once more, sees it and starts over. A rename that the folder's flush cannot
+  // confirm is reported as in place; a folder standing under the second name is named.
+  std::thread held([&] {
+    result = RunWithInjectedFaults(tree.files.setup, {"renameat2:error=EINVAL:when=1",
+                                                      "linkat:error=EPERM:delay_enter=1000000"});
+  });
+  WaitUntil(
+      [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const int again = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
+  EXPECT_EQ(write(again, "; saved again\r\n", 15), 15);
+  close(again);
+  held.join();
+  EXPECT_EQ(result.status, 0) << result.errorOutput;
   after = ReadFile(tree.cfgPath());
+  EXPECT_NE(after.find("; saved again\r\n"), std::string::npos);
   EXPECT_EQ(EntryTitles(after).size(), 9u);
   const test_support::ProcessResult unconfirmed = RunWithInjectedFaults(
       tree.files.setup, {"renameat2:error=EINVAL:when=1", "fsync:error=EIO:when=2"});
   EXPECT_EQ(unconfirmed.status, 3) << unconfirmed.errorOutput;
   EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 13u);
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  std::filesystem::create_directory(tree.files.aircraft + "/.aircraft.cfg.replaced");
+  const test_support::ProcessResult inTheWay =
+      RunWithInjectedFaults(tree.files.setup, {"renameat2:error=EINVAL:when=1"});
+  EXPECT_EQ(inTheWay.status, 2);
+  EXPECT_NE(
+      inTheWay.errorOutput.find("a file of the name .aircraft.cfg.replaced stands in the way"),
+      std::string::npos)
+      << inTheWay.errorOutput;
 }
 
 TEST(SetupProcess, FilePutInPlaceByAThirdProgramIsNeverReplacedByTheSwapBack) {

@@ -79,15 +79,20 @@ SystemResult OwnerGivable(const SystemLock& lock, const CarriedTraits& traits,
   struct stat folder {};
   if (traits.owner != geteuid() && fstat(static_cast<int>(lock.handle), &folder) == 0 &&
       (folder.st_mode & S_ISVTX) != 0 && folder.st_uid != geteuid() && !HasCapability(CAP_FOWNER)) {
-    return CannotKeep(target, "belongs to user " + owner +
-                                  " in a folder with the sticky bit, where only that user may "
-                                  "replace it: run the installer as that user, or as root");
+    return CannotKeep(
+        target, "belongs to user " + owner +
+                    " in a folder with the sticky bit, where only that user may "
+                    "replace it: run the installer as that user" +
+                    (geteuid() == 0 ? ", or with the capability CAP_FOWNER" : ", or as root"));
   }
-  if (traits.owner == geteuid() || HasCapability(CAP_CHOWN)) return {};
+  if (traits.owner == geteuid() || (HasCapability(CAP_CHOWN) && HasCapability(CAP_FOWNER))) {
+    return {};
+  }
   if (geteuid() == 0) {
     return CannotKeep(target, "belongs to user " + owner +
-                                  ", and this run lacks the capability to give a new file to "
-                                  "another user (CAP_CHOWN): run the installer with it, or as " +
+                                  ", and this run lacks the capabilities to give a new file to "
+                                  "another user and set its permissions (CAP_CHOWN, CAP_FOWNER): "
+                                  "run the installer with them, or as user " +
                                   owner);
   }
   return CannotKeep(target, "belongs to user " + owner +

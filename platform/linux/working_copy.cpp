@@ -97,19 +97,6 @@ bool HoldsAt(int folder, const std::string& name, const std::vector<std::string_
   return error == 0 && same;
 }
 
-// Moves the file `name` of `folder` out of the way of every later run, under a name of its own
-// beside it, which no other file has: the first number that no file of the folder takes. That
-// name, or nothing when the file could not be moved, and then stays where it is.
-std::optional<std::string> KeptBeside(int folder, const std::string& name,
-                                      const std::string& target) {
-  const std::string base = NameIn(target) + ".saved-meanwhile";
-  for (unsigned long number = 1;; ++number) {
-    const std::string kept = number == 1 ? base : base + "-" + std::to_string(number);
-    if (renameat2(folder, name.c_str(), folder, kept.c_str(), RENAME_NOREPLACE) == 0) return kept;
-    if (errno != EEXIST) return std::nullopt;
-  }
-}
-
 // Where a save of another program that stood under the name `taken` was kept.
 std::string KeptAs(const std::optional<std::string>& kept, const std::string& taken) {
   return kept ? "is beside it as " + *kept
@@ -119,14 +106,18 @@ std::string KeptAs(const std::optional<std::string>& kept, const std::string& ta
 // Puts the file taken out, which stands as `taken`, back under `name`, and the file in its place
 // under `copyName`, so that nothing that either holds is lost: in one swap, or, where the file
 // system has none (`taken` is then the second name AsideName made), by giving the file in place
-// the copy's name too before the file taken out is moved over it. 0, or the errno of the failure.
+// the copy's name too before the file taken out is moved over it. 0, or the errno of the failure,
+// and then the file in place has no second name.
 int PutBack(int folder, const std::string& taken, const std::string& name,
             const std::string& copyName) {
   if (taken == copyName) {
     return renameat2(folder, taken.c_str(), folder, name.c_str(), RENAME_EXCHANGE) == 0 ? 0 : errno;
   }
   if (linkat(folder, name.c_str(), folder, copyName.c_str(), 0) != 0) return errno;
-  return renameat(folder, taken.c_str(), folder, name.c_str()) == 0 ? 0 : errno;
+  if (renameat(folder, taken.c_str(), folder, name.c_str()) == 0) return 0;
+  const int error = errno;
+  unlinkat(folder, copyName.c_str(), 0);
+  return error;
 }
 
 // Puts the file taken out back in place of the new copy: another program put it there or wrote
@@ -137,7 +128,7 @@ int PutBack(int folder, const std::string& taken, const std::string& name,
 Replacement SwappedBack(int folder, const std::string& taken, const std::string& copyName,
                         const std::string& name, Comparison comparison, const std::string& target,
                         const std::vector<std::string_view>& confirmed, bool& inPlace) {
-  const int error = PutBack(folder, taken, name, copyName);
+  int error = PutBack(folder, taken, name, copyName);
   if (error == 0) {
     inPlace = false;
     if (HoldsAt(folder, copyName, confirmed)) return NotReplaced(comparison, target);
@@ -149,25 +140,24 @@ Replacement SwappedBack(int folder, const std::string& taken, const std::string&
             false,
             !kept};
   }
-  if (error == ENOENT &&
-      renameat2(folder, taken.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0) {
+  const bool gone = error == ENOENT;  // another program deleted the new copy
+  if (gone) {
     inPlace = false;
-    return NotReplaced(comparison, target);
+    error = MoveWithoutReplacing(folder, taken, name);
+    if (error == 0) return NotReplaced(comparison, target);
   }
-  const int failure = errno;
   const std::optional<std::string> kept = KeptBeside(folder, taken, target);
-  if (error == ENOENT && failure == EEXIST) {
-    inPlace = false;
+  const bool copyKept = !kept && taken == copyName;
+  if (gone && error == EEXIST) {
     return {{SystemFault::kFailed, target,
-             "hold the file that another program put in its place while the installer worked on "
-             "it; the file it had replaced " +
+             "hold a file that another program put in its place while the installer put back the "
+             "one it had taken out, which " +
                  KeptAs(kept, taken)},
             false,
-            !kept && taken == copyName};
+            copyKept};
   }
-  return {Failed(target, "put back the file it replaced, which " + KeptAs(kept, taken),
-                 error == ENOENT ? failure : error),
-          false, !kept && taken == copyName};
+  return {Failed(target, "put back the file it replaced, which " + KeptAs(kept, taken), error),
+          false, copyKept};
 }
 
 // Removes the file, trying twice: a file left beside the configuration file would be in the way.
@@ -175,28 +165,29 @@ bool Unlinked(int folder, const std::string& name) {
   return unlinkat(folder, name.c_str(), 0) == 0 || unlinkat(folder, name.c_str(), 0) == 0;
 }
 
-// A read lease on the held file, from before the compare to the end of the replacement. The
-// kernel grants one only while no program has the file open for writing (the run holds it open
-// only to read), and holds back any later open of it for writing, or its truncation, until the
-// lease is let go, showing it as a lease break: no write can reach the file meanwhile unseen, and
-// a program that opens the old file in the moment of the swap, and would write into it after it
-// lost its name, is seen and the file put back first. Programs that only read it neither stop nor
-// break the lease. A program that has the file open for writing is waited for, about a second;
-// one that keeps it open longer would write into the old file once it has no name, so the run
-// refuses. A user that does not own the file and may not take leases gets no lease, and the
+// A read lease on the locked file, from before the compare to the end of the replacement, through
+// the run's descriptor of it that only reads (HoldForReading). The kernel grants one only while
+// no program has the file open for writing, and holds back any later open of it for writing, or
+// its truncation, until the lease is let go, showing it as a lease break: no write can reach the
+// file meanwhile unseen, and a program that opens the old file in the moment of the swap, and
+// would write into it after it lost its name, is seen and the file put back first. Programs that
+// only read it neither stop nor break the lease. A program that has the file open for writing is
+// waited for a moment (about 60 ms); one that keeps it open longer (an editor, or a run of the
+// Windows build waiting for this run's lock) makes the run let go of everything and start over,
+// as after a change, so that such a run gets in first; the run refuses once its attempts are
+// spent. A user that does not own the file and may not take leases gets no lease, and the
 // replacement goes on without it, as on a file system that has none.
 class Lease {
  public:
-  explicit Lease(std::intptr_t file) : file_(static_cast<int>(file)) {
+  explicit Lease(SystemLock& lock)
+      : file_(HoldForReading(lock) ? static_cast<int>(lock.file) : -1) {
     // The kernel tells the holder of a lease break with SIGIO, whose default would end the run.
     signal(SIGIO, SIG_IGN);
     for (int pause = 1; file_ >= 0 && !held_; pause *= 2) {
       held_ = fcntl(file_, F_SETLEASE, F_RDLCK) == 0;
       if (held_ || errno != EAGAIN) break;
-      if (pause > 512) {
-        writerKeepsItOpen_ = true;
-        break;
-      }
+      writerHasItOpen_ = pause > 32;
+      if (writerHasItOpen_) break;
       usleep(static_cast<useconds_t>(pause) * 1000);
     }
   }
@@ -205,7 +196,7 @@ class Lease {
   Lease& operator=(const Lease&) = delete;
   bool held() const { return held_; }
   // True when another program kept the file open for writing while the run waited for the lease.
-  bool writerKeepsItOpen() const { return writerKeepsItOpen_; }
+  bool writerHasItOpen() const { return writerHasItOpen_; }
   // True when another program has begun to open the file for writing since the lease was granted.
   bool Broken() const { return held_ && fcntl(file_, F_GETLEASE) == F_UNLCK; }
   // Lets the lease go, so that opens held back meanwhile go on, on the file now in place.
@@ -217,36 +208,12 @@ class Lease {
  private:
   int file_;
   bool held_ = false;
-  bool writerKeepsItOpen_ = false;
+  bool writerHasItOpen_ = false;
 };
 
-// Takes the file `name` of `folder` out of the way of the copy where the file system cannot swap
-// two files: gives it a second name (AsideName) first, so that it stays reachable until the run
-// has looked at it, then moves the copy over it in one step. Where the file cannot have a second
-// name either, a plain move after the compare is all there is: the run makes it only where it
-// holds no lease whose breaks it could not answer, and refuses otherwise. `taken` then names the
-// file taken out, or is empty where nothing keeps it.
-Replacement MovedOver(int folder, const std::string& copyName, const std::string& name,
-                      const std::string& target, const Lease& lease, std::string& taken) {
-  taken = AsideName(name);
-  unlinkat(folder, taken.c_str(), 0);  // a second name left by a killed run
-  if (linkat(folder, name.c_str(), folder, taken.c_str(), 0) != 0) {
-    taken.clear();
-    if (errno == ENOENT) return {{}, true};  // another program took the file away
-    if (lease.held()) {
-      return {Failed(target,
-                     "be replaced safely: its file system can neither swap two files nor give "
-                     "one a second name, so a save of another program could be lost",
-                     errno),
-              false};
-    }
-  }
-  if (renameat(folder, copyName.c_str(), folder, name.c_str()) != 0) {
-    const int error = errno;
-    if (!taken.empty()) unlinkat(folder, taken.c_str(), 0);
-    return {Failed(target, "put the new copy in place", error), false};
-  }
-  return {};
+// Whether a failure to give a file a second name says that its file system gives none.
+bool GivesNoSecondNames(int error) {
+  return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
 }
 
 Replacement Flushed(int folder, const std::string& target) {
@@ -299,24 +266,50 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   const std::string name = NameIn(target);
   // The whole compare comes before the swap, so that the moment in which another program's save
   // could land unseen is the swap and one look at the file it took out, not a read of the file.
-  Lease lease(lock.file);
-  if (lease.writerKeepsItOpen()) {
+  Lease lease(lock);
+  if (lease.writerHasItOpen()) {
     return {{SystemFault::kFailed, target,
              "be replaced: another program has it open for writing; close it and run again"},
-            false};
+            true};
   }
-  Comparison standing = Compare(folder, name, read, static_cast<int>(lock.file));
-  if (standing.outcome == Comparison::kSame && lease.Broken()) standing = {Comparison::kChanged};
+  const auto compare = [&] {
+    Comparison standing = Compare(folder, name, read, static_cast<int>(lock.file));
+    if (standing.outcome == Comparison::kSame && lease.Broken()) standing = {Comparison::kChanged};
+    return standing;
+  };
+  Comparison standing = compare();
   if (standing.outcome != Comparison::kSame) return NotReplaced(standing, target);
-  // Where the copy is swapped in, the file taken out stands under the copy's name.
+  // Where the copy is swapped in, the file taken out stands under the copy's name. Where the file
+  // system cannot swap two files, it stands under a second name made before the copy is moved
+  // over it (AsideName); where the file cannot have one either, nothing keeps it, so the lease,
+  // whose breaks could then not be answered, is let go first, and opens that it held back go on
+  // while the file still has its name, before a last compare.
   std::string taken = copyName;
   if (renameat2(folder, copyName.c_str(), folder, name.c_str(), RENAME_EXCHANGE) != 0) {
     if (errno == ENOENT) return {{}, true};  // another program took the file away
     if (errno != EINVAL && errno != ENOSYS) {
       return {Failed(target, "put the new copy in place", errno), false};
     }
-    const Replacement moved = MovedOver(folder, copyName, name, target, lease, taken);
-    if (moved.changed || !moved.result.ok()) return moved;
+    taken = AsideName(name);
+    if (linkat(folder, name.c_str(), folder, taken.c_str(), 0) != 0) {
+      const int error = errno;
+      if (error == ENOENT) return {{}, true};
+      if (error == EEXIST) {
+        return {{SystemFault::kFailed, target,
+                 "be replaced: a file of the name " + taken + " stands in the way beside it"},
+                false};
+      }
+      if (!GivesNoSecondNames(error))
+        return {Failed(target, "give it a second name", error), false};
+      taken.clear();
+      lease.Release();
+      if ((standing = compare()).outcome != Comparison::kSame) return NotReplaced(standing, target);
+    }
+    if (renameat(folder, copyName.c_str(), folder, name.c_str()) != 0) {
+      const int error = errno;
+      if (!taken.empty()) unlinkat(folder, taken.c_str(), 0);
+      return {Failed(target, "put the new copy in place", error), false};
+    }
   }
   inPlace = true;
   if (taken.empty()) return Flushed(folder, target);
