@@ -1092,6 +1092,37 @@ TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesKeepsTheOldFileUntilItIsLooke
       << inTheWay.errorOutput;
 }
 
+TEST(SetupProcess, RunsThroughTwoViewsOfTheFolderWaitForEachOther) {
+  // A FUSE mount that shows the aircraft's folder a second time and forwards locks, as bindfs does,
+  // swaps no two files and has no move that replaces nothing, and a lock of the folder taken
+  // through it is not the one taken through the folder itself: runs through the two views still
+  // wait for each other, on the file's shared byte, and both land.
+  if (!std::filesystem::exists("/usr/bin/bindfs") || !std::filesystem::exists("/dev/fuse")) {
+    GTEST_SKIP() << "no bindfs or no /dev/fuse: no second view of a folder to test through";
+  }
+  Tree tree;
+  const std::string view = tree.folder.path + "/view";
+  std::filesystem::create_directory(view);
+  if (RunProgram("/usr/bin/bindfs",
+                 {"--multithreaded", "--enable-lock-forwarding", tree.files.aircraft, view})
+          .status != 0) {
+    GTEST_SKIP() << "bindfs cannot mount here";
+  }
+  test_support::ProcessResult direct;
+  test_support::ProcessResult viewed;
+  std::thread first(
+      [&] { direct = RunWithInjectedFault(tree.files, "writev", "delay_enter=1000000:when=1"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::thread second([&] { viewed = RunProgram(view + "/Livery/setup", {}); });
+  first.join();
+  second.join();
+  RunProgram("/usr/bin/fusermount", {"-u", view});
+  EXPECT_EQ(direct.status, 0) << direct.errorOutput;
+  EXPECT_EQ(viewed.status, 0) << viewed.errorOutput;
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 9u);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
 TEST(SetupProcess, FilePutInPlaceByAThirdProgramIsNeverReplacedByTheSwapBack) {
   // One program puts a file of its own in place of aircraft.cfg just before the swap, so that the
   // run swaps it back; a third deletes the new file just before that and puts another in its
