@@ -185,10 +185,13 @@ UpdateResult CarryOver(ConfigUpdate& update) {
   return result.ok() ? UpdateResult{} : Failure(result);
 }
 
-// What the commit says when another program changed the file while the run worked on it.
-UpdateResult ChangedMeanwhile(const ConfigUpdate& update) {
+// What the commit says when another program changed the file while the run worked on it, or, with
+// `cause`, kept it from being replaced for now.
+UpdateResult ChangedMeanwhile(const ConfigUpdate& update, const SystemResult& cause = {}) {
   UpdateResult result =
-      Failure(update.targetPath, "another program keeps changing it; try again once it is done");
+      cause.ok() ? Failure(update.targetPath,
+                           "another program keeps changing it; try again once it is done")
+                 : Failure(cause);
   result.changedMeanwhile = true;
   return result;
 }
@@ -205,7 +208,7 @@ UpdateResult PutInPlace(ConfigUpdate& update, const std::vector<std::string_view
       ReplaceIfUnchanged(update.lock, update.workingPath, update.targetPath,
                          {update.identity, update.document.source.text, update.carried.changed},
                          confirmed, update.copyInPlace);
-  UpdateResult result = replaced.changed       ? ChangedMeanwhile(update)
+  UpdateResult result = replaced.changed       ? ChangedMeanwhile(update, replaced.result)
                         : replaced.result.ok() ? UpdateResult{}
                                                : Failure(replaced.result);
   result.inPlace = update.copyInPlace;

@@ -154,7 +154,9 @@ void ForgetProfileCache(const std::string& path);
 
 struct Replacement {
   SystemResult result;
-  bool changed = false;   // `target` was no longer the file read, and nothing was replaced
+  // `target` was no longer the file read, or, as `result` says, another program kept it from
+  // being replaced for now; nothing was replaced, and the run may start over.
+  bool changed = false;
   bool copyKept = false;  // the working copy's name holds another program's save: it stays
 };
 

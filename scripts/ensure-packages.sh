@@ -71,7 +71,7 @@ ensure_locale() {
 }
 
 # The packages that build the Linux installer and run its tests.
-LINUX_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev strace diffutils)
+LINUX_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev strace diffutils bindfs)
 
 # The packages that build and run the profile engine's fuzz target.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)

@@ -133,7 +133,7 @@ TEST(ConcurrencyStress, AircraftSharingOneFileThroughLinksNeverLoseAnInstall) {
 TEST(ConcurrencyStress, WriterSavingAllAlongLosesNothingToTheRuns) {
   // Another program adds a section every 2-4 ms, each save a complete append, while installers
   // run one after another: every run that reports success has its entries in the file, every
-  // save of the other program is there too, and a run that cannot get in says so.
+  // save of the other program is there too, a run that cannot get in says so, and most get in.
   constexpr int kRuns = 40;
   test_support::ScratchFolder folder;
   const std::string cfg = "[fltsim.0]\r\ntitle=Factory\r\n";
@@ -176,6 +176,7 @@ TEST(ConcurrencyStress, WriterSavingAllAlongLosesNothingToTheRuns) {
   for (const std::string& title : EntryTitles(after)) ++perLivery[LiveryOf(title)];
   EXPECT_EQ(perLivery.size() - 1, static_cast<std::size_t>(statuses[0]));
   for (const auto& [livery, count] : perLivery) EXPECT_EQ(count, livery == "Factory" ? 1 : 4);
+  EXPECT_GE(statuses[0], kRuns / 2);
   EXPECT_EQ(test_support::ListFolder(tree.aircraft),
             (std::vector<std::string>{"Livery", "aircraft.cfg"}));
   std::printf("%d installs beside %d saves of another program: %d succeeded, %d refused\n", kRuns,

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -68,6 +70,63 @@ void ExpectRefused(const Tree& tree, const std::string& before, const std::strin
     EXPECT_EQ(ReadFile(tree.cfgPath()), before);
     EXPECT_EQ(ListFolder(tree.files.aircraft),
               (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  }
+}
+
+// Runs `program` under strace, which makes system calls fail, wait or kill the process: `faults`
+// are its inject settings ("renameat2:error=EINVAL:when=1"), one for each call. `before` is a
+// command that starts the tracer, as setpriv dropping a capability.
+// `log`, where given, receives the trace of those calls and of every open.
+test_support::ProcessResult RunWithInjectedFaults(const std::string& program,
+                                                  const std::vector<std::string>& faults,
+                                                  std::vector<std::string> before = {},
+                                                  const std::string& log = "") {
+  std::string calls = log.empty() ? "" : ",openat";
+  for (const std::string& fault : faults) calls += "," + fault.substr(0, fault.find(':'));
+  std::vector<std::string> arguments{
+      "/usr/bin/strace",         "-f", "-o", log.empty() ? "/dev/null" : log, "-e",
+      "trace=" + calls.substr(1)};
+  for (const std::string& fault : faults)
+    arguments.insert(arguments.end(), {"-e", "inject=" + fault});
+  arguments.push_back(program);
+  before.insert(before.end(), arguments.begin(), arguments.end());
+  const std::string command = before.front();
+  before.erase(before.begin());
+  // LeakSanitizer cannot run under a tracer; the rest of the checks stay on.
+  return RunProgram(
+      command, before,
+      {.workingDirectory = "/", .userId = -1, .environment = {"ASAN_OPTIONS=detect_leaks=0"}});
+}
+
+// Runs the installer under strace with one fault for the calls `calls`.
+test_support::ProcessResult RunWithInjectedFault(const AircraftTree& tree, const std::string& calls,
+                                                 const std::string& fault) {
+  return RunWithInjectedFaults(tree.setup, {calls + ":" + fault});
+}
+
+// Root without the capability to take leases on files of others: on another user's file the run
+// gets none, as on a file system that has none.
+const std::vector<std::string> kWithoutLeases{"/usr/bin/setpriv", "--bounding-set", "-lease"};
+
+// Whether the kernel lists a lease on the file at `path` (/proc/locks names it by its inode).
+bool LeaseListedOn(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return false;
+  const std::string inode = ":" + std::to_string(status.st_ino) + " ";
+  std::istringstream locks(ReadFile("/proc/locks"));
+  for (std::string line; std::getline(locks, line);) {
+    if (line.find("LEASE") != std::string::npos && line.find(inode) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Waits until `done` holds, for half a minute at most.
+template <typename Condition>
+void WaitUntil(Condition done) {
+  for (int waited = 0; waited < 1500 && !done(); ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 }
 
@@ -228,6 +287,25 @@ TEST(SetupProcess, RefusesFilesItCannotUpdateWithoutDamage) {
     EXPECT_TRUE(std::filesystem::is_directory(tree.cfgPath()));
   }
   {
+    // Another program keeps it open for writing, through a descriptor or only a shared writable
+    // mapping: its later save would go into the old file once that had no name. One that keeps
+    // it open only to read is no obstacle. The livery is installed, so that both programs have
+    // something to write.
+    const std::string installed =
+        kAircraftCfg + "[fltsim.1]\r\ntitle=Tidewater full\r\ntexture=tidewater\r\n";
+    Tree tree(&installed);
+    const int fd = open(tree.cfgPath().c_str(), O_RDWR | O_CLOEXEC);
+    ExpectRefused(tree, installed, "another program has it open for writing; close it");
+    void* mapping = mmap(nullptr, installed.size(), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ASSERT_NE(mapping, MAP_FAILED);
+    close(fd);
+    ExpectRefused(tree, installed, "another program has it open for writing; close it");
+    munmap(mapping, installed.size());
+    const int reader = open(tree.cfgPath().c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(RunSetup(tree.files).status, 0);
+    close(reader);
+  }
+  {
     // Opening a FIFO for reading waits for a writer: the run must neither wait nor keep its lock.
     Tree tree(nullptr);
     ASSERT_EQ(mkfifo(tree.cfgPath().c_str(), 0666), 0);
@@ -262,6 +340,7 @@ TEST(SetupProcess, KeepsPermissionBitsAndUpdatesTheTargetOfALink) {
   const test_support::ProcessResult dangling = RunSetup(tree.files);
   EXPECT_EQ(dangling.status, 2);
   EXPECT_FALSE(std::filesystem::exists(target));
+  if (geteuid() != 0) GTEST_SKIP() << "not root: the file's owner was this user's own";
 }
 
 TEST(SetupProcess, LinkedLiveryFolderInstallsIntoTheAircraftItWasStartedFrom) {
@@ -351,60 +430,96 @@ TEST(SetupProcess, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
     ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 06664u);
   }
-  {  // a set-user-ID bit of another user's file would come to stand for the user installing
-    Tree tree;
-    chmod(tree.folder.path.c_str(), 0755);
-    chmod(tree.files.aircraft.c_str(), 0777);
-    ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 2000), 0);
-    ASSERT_EQ(chmod(tree.cfgPath().c_str(), 04666), 0);
-    const test_support::ProcessResult run = RunProgram(
-        tree.files.setup, {},
-        {.workingDirectory = "/", .userId = 65534, .memberOfGroup = -1, .environment = {}});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.errorOutput.find("is set-user-ID for user 2000"), std::string::npos)
-        << run.errorOutput;
-    EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
+  {  // a file that this run cannot give the new copy's owner, however the user may write it
+    struct Case {
+      const char* what;
+      std::uint32_t owner;
+      mode_t mode;
+      mode_t folderMode;
+      std::vector<std::string> runner;  // setpriv's settings
+      const char* says;
+    };
+    const std::vector<std::string> member{"--reuid=2000", "--regid=2000", "--groups=4242"};
+    for (const Case& refused : std::vector<Case>{
+             {"another user's, writable through the group, set-user-ID", 2001, 04464, 0775, member,
+              "belongs to user pilot (2001), and a new file would be this user's"},
+             {"root's, writable through the group", 0, 0664, 0775, member,
+              "belongs to user root (0), and a new file would be this user's"},
+             {"another user's, in a folder with the sticky bit", 2001, 0666, 01777, member,
+              "belongs to user pilot (2001) in a folder with the sticky bit"},
+             {"another user's, to root without the capability to give files away",
+              2001,
+              0644,
+              0755,
+              {"--bounding-set=-chown"},
+              "lacks the capabilities to give a new file to another user"},
+             {"another user's, to root without the capability to set its permissions",
+              2001,
+              0644,
+              0755,
+              {"--bounding-set=-fowner"},
+              "(CAP_CHOWN, CAP_FOWNER): run the installer with them, or as user pilot (2001)"}}) {
+      SCOPED_TRACE(refused.what);
+      Tree tree;
+      chmod(tree.folder.path.c_str(), 0755);
+      ASSERT_EQ(chown(tree.files.aircraft.c_str(), 0, 4242), 0);
+      ASSERT_EQ(chmod(tree.files.aircraft.c_str(), refused.folderMode), 0);
+      ASSERT_EQ(chown(tree.cfgPath().c_str(), refused.owner, 4242), 0);
+      ASSERT_EQ(chmod(tree.cfgPath().c_str(), refused.mode), 0);
+      // The accounts are the test's own, in a mount namespace of the run's.
+      const std::string passwd = tree.folder.path + "/passwd";
+      WriteFile(passwd, "root:x:0:0::/root:/bin/sh\npilot:x:2001:2001::/:/bin/sh\n");
+      std::vector<std::string> arguments{"-m",   "sh",
+                                         "-c",   "mount --bind \"$0\" /etc/passwd && exec \"$@\"",
+                                         passwd, "/usr/bin/setpriv"};
+      arguments.insert(arguments.end(), refused.runner.begin(), refused.runner.end());
+      arguments.push_back(tree.files.setup);
+      const test_support::ProcessResult run = RunProgram("/usr/bin/unshare", arguments);
+      EXPECT_EQ(run.status, 2);
+      EXPECT_NE(run.errorOutput.find(refused.says), std::string::npos) << run.errorOutput;
+      struct stat status {};
+      ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
+      EXPECT_EQ(status.st_uid, refused.owner);
+      EXPECT_EQ(status.st_mode & 07777, refused.mode);
+      EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
+      EXPECT_EQ(ListFolder(tree.files.aircraft),
+                (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+    }
   }
-  {  // an owner outside the file's group would lose what only the owner's bits gave
+  {  // root whose change of owner fails, as on a vfat or root-squashed mount: the copy is checked
     Tree tree;
-    chmod(tree.folder.path.c_str(), 0755);
-    ASSERT_EQ(chown(tree.files.aircraft.c_str(), 0, 4242), 0);
-    chmod(tree.files.aircraft.c_str(), 0775);
-    ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 4242), 0);
-    chmod(tree.cfgPath().c_str(), 0660);
-    const test_support::ProcessResult run = RunProgram(
-        tree.files.setup, {},
-        {.workingDirectory = "/", .userId = 65534, .memberOfGroup = 4242, .environment = {}});
+    ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 0), 0);
+    const test_support::ProcessResult run =
+        RunWithInjectedFaults(tree.files.setup, {"fchown:error=EPERM"});
     EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.errorOutput.find("belongs to user 2000"), std::string::npos) << run.errorOutput;
-    struct stat status {};
-    ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
-    EXPECT_EQ(status.st_uid, 2000u);
+    EXPECT_NE(run.errorOutput.find("did not take what the file carries (its owner)"),
+              std::string::npos)
+        << run.errorOutput;
     EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
     EXPECT_EQ(ListFolder(tree.files.aircraft),
               (std::vector<std::string>{"Livery", "aircraft.cfg"}));
   }
-  {  // a read-only file system, and a folder that lets nothing in it be replaced or deleted
-    Tree tree;
-    const std::string aircraft = tree.files.aircraft;
-    const test_support::ProcessResult readOnly = RunProgram(
-        "/usr/bin/unshare", {"-m", "sh", "-c",
-                             "mount --bind \"$0\" \"$0\" && mount -o remount,ro,bind \"$0\" "
-                             "\"$0\" && exec \"$1\"",
-                             aircraft, tree.files.setup});
-    EXPECT_EQ(readOnly.status, 2);
-    EXPECT_NE(readOnly.errorOutput.find("its file system is mounted read-only"), std::string::npos)
-        << readOnly.errorOutput;
-    if (RunProgram("/usr/bin/chattr", {"+a", aircraft}).status == 0) {
-      const test_support::ProcessResult appendOnly = RunSetup(tree.files);
-      RunProgram("/usr/bin/chattr", {"-a", aircraft});
-      EXPECT_EQ(appendOnly.status, 2);
-      EXPECT_NE(appendOnly.errorOutput.find("append-only"), std::string::npos)
-          << appendOnly.errorOutput;
-    }
-    EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
-    EXPECT_EQ(ListFolder(aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  // A read-only file system, and a folder that lets nothing in it be replaced or deleted.
+  Tree tree;
+  const std::string aircraft = tree.files.aircraft;
+  const test_support::ProcessResult readOnly = RunProgram(
+      "/usr/bin/unshare", {"-m", "sh", "-c",
+                           "mount --bind \"$0\" \"$0\" && mount -o remount,ro,bind \"$0\" "
+                           "\"$0\" && exec \"$1\"",
+                           aircraft, tree.files.setup});
+  EXPECT_EQ(readOnly.status, 2);
+  EXPECT_NE(readOnly.errorOutput.find("its file system is mounted read-only"), std::string::npos)
+      << readOnly.errorOutput;
+  if (RunProgram("/usr/bin/chattr", {"+a", aircraft}).status != 0) {
+    GTEST_SKIP() << "this file system takes no append-only mark (chattr +a)";
   }
+  const test_support::ProcessResult appendOnly = RunSetup(tree.files);
+  RunProgram("/usr/bin/chattr", {"-a", aircraft});
+  EXPECT_EQ(appendOnly.status, 2);
+  EXPECT_NE(appendOnly.errorOutput.find("append-only"), std::string::npos)
+      << appendOnly.errorOutput;
+  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
+  EXPECT_EQ(ListFolder(aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 }
 
 TEST(SetupProcess, NewFileKeepsTheGroupOfTheOldForItsOtherMembers) {
@@ -415,7 +530,7 @@ TEST(SetupProcess, NewFileKeepsTheGroupOfTheOldForItsOtherMembers) {
   chmod(tree.folder.path.c_str(), 0755);
   ASSERT_EQ(chown(tree.files.aircraft.c_str(), 0, kGroup), 0);
   chmod(tree.files.aircraft.c_str(), 0775);
-  ASSERT_EQ(chown(tree.cfgPath().c_str(), 0, kGroup), 0);
+  ASSERT_EQ(chown(tree.cfgPath().c_str(), kMember, kGroup), 0);
   chmod(tree.cfgPath().c_str(), 0664);
   const test_support::ProcessResult result = RunProgram(
       tree.files.setup, {},
@@ -468,8 +583,10 @@ TEST(SetupProcess, UnwritableFileOrFolderLeavesTheFileAsItWas) {
                                 "[fltsim.2]\r\ntitle=Tidewater full\r\ntexture=tidewater\r\n";
   WriteFile(tree.cfgPath(), installed);
   chmod(tree.cfgPath().c_str(), 0666);
+  ASSERT_EQ(geteuid() == 0 ? chown(tree.cfgPath().c_str(), 65534, 65534) : 0, 0);
   chmod(tree.files.aircraft.c_str(), 0555);
   ExpectRefused(tree, installed, "create a new copy", asUser);
+  if (geteuid() != 0) GTEST_SKIP() << "not root: no file with write bits this user may not write";
 }
 
 TEST(SetupProcess, ConcurrentRunsAllLandAtDistinctIndices) {
@@ -637,17 +754,6 @@ TEST(SetupProcess, RunKilledWhileWaitingLeavesNothingAndBlocksNobody) {
   EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
 }
 
-// Runs the installer under strace, which makes the chosen system calls fail or kill the process.
-test_support::ProcessResult RunWithInjectedFault(const AircraftTree& tree, const std::string& calls,
-                                                 const std::string& fault) {
-  return RunProgram(
-      "/usr/bin/strace",
-      {"-f", "-o", "/dev/null", "-e", "trace=" + calls, "-e", "inject=" + calls + ":" + fault,
-       tree.setup},
-      // LeakSanitizer cannot run under a tracer; the rest of the checks stay on.
-      {.workingDirectory = "/", .userId = -1, .environment = {"ASAN_OPTIONS=detect_leaks=0"}});
-}
-
 TEST(SetupProcess, RunKilledJustBeforeItsCommitLeavesTheOldFileAndNothingThatBlocks) {
   if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
   Tree tree;
@@ -658,19 +764,63 @@ TEST(SetupProcess, RunKilledJustBeforeItsCommitLeavesTheOldFileAndNothingThatBlo
   EXPECT_EQ(RunSetup(tree.files).status, 0);
   EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  // A run killed while it put the old file back, on a file system that cannot swap two files,
+  // leaves the copy's name as a second name of the file, and the old file, which may hold another
+  // program's save, under the second name it had: the next run removes the one and keeps the
+  // other beside, never deletes it.
+  const std::string installed = ReadFile(tree.cfgPath());
+  ASSERT_EQ(
+      link(tree.cfgPath().c_str(), (tree.files.aircraft + "/.aircraft.cfg.installing").c_str()), 0);
+  WriteFile(tree.files.aircraft + "/.aircraft.cfg.replaced", kAircraftCfg + "; a save\r\n");
+  EXPECT_EQ(RunSetup(tree.files).status, 0);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 9u);
+  EXPECT_EQ(ReadFile(tree.cfgPath() + ".saved-meanwhile"), kAircraftCfg + "; a save\r\n");
+  EXPECT_EQ(ListFolder(tree.files.aircraft),
+            (std::vector<std::string>{"Livery", "aircraft.cfg", "aircraft.cfg.saved-meanwhile"}));
+}
+
+TEST(SetupProcess, RunOfTheOtherBuildWaitingForTheLockIsNoWriterToRefuse) {
+  // A run of the Windows build opens aircraft.cfg for writing, then waits for the lock of its
+  // shared byte, which this run holds: the file is open for writing while this run commits, but
+  // only to wait for it. This run lets go and starts over, so that both land.
+  if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
+  Tree tree;
+  test_support::ProcessResult result;
+  std::thread run(
+      [&] { result = RunWithInjectedFault(tree.files, "writev", "delay_enter=1000000:when=1"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::thread other([&] {
+    const int fd = open(tree.cfgPath().c_str(), O_RDWR | O_CLOEXEC);
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_start = off_t{1} << 62;
+    range.l_len = 1;
+    EXPECT_EQ(fcntl(fd, F_OFD_SETLKW, &range), 0);
+    const std::string section = "[fltsim.9]\r\ntitle=Other build\r\n";
+    EXPECT_EQ(pwrite(fd, section.data(), section.size(), lseek(fd, 0, SEEK_END)),
+              static_cast<ssize_t>(section.size()));
+    close(fd);
+  });
+  run.join();
+  other.join();
+  EXPECT_EQ(result.status, 0) << result.errorOutput;
+  const std::string after = ReadFile(tree.cfgPath());
+  EXPECT_NE(after.find("title=Other build"), std::string::npos);
+  EXPECT_EQ(EntryTitles(after).size(), 5u);
 }
 
 TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver) {
   // Another program rewrites aircraft.cfg in place while the run writes its copy, once to a longer
-  // text and once to one of the same size, or puts a new file with the same bytes and other
-  // permissions in its place: the run must neither mix the two nor put its copy of the old file
-  // over the new one, but start over from it.
+  // text and once to one of the same size, puts a new file with the same bytes and other
+  // permissions in its place, or only changes its permissions (empty): the run must neither mix
+  // the two nor put its copy of the old file over the new one, nor undo the change, but start
+  // over from it.
   if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
   std::string sameSize = kAircraftCfg;
   sameSize.replace(sameSize.find("Factory"), 7, "Foundry");
   for (const std::string& rewritten :
        {std::string("; rewritten\n[other]\nkey = a longer value than before\n"), sameSize,
-        kAircraftCfg}) {
+        kAircraftCfg, std::string()}) {
     Tree tree;
     test_support::ProcessResult result;
     std::thread run(
@@ -678,14 +828,14 @@ TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver)
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const std::string written =
         rewritten == kAircraftCfg ? tree.cfgPath() + ".new" : tree.cfgPath();
-    WriteFile(written, rewritten);
+    if (!rewritten.empty()) WriteFile(written, rewritten);
     chmod(written.c_str(), 0604);
     std::filesystem::rename(written, tree.cfgPath());
     run.join();
     EXPECT_EQ(result.status, 0) << result.errorOutput;
     const std::string after = ReadFile(tree.cfgPath());
     EXPECT_EQ(after.substr(0, rewritten.size()), rewritten);
-    EXPECT_EQ(EntryTitles(after).size(), rewritten.find("fltsim") != std::string::npos ? 5u : 4u);
+    EXPECT_EQ(EntryTitles(after).size(), rewritten.find("[other]") == std::string::npos ? 5u : 4u);
     struct stat status {};
     ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0604u);
@@ -714,8 +864,8 @@ TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver)
 TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   // A run of the Windows build lets go of aircraft.cfg for its move, holding the shared byte of
   // its copy instead. A native run started meanwhile waits for the move, however long a busy
-  // system holds it up, and then for the byte of the file moved in, which a Windows program that
-  // reads it holds shared; a copy that a killed run left holds no lock and is not waited for.
+  // system holds it up, and then for the byte of the file moved in, which the next Windows run
+  // holds; a copy that a killed run left holds no lock and is not waited for.
   Tree tree;
   const std::string copy = tree.cfgPath() + ".installing";
   WriteFile(copy, "left by a killed run");
@@ -728,7 +878,7 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   std::thread run([&] { result = RunSetup(tree.files); });
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   ASSERT_EQ(rename(copy.c_str(), tree.cfgPath().c_str()), 0);
-  HoldSharedByte(tree.cfgPath(), F_RDLCK, held);
+  HoldSharedByte(tree.cfgPath(), F_WRLCK, held);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(ReadFile(tree.cfgPath()), moved);
   close(held);
@@ -764,20 +914,12 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   EXPECT_EQ(ReadFile(tree.cfgPath()), before);
 }
 
-// Waits until `done` holds, for half a minute at most.
-template <typename Condition>
-void WaitUntil(Condition done) {
-  for (int waited = 0; waited < 1500 && !done(); ++waited) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
 TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
   // One program changes aircraft.cfg before the run swaps its copy in, another writes into the
   // copy while it stands in place: the run swaps the first back and keeps the second beside it,
   // under the first name that saves kept by earlier runs leave free, or, where the file's name
   // leaves no room for a longer one (-1), under the copy's name, which the run must not delete.
-  // A third program keeps the file open to read it, so that the run gets no lease, which would
+  // The run gets no lease (root without the capability, on another user's file), which would
   // hold the first one back.
   if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
   for (const int earlier : {0, 9, -1}) {
@@ -792,11 +934,12 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     for (int number = 1; number <= earlier; ++number) {
       WriteFile(number == 1 ? base : base + "-" + std::to_string(number), "an earlier save");
     }
+    ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 2000), 0);
     test_support::ProcessResult result;
-    const int reader = open(tree.cfgPath().c_str(), O_RDONLY | O_CLOEXEC);
     std::thread run([&] {
-      result = RunWithInjectedFault(tree.files, "renameat2",
-                                    "delay_enter=1000000:delay_exit=1000000:when=1");
+      result = RunWithInjectedFaults(tree.files.setup,
+                                     {"renameat2:delay_enter=1000000:delay_exit=1000000:when=1"},
+                                     kWithoutLeases);
     });
     const auto append = [&](const char* line) {
       const int fd = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
@@ -815,25 +958,61 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     const ino_t before = inode();
     WaitUntil([&] { return test_support::Exists(copy); });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the swap's second
-    append("; the first save\r\n");
+    // The first save keeps the file's size where earlier saves were kept: only its time tells.
+    std::string first = kAircraftCfg + "; the first save\r\n";
+    if (earlier == 9) {
+      first = kAircraftCfg;
+      first.replace(first.find("Factory"), 7, "Foundry");
+      const int fd = open(tree.cfgPath().c_str(), O_WRONLY);
+      EXPECT_EQ(pwrite(fd, first.data(), first.size(), 0), static_cast<ssize_t>(first.size()));
+      close(fd);
+    } else {
+      append("; the first save\r\n");
+    }
     WaitUntil([&] { return inode() != before; });
     append("; the second save\r\n");
     run.join();
-    close(reader);
     const std::string keptPath = earlier < 0    ? tree.files.aircraft + "/." + name + ".installing"
                                  : earlier == 0 ? base
                                                 : base + "-" + std::to_string(earlier + 1);
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.errorOutput.find(keptPath.substr(keptPath.rfind('/') + 1)), std::string::npos)
         << result.errorOutput;
-    EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg + "; the first save\r\n");
+    EXPECT_EQ(ReadFile(tree.cfgPath()), first);
     const std::string kept = ReadFile(keptPath);
     EXPECT_EQ(EntryTitles(kept).size(), 5u);
     EXPECT_NE(kept.find("; the second save\r\n"), std::string::npos);
   }
-  // With the lease, the first program's open waits for the run, which sees it, swaps back and
-  // starts over: both saves and the entries are in the file, nothing beside it.
+  // A program that only reads the file while the run holds its lease, which the kernel lists,
+  // changes nothing: the run makes one copy and does not start over.
   Tree tree;
+  {
+    const std::string log = tree.folder.path + "/trace";
+    test_support::ProcessResult read;
+    std::thread run([&] {
+      read = RunWithInjectedFaults(tree.files.setup, {"renameat2:delay_enter=1000000:when=1"}, {},
+                                   log);
+    });
+    WaitUntil(
+        [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
+    EXPECT_TRUE(LeaseListedOn(tree.cfgPath()));
+    run.join();
+    EXPECT_EQ(read.status, 0) << read.errorOutput;
+    const std::string trace = ReadFile(log);
+    int copies = 0;
+    for (std::size_t at = 0;
+         (at = trace.find(".installing\", O_WRONLY|O_CREAT|O_EXCL", at)) != std::string::npos;
+         ++at) {
+      ++copies;
+    }
+    EXPECT_EQ(copies, 1);
+    std::filesystem::remove(log);
+    WriteFile(tree.cfgPath(), kAircraftCfg);
+  }
+  // With the lease, the first program's open waits for the run, which sees it, swaps back and
+  // starts over: the save and the entries are in the file, nothing beside it.
   test_support::ProcessResult result;
   std::thread run([&] {
     result = RunWithInjectedFault(tree.files, "renameat2",
@@ -842,6 +1021,7 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
   WaitUntil(
       [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(LeaseListedOn(tree.cfgPath()));
   const int fd = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
   EXPECT_EQ(write(fd, "; saved\r\n", 9), 9);
   close(fd);
@@ -853,22 +1033,126 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
 }
 
-TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesGetsAPlainRename) {
+TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesKeepsTheOldFileUntilItIsLookedAt) {
+  // Where the swap fails as on a file system without one, the file gets a second name before the
+  // copy is moved over it. A save that the lease held back in that moment is seen, the old file
+  // put back for it, and the run starts over: the save and the entries are in the file, and
+  // nothing is left beside it.
   if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
   Tree tree;
-  const test_support::ProcessResult result =
-      RunWithInjectedFault(tree.files, "renameat2", "error=EINVAL");
+  test_support::ProcessResult result;
+  std::thread run([&] {
+    result = RunWithInjectedFaults(
+        tree.files.setup, {"renameat2:error=EINVAL:when=1", "renameat:delay_enter=1000000:when=1"});
+  });
+  WaitUntil(
+      [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(LeaseListedOn(tree.cfgPath()));
+  const int fd = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
+  EXPECT_EQ(write(fd, "; saved\r\n", 9), 9);
+  close(fd);
+  run.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
+  std::string after = ReadFile(tree.cfgPath());
+  EXPECT_EQ(after.substr(0, kAircraftCfg.size() + 9), kAircraftCfg + "; saved\r\n");
+  EXPECT_EQ(EntryTitles(after).size(), 5u);
   EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
-  // There too, a rename that the folder's flush cannot confirm is reported as in place.
-  const test_support::ProcessResult unconfirmed = RunProgram(
-      "/usr/bin/strace",
-      {"-f", "-o", "/dev/null", "-e", "trace=renameat2,fsync", "-e",
-       "inject=renameat2:error=EINVAL", "-e", "inject=fsync:error=EIO:when=2", tree.files.setup},
-      {.workingDirectory = "/", .userId = -1, .environment = {"ASAN_OPTIONS=detect_leaks=0"}});
+  // Where the file cannot have a second name either, nothing would keep the file taken out: the
+  // run lets its lease go first, so that a save it held back lands while the file still has its
+  // name, compares once more, sees it and starts over. A rename that the folder's flush cannot
+  // confirm is reported as in place; a folder standing under the second name is named.
+  std::thread held([&] {
+    result = RunWithInjectedFaults(tree.files.setup, {"renameat2:error=EINVAL:when=1",
+                                                      "linkat:error=EPERM:delay_enter=1000000"});
+  });
+  WaitUntil(
+      [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const int again = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
+  EXPECT_EQ(write(again, "; saved again\r\n", 15), 15);
+  close(again);
+  held.join();
+  EXPECT_EQ(result.status, 0) << result.errorOutput;
+  after = ReadFile(tree.cfgPath());
+  EXPECT_NE(after.find("; saved again\r\n"), std::string::npos);
+  EXPECT_EQ(EntryTitles(after).size(), 9u);
+  const test_support::ProcessResult unconfirmed = RunWithInjectedFaults(
+      tree.files.setup, {"renameat2:error=EINVAL:when=1", "fsync:error=EIO:when=2"});
   EXPECT_EQ(unconfirmed.status, 3) << unconfirmed.errorOutput;
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 13u);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  std::filesystem::create_directory(tree.files.aircraft + "/.aircraft.cfg.replaced");
+  const test_support::ProcessResult inTheWay =
+      RunWithInjectedFaults(tree.files.setup, {"renameat2:error=EINVAL:when=1"});
+  EXPECT_EQ(inTheWay.status, 2);
+  EXPECT_NE(
+      inTheWay.errorOutput.find("a file of the name .aircraft.cfg.replaced stands in the way"),
+      std::string::npos)
+      << inTheWay.errorOutput;
+}
+
+TEST(SetupProcess, RunsThroughTwoViewsOfTheFolderWaitForEachOther) {
+  // A FUSE mount that shows the aircraft's folder a second time and forwards locks, as bindfs does,
+  // swaps no two files and has no move that replaces nothing, and a lock of the folder taken
+  // through it is not the one taken through the folder itself: runs through the two views still
+  // wait for each other, on the file's shared byte, and both land.
+  if (!std::filesystem::exists("/usr/bin/bindfs") || !std::filesystem::exists("/dev/fuse")) {
+    GTEST_SKIP() << "no bindfs or no /dev/fuse: no second view of a folder to test through";
+  }
+  Tree tree;
+  const std::string view = tree.folder.path + "/view";
+  std::filesystem::create_directory(view);
+  if (RunProgram("/usr/bin/bindfs",
+                 {"--multithreaded", "--enable-lock-forwarding", tree.files.aircraft, view})
+          .status != 0) {
+    GTEST_SKIP() << "bindfs cannot mount here";
+  }
+  test_support::ProcessResult direct;
+  test_support::ProcessResult viewed;
+  std::thread first(
+      [&] { direct = RunWithInjectedFault(tree.files, "writev", "delay_enter=1000000:when=1"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::thread second([&] { viewed = RunProgram(view + "/Livery/setup", {}); });
+  first.join();
+  second.join();
+  RunProgram("/usr/bin/fusermount", {"-u", view});
+  EXPECT_EQ(direct.status, 0) << direct.errorOutput;
+  EXPECT_EQ(viewed.status, 0) << viewed.errorOutput;
   EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 9u);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+}
+
+TEST(SetupProcess, FilePutInPlaceByAThirdProgramIsNeverReplacedByTheSwapBack) {
+  // One program puts a file of its own in place of aircraft.cfg just before the swap, so that the
+  // run swaps it back; a third deletes the new file just before that and puts another in its
+  // place just after: the swap back finds no file to swap with, and then a file it must not
+  // replace. Both are kept, the second program's beside, and the run says so.
+  if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
+  Tree tree;
+  test_support::ProcessResult result;
+  std::thread run([&] {
+    result = RunWithInjectedFaults(tree.files.setup,
+                                   {"renameat2:delay_enter=1000000:delay_exit=1000000:when=1..2"});
+  });
+  WaitUntil(
+      [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the swap's wait
+  WriteFile(tree.cfgPath() + ".second", "; the second program's file\r\n");
+  std::filesystem::rename(tree.cfgPath() + ".second", tree.cfgPath());
+  WaitUntil([&] { return ReadFile(tree.cfgPath()) != "; the second program's file\r\n"; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1300));  // into the swap back's wait
+  std::filesystem::remove(tree.cfgPath());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // past the swap back, not after
+  WriteFile(tree.cfgPath(), "; the third program's file\r\n");
+  run.join();
+  EXPECT_EQ(result.status, 2);
+  EXPECT_NE(result.errorOutput.find("aircraft.cfg.saved-meanwhile"), std::string::npos)
+      << result.errorOutput;
+  EXPECT_EQ(ReadFile(tree.cfgPath()), "; the third program's file\r\n");
+  EXPECT_EQ(ReadFile(tree.cfgPath() + ".saved-meanwhile"), "; the second program's file\r\n");
+  EXPECT_EQ(ListFolder(tree.files.aircraft),
+            (std::vector<std::string>{"Livery", "aircraft.cfg", "aircraft.cfg.saved-meanwhile"}));
 }
 
 TEST(SetupProcess, DiskFullOrIoErrorIsReportedAndChangesNothing) {

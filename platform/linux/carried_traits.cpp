@@ -1,11 +1,14 @@
 // What the configuration file carries besides its bytes on Linux, and how its new copy comes to
 // carry the same: its owner, group, permission and set-ID bits, and its extended attributes, the
-// access ACL among them. A file with several names is refused: a new file under one name would
-// leave the others naming the old one. Where this user cannot give the copy the old owner or group,
-// the run goes on only where nobody's access changes; otherwise it refuses, naming what would be
-// lost and what the user can do.
+// access ACL among them (those that this user can see: a run that is not root sees no trusted.*
+// attribute, and the new file then lacks it). A file with several names is refused: a new file
+// under one name would leave the others naming the old one. So is a file whose owner this run
+// cannot give the copy, and one whose group it cannot give where the group's access differs from
+// other users'; the refusal names what would be lost and what the user can do.
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -21,8 +24,6 @@
 namespace platform {
 
 namespace {
-
-constexpr const char* kAccessAcl = "system.posix_acl_access";
 
 SystemResult CannotKeep(const std::string& target, const std::string& what) {
   return {SystemFault::kCannotKeep, target, what};
@@ -43,53 +44,60 @@ bool Carries(const CarriedTraits& traits, const std::string& name) {
                      [&](const auto& attribute) { return attribute.first == name; });
 }
 
-// The fields of the line of a colon-separated account file (/etc/passwd, /etc/group) whose
-// `column` is `value`; none where there is no such line. Read as files, so that the static
-// program asks no name service; an account that only a name service knows is taken to be in no
-// further group, which can only make the run refuse, never give access away.
-std::vector<std::string> AccountLine(const char* file, std::size_t column,
-                                     const std::string& value) {
-  std::ifstream lines(file);
+// The name of the account of `user`, as /etc/passwd gives it, with its number: "alice (1000)".
+// Read as a file, so that the static program asks no name service; an account that only a name
+// service knows is named by its number alone.
+std::string AccountName(std::uint32_t user) {
+  std::ifstream lines("/etc/passwd");
+  const std::string number = std::to_string(user);
   for (std::string line; std::getline(lines, line);) {
     std::vector<std::string> fields;
     std::istringstream split(line);
     for (std::string field; std::getline(split, field, ':');) fields.push_back(field);
-    if (fields.size() > column && fields[column] == value) return fields;
+    if (fields.size() > 2 && fields[2] == number) return fields[0] + " (" + number + ")";
   }
-  return {};
+  return number;
 }
 
-// Whether the user `user` belongs to the group `group`, as its primary or a further group.
-bool InGroup(std::uint32_t user, std::uint32_t group) {
-  const std::vector<std::string> account = AccountLine("/etc/passwd", 2, std::to_string(user));
-  if (account.size() < 4) return false;
-  if (account[3] == std::to_string(group)) return true;
-  const std::vector<std::string> members = AccountLine("/etc/group", 2, std::to_string(group));
-  std::istringstream names(members.size() >= 4 ? members[3] : "");
-  for (std::string name; std::getline(names, name, ',');) {
-    if (name == account[0]) return true;
-  }
-  return false;
+// Whether this process may use the capability `capability` (CAP_CHOWN, CAP_FOWNER).
+bool HasCapability(int capability) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+  return syscall(SYS_capget, &header, data) == 0 &&
+         (data[capability / 32].effective & (1u << (capability % 32))) != 0;
 }
 
-// Where the copy cannot have the file's owner (a run that is not root, on another user's file):
-// whether the old owner keeps, through the group's or other users' bits, everything that the
-// owner's bits gave; an ACL may give the owner's group other rights, so a file with one must
-// keep its owner. Root needs no bits to use a file. A set-user-ID bit would come to stand for
-// this user instead: never.
-SystemResult OwnerMayChange(const CarriedTraits& traits, const std::string& target) {
-  if (traits.mode & S_ISUID) {
-    return CannotKeep(target, "is set-user-ID for user " + std::to_string(traits.owner) +
-                                  ", which a new file of this user's would not be: run the "
-                                  "installer as that user, or as root");
+// Whether the copy can be given the file's owner and then replace it: the owner is this user, or
+// this run may give files to others. Where it cannot, the new file would be this user's, and the
+// file's owner would lose what only the owner's bits gave, while this user could gain it: the run
+// refuses before any copy is made, naming the owner and what to do. So it does in a folder with
+// the sticky bit, where only the owner of the file or the folder may replace a file, where this
+// run is neither and may not override that.
+SystemResult OwnerGivable(const SystemLock& lock, const CarriedTraits& traits,
+                          const std::string& target) {
+  const std::string owner = AccountName(traits.owner);
+  struct stat folder {};
+  if (traits.owner != geteuid() && fstat(static_cast<int>(lock.handle), &folder) == 0 &&
+      (folder.st_mode & S_ISVTX) != 0 && folder.st_uid != geteuid() && !HasCapability(CAP_FOWNER)) {
+    return CannotKeep(
+        target, "belongs to user " + owner +
+                    " in a folder with the sticky bit, where only that user may "
+                    "replace it: run the installer as that user" +
+                    (geteuid() == 0 ? ", or with the capability CAP_FOWNER" : ", or as root"));
   }
-  if (traits.owner == 0) return {};
-  const bool viaGroup = InGroup(traits.owner, traits.group);
-  const std::uint32_t kept = Bits(traits.mode, viaGroup ? 3 : 0);
-  if ((Bits(traits.mode, 6) & ~kept) == 0 && !Carries(traits, kAccessAcl)) return {};
-  return CannotKeep(target, "belongs to user " + std::to_string(traits.owner) +
-                                ", who could no longer use it as before once the new file is this "
-                                "user's: run the installer as that user, or as root");
+  if (traits.owner == geteuid() || (HasCapability(CAP_CHOWN) && HasCapability(CAP_FOWNER))) {
+    return {};
+  }
+  if (geteuid() == 0) {
+    return CannotKeep(target, "belongs to user " + owner +
+                                  ", and this run lacks the capabilities to give a new file to "
+                                  "another user and set its permissions (CAP_CHOWN, CAP_FOWNER): "
+                                  "run the installer with them, or as user " +
+                                  owner);
+  }
+  return CannotKeep(target, "belongs to user " + owner +
+                                ", and a new file would be this user's: run the installer as "
+                                "that user, or as root");
 }
 
 // Whether the copy, of group `given`, serves everyone as the file of group `traits.group` did:
@@ -158,8 +166,7 @@ SystemResult ReadCarriedTraits(const SystemLock& lock, const std::string& target
                                   " names (hard links); a new file would separate them: give "
                                   "each name a file of its own, or remove the other names");
   }
-  if (geteuid() != 0 && traits.owner != geteuid()) return OwnerMayChange(traits, target);
-  return {};
+  return OwnerGivable(lock, traits, target);
 }
 
 // The owner goes first (root only): a change of owner clears the set-ID bits, which the
@@ -170,7 +177,7 @@ SystemResult GiveCarriedTraits(const SystemLock& lock, const std::string& copy,
                                const std::string& target, const CarriedTraits& traits) {
   const int fd = OpenCopy(lock, copy);
   if (fd < 0) return Failed(target, "open the new copy", errno);
-  const uid_t owner = geteuid() == 0 ? traits.owner : static_cast<uid_t>(-1);
+  const uid_t owner = traits.owner == geteuid() ? static_cast<uid_t>(-1) : traits.owner;
   SystemResult result;
   struct stat made {};
   if (fchown(fd, owner, traits.group) != 0 && fstat(fd, &made) == 0 &&
@@ -211,7 +218,7 @@ SystemResult CopyCarries(const SystemLock& lock, const std::string& copy, const 
   struct stat made {};
   std::vector<std::string> lacking;
   if (fstat(fd, &made) != 0) lacking.push_back("its status");
-  if (made.st_uid != (geteuid() == 0 ? traits.owner : geteuid())) lacking.push_back("its owner");
+  if (made.st_uid != traits.owner) lacking.push_back("its owner");
   if (!GroupServes(traits, made.st_gid)) lacking.push_back("its group");
   if ((made.st_mode & 07777) != traits.mode) lacking.push_back("its permissions");
   std::vector<std::pair<std::string, std::string>> given;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -138,6 +139,29 @@ int HoldsExactly(int fd, const std::vector<std::string_view>& pieces, bool& same
   }
   same = MatchedAll(match);
   return 0;
+}
+
+std::string AsideName(const std::string& name) {
+  return "." + name + ".replaced";
+}
+
+int MoveWithoutReplacing(int folder, const std::string& from, const std::string& to) {
+  if (renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  if (linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0) return errno;
+  unlinkat(folder, from.c_str(), 0);
+  return 0;
+}
+
+std::optional<std::string> KeptBeside(int folder, const std::string& name,
+                                      const std::string& target) {
+  const std::string base = SplitDirectoryAndName(target).name + ".saved-meanwhile";
+  for (unsigned long number = 1;; ++number) {
+    const std::string kept = number == 1 ? base : base + "-" + std::to_string(number);
+    const int error = MoveWithoutReplacing(folder, name, kept);
+    if (error == 0) return kept;
+    if (error != EEXIST) return std::nullopt;
+  }
 }
 
 FoundName FindFileIgnoringCase(const std::string& path) {

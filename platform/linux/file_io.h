@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +50,29 @@ int WritePieces(int fd, const std::vector<std::string_view>& pieces);
 // pieces, one after another, without holding the file in memory; returns 0 or the errno of the
 // failure.
 int HoldsExactly(int fd, const std::vector<std::string_view>& pieces, bool& same);
+
+// The second name that a run gives the file `name` it replaces, where the file system cannot swap
+// two files, until it has looked at the file taken out; one that a killed run left is removed
+// once the folder is locked.
+std::string AsideName(const std::string& name);
+
+// Moves the file `from` of `folder` to `to`, only where no file has that name; 0, or the errno of
+// the failure (EEXIST where one has). A file system without a move that replaces nothing gets a
+// second name made, which fails where the name is taken, and the first removed.
+int MoveWithoutReplacing(int folder, const std::string& from, const std::string& to);
+
+// Moves the file `name` of `folder` out of the way of every later run, under a name of its own
+// beside the file `target` (a name in that folder): the first of `target`.saved-meanwhile,
+// -2, -3 and on that no file of the folder takes. That name, or nothing when the file could not
+// be moved, and then stays where it is.
+std::optional<std::string> KeptBeside(int folder, const std::string& name,
+                                      const std::string& target);
+
+// Trades the run's descriptor of the locked file (`lock.file`), which may write, for one that only
+// reads, the file's shared byte locked throughout (for reading from then on, which still excludes
+// every other run's lock): a descriptor of the run's own that may write would keep the kernel from
+// granting it a read lease. False, with nothing changed, where that cannot be done.
+bool HoldForReading(SystemLock& lock);
 
 enum class NameMatch { kFound, kNone, kAmbiguous };
 

@@ -56,7 +56,9 @@ struct flock SharedByte(short type) {
 // Waits for the lock of the shared byte of the file `name` of `folder`; returns the descriptor that
 // holds it, or -1 when there is no such lock to take: the file cannot be opened for writing (it is
 // missing, read-only or not a regular file, which the run then refuses) or its file system keeps
-// no such locks.
+// no such locks. The lock is for writing, so that it excludes every other run's, of either build,
+// however the file was reached: through another view of the folder (a FUSE mount that forwards
+// locks), the folder's lock may not be the same lock.
 int LockSharedByte(int folder, const std::string& name) {
   // A lock for writing needs a descriptor open for writing. It is opened through one that only
   // reads, once that is found to be a regular file with write permission, so that the open
@@ -81,6 +83,25 @@ int LockSharedByte(int folder, const std::string& name) {
     }
   }
   return file;
+}
+
+// Removes what a killed run may have left beside the file `name` of `folder` that would stand in
+// the way: a second name of the file itself, under the copy's name or under AsideName, would make
+// the file look shared by two names. A file of its own under AsideName is the file a run took out
+// of place, and may hold another program's save: it is kept beside, never deleted.
+void ClearLeftovers(int folder, const std::string& name) {
+  struct stat file {};
+  if (fstatat(folder, name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0) return;
+  const std::string copy = SplitDirectoryAndName(WorkingCopyPath(name)).name;
+  for (const std::string& left : {copy, AsideName(name)}) {
+    struct stat status {};
+    if (fstatat(folder, left.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (SameFile(status, file)) {
+      unlinkat(folder, left.c_str(), 0);
+    } else if (left != copy && S_ISREG(status.st_mode)) {
+      KeptBeside(folder, left, name);
+    }
+  }
 }
 
 // A Windows run's move takes milliseconds; a lock of the copy's byte held for longer is not one.
@@ -154,6 +175,7 @@ SystemResult LockTarget(const std::string& target, SystemLock& lock) {
   }
   lock.handle = folder;
   const std::string name = SplitDirectoryAndName(target).name;
+  ClearLeftovers(folder, name);
   lock.file = LockSharedByte(folder, name);
   for (CopyMove move = CopyMove::kNone;
        lock.file >= 0 &&
@@ -168,6 +190,23 @@ SystemResult LockTarget(const std::string& target, SystemLock& lock) {
     lock.file = LockSharedByte(folder, name);
   }
   return {};
+}
+
+bool HoldForReading(SystemLock& lock) {
+  if (lock.file < 0) return false;
+  const int held = static_cast<int>(lock.file);
+  const int reader = open(("/proc/self/fd/" + std::to_string(held)).c_str(), O_RDONLY | O_CLOEXEC);
+  if (reader < 0) return false;
+  // The lock becomes one for reading in one step, and the new descriptor's joins it before the
+  // old goes: the byte is never unlocked, and no lock for writing can be had meanwhile.
+  struct flock range = SharedByte(F_RDLCK);
+  if (fcntl(held, F_OFD_SETLK, &range) != 0 || fcntl(reader, F_OFD_SETLK, &range) != 0) {
+    close(reader);
+    return false;
+  }
+  close(held);
+  lock.file = reader;
+  return true;
 }
 
 bool LockHolds(const SystemLock& lock, const std::string& target) {

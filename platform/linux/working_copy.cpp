@@ -97,33 +97,39 @@ bool HoldsAt(int folder, const std::string& name, const std::vector<std::string_
   return error == 0 && same;
 }
 
-// Moves the file `name` of `folder` out of the way of every later run, under a name of its own
-// beside it, which no other file has: the first number that no file of the folder takes. That
-// name, or nothing when the file could not be moved, and then stays where it is.
-std::optional<std::string> KeptBeside(int folder, const std::string& name,
-                                      const std::string& target) {
-  const std::string base = NameIn(target) + ".saved-meanwhile";
-  for (unsigned long number = 1;; ++number) {
-    const std::string kept = number == 1 ? base : base + "-" + std::to_string(number);
-    if (renameat2(folder, name.c_str(), folder, kept.c_str(), RENAME_NOREPLACE) == 0) return kept;
-    if (errno != EEXIST) return std::nullopt;
-  }
-}
-
-// Where a save of another program that stands under the name `copyName` was kept.
-std::string KeptAs(const std::optional<std::string>& kept, const std::string& copyName) {
+// Where a save of another program that stood under the name `taken` was kept.
+std::string KeptAs(const std::optional<std::string>& kept, const std::string& taken) {
   return kept ? "is beside it as " + *kept
-              : "is left as " + copyName + ": move it away before the installer runs again";
+              : "is left as " + taken + ": move it away before the installer runs again";
 }
 
-// Swaps the file taken out back in place of the new copy: another program put it there. A save
-// of another program is never deleted with the copy: one made into the new copy while it stood
-// in place, or the file taken out when it cannot be put back, is kept beside under a name of its
-// own, and the run says so.
-Replacement SwappedBack(int folder, const std::string& copyName, const std::string& name,
-                        Comparison comparison, const std::string& target,
+// Puts the file taken out, which stands as `taken`, back under `name`, and the file in its place
+// under `copyName`, so that nothing that either holds is lost: in one swap, or, where the file
+// system has none (`taken` is then the second name AsideName made), by giving the file in place
+// the copy's name too before the file taken out is moved over it. 0, or the errno of the failure,
+// and then the file in place has no second name.
+int PutBack(int folder, const std::string& taken, const std::string& name,
+            const std::string& copyName) {
+  if (taken == copyName) {
+    return renameat2(folder, taken.c_str(), folder, name.c_str(), RENAME_EXCHANGE) == 0 ? 0 : errno;
+  }
+  if (linkat(folder, name.c_str(), folder, copyName.c_str(), 0) != 0) return errno;
+  if (renameat(folder, taken.c_str(), folder, name.c_str()) == 0) return 0;
+  const int error = errno;
+  unlinkat(folder, copyName.c_str(), 0);
+  return error;
+}
+
+// Puts the file taken out back in place of the new copy: another program put it there or wrote
+// into it. A save of another program is never deleted with the copy, nor replaced: one made into
+// the new copy while it stood in place, or the file taken out when it cannot be put back, is kept
+// beside under a name of its own, and the run says so. Where another program deleted the new
+// copy meanwhile, the file taken out goes back only where no file has taken the name since.
+Replacement SwappedBack(int folder, const std::string& taken, const std::string& copyName,
+                        const std::string& name, Comparison comparison, const std::string& target,
                         const std::vector<std::string_view>& confirmed, bool& inPlace) {
-  if (renameat2(folder, copyName.c_str(), folder, name.c_str(), RENAME_EXCHANGE) == 0) {
+  int error = PutBack(folder, taken, name, copyName);
+  if (error == 0) {
     inPlace = false;
     if (HoldsAt(folder, copyName, confirmed)) return NotReplaced(comparison, target);
     const std::optional<std::string> kept = KeptBeside(folder, copyName, target);
@@ -134,14 +140,24 @@ Replacement SwappedBack(int folder, const std::string& copyName, const std::stri
             false,
             !kept};
   }
-  if (renameat(folder, copyName.c_str(), folder, name.c_str()) == 0) {
+  const bool gone = error == ENOENT;  // another program deleted the new copy
+  if (gone) {
     inPlace = false;
-    return NotReplaced(comparison, target);
+    error = MoveWithoutReplacing(folder, taken, name);
+    if (error == 0) return NotReplaced(comparison, target);
   }
-  const int error = errno;
-  const std::optional<std::string> kept = KeptBeside(folder, copyName, target);
-  return {Failed(target, "put back the file it replaced, which " + KeptAs(kept, copyName), error),
-          false, !kept};
+  const std::optional<std::string> kept = KeptBeside(folder, taken, target);
+  const bool copyKept = !kept && taken == copyName;
+  if (gone && error == EEXIST) {
+    return {{SystemFault::kFailed, target,
+             "hold a file that another program put in its place while the installer put back the "
+             "one it had taken out, which " +
+                 KeptAs(kept, taken)},
+            false,
+            copyKept};
+  }
+  return {Failed(target, "put back the file it replaced, which " + KeptAs(kept, taken), error),
+          false, copyKept};
 }
 
 // Removes the file, trying twice: a file left beside the configuration file would be in the way.
@@ -149,32 +165,39 @@ bool Unlinked(int folder, const std::string& name) {
   return unlinkat(folder, name.c_str(), 0) == 0 || unlinkat(folder, name.c_str(), 0) == 0;
 }
 
-// A write lease on the held file, from before the compare to the end of the replacement. The
-// kernel grants one only while no other open file description of the file exists, and holds back
-// any later open of it until the lease is let go, showing it as a lease break: no write can reach
-// the file meanwhile unseen, and a program that opens the old file in the moment of the swap,
-// and would write into it after it lost its name, is seen and the file swapped back first.
-// Another program's short hold is waited out (about 60 ms); one that keeps the file open, or a
-// user that does not own it and may not take leases, gets no lease, and the replacement goes on
-// without it, as on a file system that has none.
+// A read lease on the locked file, from before the compare to the end of the replacement, through
+// the run's descriptor of it that only reads (HoldForReading). The kernel grants one only while
+// no program has the file open for writing, and holds back any later open of it for writing, or
+// its truncation, until the lease is let go, showing it as a lease break: no write can reach the
+// file meanwhile unseen, and a program that opens the old file in the moment of the swap, and
+// would write into it after it lost its name, is seen and the file put back first. Programs that
+// only read it neither stop nor break the lease. A program that has the file open for writing is
+// waited for a moment (about 60 ms); one that keeps it open longer (an editor, or a run of the
+// Windows build waiting for this run's lock) makes the run let go of everything and start over,
+// as after a change, so that such a run gets in first; the run refuses once its attempts are
+// spent. A user that does not own the file and may not take leases gets no lease, and the
+// replacement goes on without it, as on a file system that has none.
 class Lease {
  public:
-  explicit Lease(std::intptr_t file) : file_(static_cast<int>(file)) {
+  explicit Lease(SystemLock& lock)
+      : file_(HoldForReading(lock) ? static_cast<int>(lock.file) : -1) {
     // The kernel tells the holder of a lease break with SIGIO, whose default would end the run.
     signal(SIGIO, SIG_IGN);
     for (int pause = 1; file_ >= 0 && !held_; pause *= 2) {
-      held_ = fcntl(file_, F_SETLEASE, F_WRLCK) == 0;
-      if (held_ || errno != EAGAIN || pause > 32) break;
+      held_ = fcntl(file_, F_SETLEASE, F_RDLCK) == 0;
+      if (held_ || errno != EAGAIN) break;
+      writerHasItOpen_ = pause > 32;
+      if (writerHasItOpen_) break;
       usleep(static_cast<useconds_t>(pause) * 1000);
     }
   }
   ~Lease() { Release(); }
   Lease(const Lease&) = delete;
   Lease& operator=(const Lease&) = delete;
-  // The descriptor that holds the lease, or -1 where none is held.
-  int held() const { return held_ ? file_ : -1; }
-  // True when another program has begun to open the file for writing since the lease was
-  // granted; one that opens it only to read leaves it a read lease.
+  bool held() const { return held_; }
+  // True when another program kept the file open for writing while the run waited for the lease.
+  bool writerHasItOpen() const { return writerHasItOpen_; }
+  // True when another program has begun to open the file for writing since the lease was granted.
   bool Broken() const { return held_ && fcntl(file_, F_GETLEASE) == F_UNLCK; }
   // Lets the lease go, so that opens held back meanwhile go on, on the file now in place.
   void Release() {
@@ -185,7 +208,13 @@ class Lease {
  private:
   int file_;
   bool held_ = false;
+  bool writerHasItOpen_ = false;
 };
+
+// Whether a failure to give a file a second name says that its file system gives none.
+bool GivesNoSecondNames(int error) {
+  return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
+}
 
 Replacement Flushed(int folder, const std::string& target) {
   if (fsync(folder) != 0) {
@@ -237,32 +266,61 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   const std::string name = NameIn(target);
   // The whole compare comes before the swap, so that the moment in which another program's save
   // could land unseen is the swap and one look at the file it took out, not a read of the file.
-  Lease lease(lock.file);
-  Comparison standing = Compare(folder, name, read, lease.held());
-  if (standing.outcome == Comparison::kSame && lease.Broken()) standing = {Comparison::kChanged};
+  Lease lease(lock);
+  if (lease.writerHasItOpen()) {
+    return {{SystemFault::kFailed, target,
+             "be replaced: another program has it open for writing; close it and run again"},
+            true};
+  }
+  const auto compare = [&] {
+    Comparison standing = Compare(folder, name, read, static_cast<int>(lock.file));
+    if (standing.outcome == Comparison::kSame && lease.Broken()) standing = {Comparison::kChanged};
+    return standing;
+  };
+  Comparison standing = compare();
   if (standing.outcome != Comparison::kSame) return NotReplaced(standing, target);
+  // Where the copy is swapped in, the file taken out stands under the copy's name. Where the file
+  // system cannot swap two files, it stands under a second name made before the copy is moved
+  // over it (AsideName); where the file cannot have one either, nothing keeps it, so the lease,
+  // whose breaks could then not be answered, is let go first, and opens that it held back go on
+  // while the file still has its name, before a last compare.
+  std::string taken = copyName;
   if (renameat2(folder, copyName.c_str(), folder, name.c_str(), RENAME_EXCHANGE) != 0) {
     if (errno == ENOENT) return {{}, true};  // another program took the file away
-    // A file system that cannot swap two files: a plain move, just after the compare.
     if (errno != EINVAL && errno != ENOSYS) {
       return {Failed(target, "put the new copy in place", errno), false};
     }
-    if (renameat(folder, copyName.c_str(), folder, name.c_str()) != 0) {
-      return {Failed(target, "put the new copy in place", errno), false};
+    taken = AsideName(name);
+    if (linkat(folder, name.c_str(), folder, taken.c_str(), 0) != 0) {
+      const int error = errno;
+      if (error == ENOENT) return {{}, true};
+      if (error == EEXIST) {
+        return {{SystemFault::kFailed, target,
+                 "be replaced: a file of the name " + taken + " stands in the way beside it"},
+                false};
+      }
+      if (!GivesNoSecondNames(error))
+        return {Failed(target, "give it a second name", error), false};
+      taken.clear();
+      lease.Release();
+      if ((standing = compare()).outcome != Comparison::kSame) return NotReplaced(standing, target);
     }
-    inPlace = true;
-    return Flushed(folder, target);
+    if (renameat(folder, copyName.c_str(), folder, name.c_str()) != 0) {
+      const int error = errno;
+      if (!taken.empty()) unlinkat(folder, taken.c_str(), 0);
+      return {Failed(target, "put the new copy in place", error), false};
+    }
   }
-  // The new copy is in place; the file that stood there stands under the copy's name.
   inPlace = true;
-  Comparison replaced = Untouched(folder, copyName, standing.status);
+  if (taken.empty()) return Flushed(folder, target);
+  Comparison replaced = Untouched(folder, taken, standing.status);
   if (replaced.outcome == Comparison::kSame && lease.Broken()) replaced = {Comparison::kChanged};
   // Another program removed the file taken out: there is nothing to put back, nor to remove.
   const bool gone = replaced.outcome == ENOENT;
   if (!gone && replaced.outcome != Comparison::kSame) {
-    return SwappedBack(folder, copyName, name, replaced, target, confirmed, inPlace);
+    return SwappedBack(folder, taken, copyName, name, replaced, target, confirmed, inPlace);
   }
-  if (!gone && !Unlinked(folder, copyName)) {
+  if (!gone && !Unlinked(folder, taken)) {
     return {Failed(target, "remove the file it replaced, which stays beside it", errno), false};
   }
   lease.Release();
