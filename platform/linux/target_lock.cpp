@@ -204,9 +204,11 @@ bool HoldForReading(SystemLock& lock) {
     close(reader);
     return false;
   }
-  close(held);
+  // A close that failed may have left the descriptor that writes open, which would keep the lease
+  // from being granted and make the run take itself for another program.
+  const bool closed = close(held) == 0;
   lock.file = reader;
-  return true;
+  return closed;
 }
 
 bool LockHolds(const SystemLock& lock, const std::string& target) {
