@@ -1,10 +1,11 @@
 // What the configuration file carries besides its bytes on Windows, and how its new copy comes to
 // carry the same, or the run refuses before anything is put in place:
 // - A file with several names is refused: a new file under one name would leave the others naming
-//   the old one. So is a file with a named stream, which a new file would not have.
-// - The copy takes the file's hidden, system and archive attributes once the platform's profile
-//   functions have written it; compression or encryption that the copy did not take from its
-//   folder as the file has it is refused.
+//   the old one.
+// - The copy takes the file's named streams (a download's mark, Zone.Identifier, among them) and
+//   its hidden, system and archive attributes once the platform's profile functions have written
+//   it; compression or encryption that the copy did not take from its folder as the file has it
+//   is refused.
 // - On Windows the copy is given the file's owner and access list, with its protection from
 //   inheritance, as read at the start (a move within a volume keeps the moved file's own
 //   descriptor, so the file's would otherwise be lost), and is checked to carry them.
@@ -14,7 +15,10 @@
 //   change who may do what with the file.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 
 #include "platform/system_files.h"
 #include "platform/windows/file_io.h"
@@ -50,24 +54,60 @@ bool ExamineHeld(HANDLE file, const FileIdentity& identity, CarriedTraits& trait
   return true;
 }
 
-// The name of the first named stream of the file at `path` ("Zone.Identifier"); empty where it has
-// none, or its file system keeps none (the listing then fails).
-std::string NamedStream(const std::string& path) {
+// Named streams are carried as traits named as the system spells them (":Zone.Identifier:$DATA"),
+// in UTF-8; no other trait's name starts with a colon.
+bool IsStream(const std::string& trait) {
+  return trait.starts_with(':');
+}
+
+// Appends each named stream of the file at `path` to `named`, with its bytes; false when one could
+// not be read. A file system that keeps no streams lists none.
+bool ReadStreams(const std::string& path, std::vector<std::pair<std::string, std::string>>& named) {
+  const std::wstring wide = WidePath(path);
   WIN32_FIND_STREAM_DATA stream;
-  const HANDLE streams =
-      FindFirstStreamW(WidePath(path).c_str(), FindStreamInfoStandard, &stream, 0);
-  if (streams == INVALID_HANDLE_VALUE) return {};
-  // Each is ":name:$DATA", the file's own bytes "::$DATA".
-  bool named = false;
-  while (!(named = stream.cStreamName[1] != L':') && FindNextStreamW(streams, &stream)) {
-  }
+  const HANDLE streams = FindFirstStreamW(wide.c_str(), FindStreamInfoStandard, &stream, 0);
+  if (streams == INVALID_HANDLE_VALUE) return true;
+  bool read = true;
+  do {
+    if (std::wcscmp(stream.cStreamName, L"::$DATA") == 0) continue;  // the file's own bytes
+    std::string bytes;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    read = stream.StreamSize.QuadPart <= static_cast<LONGLONG>(kLargestFile) && RetryWhileHeld([&] {
+             file = CreateFileW((wide + stream.cStreamName).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+             return file != INVALID_HANDLE_VALUE;
+           }) &&
+           ReadOpenFile(file, bytes);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    char name[3 * MAX_PATH + 64] = {};
+    WideCharToMultiByte(CP_UTF8, 0, stream.cStreamName, -1, name, sizeof name - 1, nullptr,
+                        nullptr);
+    named.emplace_back(name, std::move(bytes));
+  } while (read && FindNextStreamW(streams, &stream));
   FindClose(streams);
-  if (!named) return {};
-  char name[sizeof stream.cStreamName] = {};
-  WideCharToMultiByte(CP_ACP, 0, stream.cStreamName + 1, -1, name, sizeof name - 1, nullptr,
-                      nullptr);
-  name[std::strcspn(name, ":")] = '\0';
-  return name;
+  return read;
+}
+
+// Gives the copy at `path` each named stream among `named`; false when one could not be written.
+// The copy is new, so each is created, never replaced.
+bool WriteStreams(const std::string& path,
+                  const std::vector<std::pair<std::string, std::string>>& named) {
+  for (const auto& [name, bytes] : named) {
+    if (!IsStream(name)) continue;
+    wchar_t wideName[MAX_PATH + 64] = {};
+    MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, wideName, MAX_PATH + 63);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    const bool written = RetryWhileHeld([&] {
+                           file = CreateFileW((WidePath(path) + wideName).c_str(), GENERIC_WRITE, 0,
+                                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+                           return file != INVALID_HANDLE_VALUE;
+                         }) &&
+                         WriteOpenFile(file, {bytes});
+    if (file != INVALID_HANDLE_VALUE && !CloseHandle(file)) return false;
+    if (!written) return false;
+  }
+  return true;
 }
 
 // The file's security descriptor, as ReadCarriedTraits read it; null where it read none.
@@ -104,19 +144,17 @@ SystemResult ReadCarriedTraits(const SystemLock& lock, const std::string& target
                 " names (hard links); a new file would separate them: give each name a file of "
                 "its own, or remove the other names"};
   }
-  if (std::string stream = NamedStream(target); !stream.empty()) {
-    return {SystemFault::kCannotKeep, target,
-            stream.insert(0, "carries a named stream, ")
-                .append(", which a new file would not: remove it (a download's mark, "
-                        "Zone.Identifier: Properties, Unblock) and run again")};
-  }
+  if (!ReadStreams(target, traits.named)) return {SystemFault::kFailed, target, "read its streams"};
   return {};
 }
 
 SystemResult GiveCarriedTraits(const SystemLock&, const std::string& copy,
                                const std::string& target, const CarriedTraits& traits) {
-  // The copy stays plain until now, while the platform's profile functions write it; from here it
-  // has the file's own attributes, and aircraft.cfg becomes hidden only if it was.
+  // The copy stays plain until now, while the platform's profile functions write it, and while
+  // its streams are written; from here it has the file's own attributes, and aircraft.cfg becomes
+  // hidden only if it was.
+  if (!WriteStreams(copy, traits.named))
+    return {SystemFault::kFailed, copy, "be given its streams"};
   const DWORD carried = traits.mode & kCarriedAttributes;
   const DWORD attributes = carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL;
   if (!RetryWhileHeld([&] { return SetFileAttributesA(copy.c_str(), attributes) != FALSE; })) {
@@ -150,6 +188,17 @@ SystemResult CopyCarries(const SystemLock&, const std::string& copy, const std::
       (traits.mode & kCarriedAttributes)) {
     return {SystemFault::kCannotKeep, target,
             "the new copy did not take the file's attributes, so it was not put in place"};
+  }
+  std::vector<std::pair<std::string, std::string>> streams;
+  std::vector<std::pair<std::string, std::string>> carried;
+  std::copy_if(traits.named.begin(), traits.named.end(), std::back_inserter(carried),
+               [](const auto& trait) { return IsStream(trait.first); });
+  const bool read = ReadStreams(copy, streams);
+  std::sort(streams.begin(), streams.end());
+  std::sort(carried.begin(), carried.end());
+  if (!read || streams != carried) {
+    return {SystemFault::kCannotKeep, target,
+            "the new copy did not take the file's named streams, so it was not put in place"};
   }
   const PSECURITY_DESCRIPTOR file = SecurityRead(traits);
   std::string security;
