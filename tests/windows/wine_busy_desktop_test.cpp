@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -101,6 +102,52 @@ TEST(WindowsBusyDesktop, HoldPastTheBackOffChangesNothingAndTheNextRunReplacesIt
   EXPECT_NE(StopScanner(scanning, log).find("aircraft.cfg.installing\n"), std::string::npos);
   EXPECT_EQ(RunUnderWine(tree.setup).status, 0);
   EXPECT_EQ(EntryTitles(ReadFile(cfg)).size(), 7u);
+  EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
+}
+
+TEST(WindowsBusyDesktop, CopyHeldBeforeItIsMadeOrChangedWhileTheMoveWaitsIsHandled) {
+  // A copy that a killed run left, which a scanner still holds, sharing it for deletion: deleted,
+  // it keeps its name until the scanner lets go, and the run waits for that to make its own.
+  const test_support::ScratchFolder folder;
+  const test_support::AircraftTree tree = wine_support::WindowsTree(folder.path);
+  const std::string cfg = tree.aircraft + "/aircraft.cfg";
+  test_support::WriteFile(cfg + ".installing", "left by a killed run");
+  std::thread holder([&] {
+    RunUnderWine(wine_support::BuiltFileHolder(),
+                 {wine_support::WindowsPath(cfg + ".installing"), "1500", "rwd"});
+  });
+  EXPECT_TRUE(Appears(cfg + ".installing.held"));
+  std::filesystem::remove(cfg + ".installing.held");
+  const test_support::ProcessResult replaced = RunUnderWine(tree.setup);
+  holder.join();
+  EXPECT_EQ(replaced.status, 0) << replaced.errorOutput;
+  EXPECT_EQ(EntryTitles(ReadFile(cfg)).size(), 7u);
+  EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
+  // A program holds aircraft.cfg, not sharing it for deletion, so that the move waits; meanwhile
+  // another changes the completed copy: once the hold ends, the copy is not what the run
+  // confirmed, and it is not moved in.
+  const std::string installed = ReadFile(cfg);
+  std::thread blocker([&] {
+    RunUnderWine(wine_support::BuiltFileHolder(), {wine_support::WindowsPath(cfg), "4000", "rw"});
+  });
+  EXPECT_TRUE(Appears(cfg + ".held"));
+  test_support::ProcessResult moved;
+  std::thread run([&] { moved = RunUnderWine(tree.setup); });
+  // The copy is complete once it stops growing while the move waits.
+  std::string copy;
+  for (std::string seen; Appears(cfg + ".installing"); copy = seen) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    seen = test_support::Exists(cfg + ".installing") ? ReadFile(cfg + ".installing") : "";
+    if (!seen.empty() && seen == copy) break;
+  }
+  std::ofstream(cfg + ".installing", std::ios::app) << "[changed.meanwhile]\r\nk=v\r\n";
+  run.join();
+  blocker.join();
+  EXPECT_EQ(moved.status, 2) << moved.errorOutput;
+  EXPECT_NE(moved.errorOutput.find("aircraft.cfg: cannot be replaced"), std::string::npos)
+      << moved.errorOutput;
+  EXPECT_EQ(ReadFile(cfg), installed);
+  std::filesystem::remove(cfg + ".held");
   EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
 }
 

@@ -56,9 +56,12 @@ std::vector<std::optional<std::string>> EntryValues(const std::string& cfg, int 
 }
 
 // Expects refused runs of both programs: status 2, the file unchanged, and no copy left beside it.
-void ExpectRefused(const AircraftTree& tree, const std::string& before) {
+void ExpectRefused(const AircraftTree& tree, const std::string& before,
+                   const std::string& mentions = "") {
   for (const std::string& program : {tree.setup, tree.uninstall}) {
-    EXPECT_EQ(RunUnderWine(program).status, 2) << program;
+    const test_support::ProcessResult run = RunUnderWine(program);
+    EXPECT_EQ(run.status, 2) << program;
+    EXPECT_NE(run.errorOutput.find(mentions), std::string::npos) << run.errorOutput;
     EXPECT_EQ(ReadFile(CfgOf(tree)), before);
     EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
   }
@@ -215,6 +218,16 @@ TEST(WineInstall, RefusesFilesItCannotUpdateWithoutDamage) {
   EXPECT_EQ(RunUnderWine(directory.setup).status, 2);
   EXPECT_TRUE(std::filesystem::is_directory(CfgOf(directory)));
   EXPECT_EQ(ListFolder(directory.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+
+  // Another user's file that may not be written (immutable, so that root may not either): its
+  // security says so, and the run says so at once, without waiting as for another program's hold.
+  const AircraftTree others = WindowsTree(folder.path + "/others");
+  ASSERT_EQ(chown(CfgOf(others).c_str(), 2000, 2000), 0);
+  if (test_support::RunProgram("/usr/bin/chattr", {"+i", CfgOf(others)}).status != 0) {
+    GTEST_SKIP() << "this file system takes no immutable mark (chattr +i)";
+  }
+  ExpectRefused(others, kExampleCfg, "aircraft.cfg: this user may not write it");
+  test_support::RunProgram("/usr/bin/chattr", {"-i", CfgOf(others)});
 }
 
 // What a +file trace of Wine shows of a run: each open that replaces a hidden or system file
