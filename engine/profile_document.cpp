@@ -385,8 +385,10 @@ bool SectionHasEntries(const Document& document, std::string_view section) {
   bool hasEntries = false;
   VisitLines(*found, [&](const Line& line) {
     const ParsedLine parsed = ParseLine(line.text);
-    // A line whose key a NUL byte cut to nothing, without "=", is no entry to the platform.
-    hasEntries = parsed.kind == LineKind::kEntry && (!parsed.name.empty() || parsed.value);
+    // A line whose key a NUL byte cut to nothing, without "=", is no entry to the platform, nor is
+    // a comment, which the platform's listing of a section leaves out.
+    hasEntries = parsed.kind == LineKind::kEntry && (!parsed.name.empty() || parsed.value) &&
+                 !parsed.name.starts_with(';');
     return hasEntries;
   });
   return hasEntries;

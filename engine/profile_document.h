@@ -87,7 +87,8 @@ std::optional<std::string> FindValue(const Document& document, std::string_view 
 void ReadValue(const Document& document, std::string_view section, std::string_view key,
                std::string_view defaultText, char* buffer, std::size_t size);
 
-// True when `section` exists and holds at least one entry with a key or an "=".
+// True when `section` exists and holds at least one entry with a key or an "=" that is no comment
+// (a key that starts with ";"), as the platform lists a section.
 bool SectionHasEntries(const Document& document, std::string_view section);
 
 // Sets `key` of `section` to `text`. Each is cut at its first line break or NUL, so that a value

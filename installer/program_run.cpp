@@ -35,10 +35,12 @@ std::optional<RunStatus> RefuseLivery(const std::string& path, const char* nothi
       return Fail(kNotUpdated, liveryPath + ": " + platform::TooLargeCause());
     case platform::SectionState::kHeld:
       return Fail(kNotUpdated, liveryPath + ": " + platform::HeldCause());
+    case platform::SectionState::kMarkNotRead:
+      return Fail(kNothingToDo, liveryPath + ": " + nothingToDo + ": " +
+                                    platform::MisreadCause(platform::Misread::kByteOrderMark));
     case platform::SectionState::kMisread:
-      return Fail(kNothingToDo,
-                  liveryPath + ": " + nothingToDo + ": " +
-                      platform::MisreadCause(platform::FileReadInRun(path.c_str()).document));
+      return Fail(kNotUpdated,
+                  liveryPath + ": " + platform::MisreadCause(platform::Misread::kOther));
     case platform::SectionState::kUtf16BigEndian:
       return Fail(kNothingToDo, liveryPath + ": " + nothingToDo +
                                     " (UTF-16 big-endian text, which is not read: "

@@ -5,7 +5,6 @@
 
 #include "engine/profile_syntax.h"
 #include "platform/platform.h"
-#include "platform/profile_checks.h"
 #include "platform/run_files.h"
 
 namespace platform {
@@ -130,19 +129,13 @@ UpdateResult ReadTarget(ConfigUpdate& update) {
 }
 
 // Why the run stops when the system's profile functions did other than the engine says on a file
-// of the run: another program held it, or they read it otherwise. livery.ini read otherwise leaves
-// nothing the run can rely on (`unreadable`); aircraft.cfg is refused.
+// of the run. A livery.ini read as one that does not know its byte order mark leaves nothing the
+// run can rely on (`unreadable`); anything else is refused.
 UpdateResult MisreadFailure(const ConfigUpdate& update) {
   const bool configuration = update.misread == update.configurationPath;
-  // The system's profile functions on the configuration file work on its working copy.
-  if (update.misreadHeld) {
-    return Failure(configuration ? update.workingPath : update.misread, HeldCause());
-  }
-  const std::string& subject = configuration ? update.targetPath : update.misread;
-  UpdateResult result = Failure(
-      subject, MisreadCause(configuration ? update.document
-                                          : FileReadInRun(update.misread.c_str()).document));
-  result.unreadable = !configuration;
+  UpdateResult result =
+      Failure(configuration ? update.targetPath : update.misread, MisreadCause(update.misreadAs));
+  result.unreadable = !configuration && update.misreadAs == Misread::kByteOrderMark;
   return result;
 }
 
@@ -164,10 +157,6 @@ UpdateResult CompleteWorkingCopy(ConfigUpdate& update, std::vector<std::string_v
   }
   if (engine::StartsAsUtf16(held) ||
       !engine::ReadAlike(engine::ParseDocument(held), update.document)) {
-    // A mark that the platform does not read makes it write the copy otherwise.
-    if (!update.document.byteOrderMark.empty()) {
-      return Failure(update.targetPath, MisreadCause(update.document));
-    }
     return Failure(update.workingPath, "does not hold what was written to it");
   }
   confirmed = {held};
@@ -284,11 +273,11 @@ ConfigUpdate* UpdateNaming(const char* path) {
   return update != nullptr && update->configurationPath == path ? update : nullptr;
 }
 
-void RecordDisagreement(const char* path, bool held) {
+void RecordDisagreement(const char* path, Misread why) {
   ConfigUpdate* update = Current();
   if (update == nullptr || !update->misread.empty()) return;
   update->misread = path;
-  update->misreadHeld = held;
+  update->misreadAs = why;
 }
 
 }  // namespace platform

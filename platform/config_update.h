@@ -26,6 +26,7 @@
 #include <string>
 
 #include "engine/profile_document.h"
+#include "platform/profile_checks.h"
 #include "platform/system_files.h"
 
 namespace platform {
@@ -50,10 +51,10 @@ struct ConfigUpdate {
   engine::Document document;   // the file as read, with every edit of the run
   bool platformEdits = false;  // the system's own profile functions edit the working copy
   // The path of the first file (this one's or livery.ini's) on which the system's profile
-  // functions did other than the engine says they must, or failed because another program held it
-  // for longer than the run may wait (`misreadHeld`); empty while they agree.
+  // functions did other than the engine says they must, and why (`misreadAs`); empty while they
+  // agree.
   std::string misread;
-  bool misreadHeld = false;
+  Misread misreadAs = Misread::kNone;
   bool copyInPlace = false;  // the working copy stands in place of the file
   bool copyKept = false;     // the working copy's name holds another program's save
 
@@ -72,7 +73,8 @@ struct UpdateResult {
   bool inPlace = false;  // with a failure: the new file is in place but not confirmed on disk
   bool missing = false;  // with a failure: there is no configuration file to update
   // With a failure: the system's profile functions read the run's other profile file (livery.ini)
-  // otherwise than the engine, so that the run has nothing it can rely on to install or remove.
+  // as one that does not know its UTF-8 byte order mark, so that there is nothing to install or
+  // remove that the run could rely on.
   bool unreadable = false;
   // With a failure: another program changed the file while the run worked on it, and nothing was
   // written; the run may start over from the file as it is now.
@@ -101,9 +103,8 @@ bool EndUpdateForCrash();
 // The update in progress when `path` is the configuration path it was begun with; else null.
 ConfigUpdate* UpdateNaming(const char* path);
 
-// Notes that the system's profile functions did other than asked on the file at `path` (`held`:
-// they failed because another program held it for longer than the run may wait), which stops the
-// commit of the update in progress.
-void RecordDisagreement(const char* path, bool held);
+// Notes that the system's profile functions did other than asked on the file at `path`, as `why`
+// says, which stops the commit of the update in progress.
+void RecordDisagreement(const char* path, Misread why);
 
 }  // namespace platform

@@ -56,6 +56,7 @@ enum class SectionState {
   kUtf16BigEndian,
   kTooLarge,
   kHeld,
+  kMarkNotRead,
   kMisread
 };
 
@@ -64,8 +65,9 @@ enum class SectionState {
 // the file is UTF-16 big-endian text, which the platform's profile functions do not read (the
 // Windows build cannot tell it from a file without the section). kTooLarge: the file is larger
 // than a run takes (TooLargeCause), and none of it is read. kHeld: another program held the file
-// for longer than the run may wait (HeldCause). kMisread: where the system has profile functions
-// of its own, they answered otherwise than the engine (profile_checks.h).
+// for longer than the run may wait (HeldCause). kMarkNotRead, kMisread: where the system has
+// profile functions of its own, they found no entries where the engine finds some, as a reader that
+// does not know the file's UTF-8 byte order mark would, or otherwise (profile_checks.h).
 SectionState ProbeProfileSection(const char* section, const char* path);
 
 // Why a file larger than a run takes is refused.

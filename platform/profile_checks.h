@@ -12,16 +12,28 @@
 
 namespace platform {
 
+// Why the platform's profile functions did otherwise than the engine on a file.
+enum class Misread {
+  kNone,
+  kHeld,           // another program held the file for longer than the run may wait
+  kByteOrderMark,  // they read the file as one that does not know its UTF-8 byte order mark
+  kOther,          // anything else: a read or a write that failed, or answered otherwise
+};
+
 // True when `answer`, what the platform's read of `key` in `section` left in a buffer of `size`
-// bytes (at least one), is what the engine reads from `expected`.
+// bytes (at least one), is what the engine reads from `expected`, or, with `withoutMark`, what a
+// reader that does not know the file's UTF-8 byte order mark reads (never, for a file without).
 bool ValueReadAgrees(const engine::Document& expected, const char* section, const char* key,
-                     const char* defaultText, const char* answer, std::size_t size);
+                     const char* defaultText, const char* answer, std::size_t size,
+                     bool withoutMark = false);
 
-// True when the platform's answer on whether `section` holds entries is the engine's.
-bool SectionProbeAgrees(const engine::Document& expected, const char* section, bool hasEntries);
+// Whether the platform's answer on whether `section` holds entries misreads `expected`: only a
+// section in which the engine finds entries and the platform none is misread (a section of
+// comment lines alone, which Wine hands out, has no entries either way); kByteOrderMark where a
+// reader that does not know the file's byte order mark finds none either.
+Misread SectionProbeMisread(const engine::Document& expected, const char* section, bool hasEntries);
 
-// Why the platform's profile functions did otherwise than the engine on `document`: where it
-// starts with the UTF-8 byte order mark, the mark and the remedy (save it without the mark).
-std::string MisreadCause(const engine::Document& document);
+// What the user is told of a file that the platform's profile functions misread as `misread` says.
+std::string MisreadCause(Misread misread);
 
 }  // namespace platform

@@ -118,27 +118,34 @@ TEST(ProfileReading, FileWithByteOrderMarkIsUtf8TextReadInWindows1252) {
 
 TEST(ProfileReading, WindowsAnswersOnAFileWithAByteOrderMarkFailTheChecksThatNameTheMark) {
   // Windows' profile functions do not read the mark: the first line, behind it, is no header, and
-  // the rest reads as 8-bit text. Handed those answers, the checks fail, and the cause names the
-  // mark and the remedy; the engine's own answers pass.
+  // the rest reads as 8-bit text. Handed those answers, the checks fail and name the mark; the
+  // engine's own answers pass, and an answer that no reading gives (a read that failed) is not
+  // put down to the mark.
+  using platform::Misread;
   const engine::Document first = ParseDocument("\xEF\xBB\xBF[fltsim.0]\r\ntitle=Caf\xC3\xA9\r\n");
-  EXPECT_FALSE(platform::SectionProbeAgrees(first, "fltsim.0", false));
-  EXPECT_TRUE(platform::SectionProbeAgrees(first, "fltsim.0", true));
+  EXPECT_EQ(platform::SectionProbeMisread(first, "fltsim.0", false), Misread::kByteOrderMark);
+  EXPECT_EQ(platform::SectionProbeMisread(first, "fltsim.0", true), Misread::kNone);
   const engine::Document noted =
       ParseDocument("\xEF\xBB\xBF; note\r\n[fltsim.0]\r\ntitle=Caf\xC3\xA9\r\n");
-  EXPECT_TRUE(platform::SectionProbeAgrees(noted, "fltsim.0", true));
-  const auto agrees = [&](const char* answer) {
+  EXPECT_EQ(platform::SectionProbeMisread(noted, "fltsim.0", false), Misread::kOther);
+  const auto agrees = [&](const char* answer, bool withoutMark) {
     char buffer[1024] = {};
     std::snprintf(buffer, sizeof buffer, "%s", answer);
-    return platform::ValueReadAgrees(noted, "fltsim.0", "title", "", buffer, sizeof buffer);
+    return platform::ValueReadAgrees(noted, "fltsim.0", "title", "", buffer, sizeof buffer,
+                                     withoutMark);
   };
-  EXPECT_FALSE(agrees("Caf\xC3\xA9"));  // the UTF-8 bytes, read as 8-bit text
-  EXPECT_TRUE(agrees("Caf\xE9"));
-  const std::string cause = platform::MisreadCause(first);
+  EXPECT_TRUE(agrees("Caf\xE9", false));
+  EXPECT_FALSE(agrees("Caf\xC3\xA9", false));  // the UTF-8 bytes, read as 8-bit text...
+  EXPECT_TRUE(agrees("Caf\xC3\xA9", true));    // ...as a reader that does not know the mark does
+  EXPECT_FALSE(agrees("", true));              // the default text of a read that failed
+  // A section of nothing but a comment has no entries, whatever the platform hands out.
+  EXPECT_EQ(platform::SectionProbeMisread(ParseDocument("[fltsim.0]\r\n; only a note\r\n"),
+                                          "fltsim.0", true),
+            Misread::kNone);
+  const std::string cause = platform::MisreadCause(Misread::kByteOrderMark);
   EXPECT_NE(cause.find("UTF-8 byte order mark"), std::string::npos) << cause;
   EXPECT_NE(cause.find("save it without the mark"), std::string::npos) << cause;
-  EXPECT_EQ(platform::MisreadCause(ParseDocument("[fltsim.0]\r\ntitle=Caf\xE9\r\n"))
-                .find("byte order mark"),
-            std::string::npos);
+  EXPECT_EQ(platform::MisreadCause(Misread::kOther).find("byte order mark"), std::string::npos);
 }
 
 TEST(ProfileReading, SectionHasEntriesNeedsANonBlankLineInTheFirstSectionOfTheName) {
@@ -151,6 +158,8 @@ TEST(ProfileReading, SectionHasEntriesNeedsANonBlankLineInTheFirstSectionOfTheNa
   EXPECT_FALSE(has("title=x\n[fltsim.0]\n\n  \n[fltsim.1]\ntitle=x\n"));
   EXPECT_FALSE(has("[fltsim.0]\n[fltsim.0]\ntitle=in the second section of the name\n"));
   EXPECT_FALSE(has("[fltsim.0]\n\0 key cut to nothing\n"s));
+  EXPECT_FALSE(has("[fltsim.0]\n; only a note\n"));
+  EXPECT_TRUE(has("[fltsim.0]\n; a note\ntitle=x\n"));
 }
 
 TEST(ProfileReading, ReadAlikeAllowsOnlyLayoutThatChangesNoRead) {

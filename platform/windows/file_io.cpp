@@ -62,6 +62,10 @@ bool WithFileForReading(const std::string& path, Use use) {
   return RetryWhileHeld([&] {
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED &&
+        DeniedToThisUser(path, FILE_GENERIC_READ)) {
+      SetLastError(kDeniedToThisUser);
+    }
     if (file == INVALID_HANDLE_VALUE) return false;
     const bool used = use(file);
     const DWORD error = GetLastError();
@@ -96,9 +100,12 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* id
   });
 }
 
-bool DeniedByItsSecurity(const std::string& path, DWORD access) {
+bool DeniedToThisUser(const std::string& path, DWORD access) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;  // being deleted: nothing of it shows
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
   std::string descriptor;
-  return SecurityOf(path, descriptor) && SecurityDenies(descriptor.data(), access);
+  return !SecurityOf(path, descriptor) || SecurityDenies(descriptor.data(), access);
 }
 
 bool HeldByAnother(DWORD error) {
@@ -160,14 +167,14 @@ SystemResult HoldFile(const std::string& target, SystemLock& lock) {
     // Denied access is this user's only where the file's security denies it; otherwise it is a
     // moment's (a file being deleted gives the same error), and is waited for.
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED &&
-        DeniedByItsSecurity(target, FILE_GENERIC_READ | FILE_GENERIC_WRITE)) {
-      SetLastError(ERROR_FILE_READ_ONLY);
+        DeniedToThisUser(target, FILE_GENERIC_READ | FILE_GENERIC_WRITE)) {
+      SetLastError(kDeniedToThisUser);
     }
     return file != INVALID_HANDLE_VALUE;
   });
   if (!opened) {
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_READ_ONLY) return {SystemFault::kMayNotWrite, target, ""};
+    if (error == kDeniedToThisUser) return {SystemFault::kMayNotWrite, target, ""};
     return {SystemFault::kFailed, target,
             HeldByAnother(error) ? "be held: another program keeps it open" : "be opened"};
   }

@@ -56,9 +56,15 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* id
 // replaced. (HoldFile tells access that the file's security denies apart.)
 bool HeldByAnother(DWORD error);
 
-// True only where the security of the file at `path` denies this process `access` to it
-// (security.h): an access denied is then this user's, not another program's hold.
-bool DeniedByItsSecurity(const std::string& path, DWORD access);
+// Whether an access denied to the file at `path` is this user's, not a moment's hold of another
+// program: it is a folder, its security denies this process `access` (security.h), or this user
+// may not even read its security. A file being deleted, of which nothing can be looked at until
+// the program that holds it lets go, is a moment's.
+bool DeniedToThisUser(const std::string& path, DWORD access);
+
+// The last error that a step leaves where access to a file was denied to this user: the run does
+// not wait for it, as HeldByAnother is false for it.
+inline constexpr DWORD kDeniedToThisUser = ERROR_FILE_READ_ONLY;
 
 // Waits `pause` milliseconds for another program to let go of a file, out of the one allowance that
 // the run has for every such wait, about ten seconds in all; false, without waiting, once it is

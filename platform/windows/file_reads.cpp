@@ -3,23 +3,11 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <optional>
 
 #include "platform/system_files.h"
 #include "platform/windows/file_io.h"
 
 namespace platform {
-
-namespace {
-
-// The size of the file at `path`, or nothing when it cannot be examined.
-std::optional<std::uint64_t> SizeOf(const std::string& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
-  return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-}
-
-}  // namespace
 
 SystemResult ReadReplaceableFile(const SystemLock& lock, const std::string& target,
                                  engine::FileBytes& bytes, FileIdentity& identity) {
@@ -53,14 +41,17 @@ SystemResult ReadReplaceableFile(const SystemLock& lock, const std::string& targ
 }
 
 SystemResult ReadProfileFile(const std::string& path, engine::FileBytes& bytes) {
-  const std::optional<std::uint64_t> size = SizeOf(path);
-  if (size && *size > kLargestFile) return {SystemFault::kTooLarge, path, ""};
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      return {SystemFault::kNotRegular, path, ""};
+    if (((std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow) > kLargestFile) {
+      return {SystemFault::kTooLarge, path, ""};
+    }
+  }
   std::string read;
   if (!ReadWholeFile(path, read)) {
-    const DWORD error = GetLastError();
-    const bool denied =
-        error == ERROR_ACCESS_DENIED && DeniedByItsSecurity(path, FILE_GENERIC_READ);
-    if (HeldByAnother(error) && !denied) return {SystemFault::kHeld, path, ""};
+    if (HeldByAnother(GetLastError())) return {SystemFault::kHeld, path, ""};
     return {SystemFault::kFailed, path, "read it"};
   }
   bytes = engine::OwnedBytes(std::move(read));

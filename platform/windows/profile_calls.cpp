@@ -75,7 +75,12 @@ void ReadProfileValue(const char* section, const char* key, const char* defaultT
     return expected != nullptr &&
            ValueReadAgrees(*expected, section, key, defaultText, buffer, size);
   });
-  if (!agreed) RecordDisagreement(path, HeldByAnother(GetLastError()));
+  if (agreed) return;
+  const bool withoutMark = expected != nullptr && ValueReadAgrees(*expected, section, key,
+                                                                  defaultText, buffer, size, true);
+  RecordDisagreement(path, HeldByAnother(GetLastError()) ? Misread::kHeld
+                           : withoutMark                 ? Misread::kByteOrderMark
+                                                         : Misread::kOther);
 }
 
 void WriteProfileValue(const char* section, const char* key, const char* text, const char* path) {
@@ -84,7 +89,7 @@ void WriteProfileValue(const char* section, const char* key, const char* text, c
   if (update != nullptr && !update->platformEdits) return;
   if (!RetryWhileHeld(
           [&] { return WritePrivateProfileStringA(section, key, text, PlatformPath(path)); })) {
-    RecordDisagreement(path, HeldByAnother(GetLastError()));
+    RecordDisagreement(path, HeldByAnother(GetLastError()) ? Misread::kHeld : Misread::kOther);
   }
 }
 
@@ -109,6 +114,9 @@ SectionState ProbeProfileSection(const char* section, const char* path) {
   if (file.bigEndian) return SectionState::kUtf16BigEndian;
   if (file.tooLarge) return SectionState::kTooLarge;
   if (file.held) return SectionState::kHeld;
+  // A file that the run's own read found missing, unreadable or no regular file has nothing for
+  // the platform to find either.
+  if (!file.read) return SectionState::kEmptyOrMissing;
   // Only whether anything comes back matters, so a few bytes of the section suffice.
   char entries[16];
   const bool hasEntries = RetryWhileHeld([&] {
@@ -116,8 +124,16 @@ SectionState ProbeProfileSection(const char* section, const char* path) {
     return GetPrivateProfileSectionA(section, entries, sizeof entries, path) > 0;
   });
   if (!hasEntries && HeldByAnother(GetLastError())) return SectionState::kHeld;
-  if (!SectionProbeAgrees(file.document, section, hasEntries)) return SectionState::kMisread;
-  return hasEntries ? SectionState::kHasEntries : SectionState::kEmptyOrMissing;
+  switch (SectionProbeMisread(file.document, section, hasEntries)) {
+    case Misread::kByteOrderMark:
+      return SectionState::kMarkNotRead;
+    case Misread::kNone:
+      break;
+    default:
+      return SectionState::kMisread;
+  }
+  return engine::SectionHasEntries(file.document, section) ? SectionState::kHasEntries
+                                                           : SectionState::kEmptyOrMissing;
 }
 
 }  // namespace platform

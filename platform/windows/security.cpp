@@ -79,11 +79,12 @@ std::string NameOf(PSID account) {
 bool SecurityOf(const std::string& path, std::string& descriptor) {
   constexpr SECURITY_INFORMATION kWhoMayDoWhat =
       OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-  DWORD size = 0;
-  GetFileSecurityA(path.c_str(), kWhoMayDoWhat, nullptr, 0, &size);
-  if (size == 0) return false;
-  descriptor.assign(size, '\0');
-  return GetFileSecurityA(path.c_str(), kWhoMayDoWhat, descriptor.data(), size, &size) != FALSE;
+  // The descriptor may grow between the call that sizes it and the one that reads it.
+  for (DWORD size = 0;;) {
+    descriptor.assign(size, '\0');
+    if (GetFileSecurityA(path.c_str(), kWhoMayDoWhat, descriptor.data(), size, &size)) return true;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size <= descriptor.size()) return false;
+  }
 }
 
 bool SecurityDenies(PSECURITY_DESCRIPTOR descriptor, DWORD access) {
@@ -144,7 +145,8 @@ std::string SecurityNotCarried(PSECURITY_DESCRIPTOR file, PSECURITY_DESCRIPTOR c
   const bool list = SameAccessList(file, copy);
   std::string lost;
   if (owner && list && Protected(file) == Protected(copy)) return lost;
-  if (!owner && (given == ERROR_INVALID_OWNER || given == ERROR_PRIVILEGE_NOT_HELD)) {
+  if (!owner && (given == ERROR_INVALID_OWNER || given == ERROR_PRIVILEGE_NOT_HELD ||
+                 given == ERROR_ACCESS_DENIED)) {
     const std::string name = NameOf(OwnerOf(file));
     return lost.append("its owner, ")
         .append(name)

@@ -198,10 +198,23 @@ TEST(WineInstall, NothingToInstallOrToRemoveWritesNothing) {
   EXPECT_EQ(RunUnderWine(unread.setup).status, 1);
   EXPECT_EQ(ReadFile(CfgOf(unread)), kExampleCfg);
 
-  const std::string empty = "title=loose\r\n[fltsim.0]\r\n\r\n[fltsim.1]\r\ntitle=x\r\n";
-  const AircraftTree noEntries = WindowsTree(folder.path + "/empty", nullptr, &empty);
-  EXPECT_EQ(RunUnderWine(noEntries.setup).status, 1);
-  EXPECT_EQ(ListFolder(noEntries.aircraft), (std::vector<std::string>{"Livery"}));
+  // No entries, a [fltsim.0] of nothing but a comment (which Wine's profile functions hand out),
+  // or a folder named livery.ini: nothing to install or remove, at once, and said so.
+  for (const std::string& livery :
+       {std::string("title=loose\r\n[fltsim.0]\r\n\r\n[fltsim.1]\r\ntitle=x\r\n"),
+        std::string("[fltsim.0]\r\n; only a note\r\n"), std::string()}) {
+    const AircraftTree tree = WindowsTree(folder.path + "/empty" + std::to_string(livery.size()),
+                                          &kExampleCfg, livery.empty() ? nullptr : &livery);
+    if (livery.empty()) std::filesystem::create_directory(tree.livery + "/livery.ini");
+    for (const std::string& program : {tree.setup, tree.uninstall}) {
+      const test_support::ProcessResult run = RunUnderWine(program);
+      EXPECT_EQ(run.status, 1) << program;
+      EXPECT_NE(run.errorOutput.find("(missing, unreadable, or no [fltsim.0] entries)"),
+                std::string::npos)
+          << run.errorOutput;
+    }
+    EXPECT_EQ(ReadFile(CfgOf(tree)), kExampleCfg);
+  }
 }
 
 TEST(WineInstall, RefusesFilesItCannotUpdateWithoutDamage) {
@@ -241,7 +254,7 @@ std::vector<std::string> HiddenFilesReplacedBlindly(const std::string& trace,
   constexpr int kCreateNew = 1, kCreateAlways = 2, kTruncateExisting = 5;
   // A name as the trace quotes it, its backslashes escaped, spelled one way.
   const auto name = [](const std::string& line, std::size_t& at) {
-    const std::size_t start = line.find("L\"", at) + 3;
+    const std::size_t start = line.find("L\"", at) + 2;
     at = line.find('"', start);
     std::string path;
     for (std::size_t i = start; i < at; ++i) {
@@ -335,6 +348,12 @@ TEST(WineInstall, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
     WriteFile(CfgOf(own) + ".installing", "left by an earlier run");
     ASSERT_EQ(setxattr((CfgOf(own) + ".installing").c_str(), "user.DOSATTRIB", "0x2", 3, 0), 0);
     const std::map<std::string, unsigned> before = AttributesIn(own.aircraft);
+    // The reading of the trace sees an open that would replace the file as it was.
+    std::string escaped;
+    for (const char c : before.begin()->first) escaped += c == '\\' ? "\\\\" : std::string(1, c);
+    const std::string blind =
+        "0024:trace:file:CreateFileW L\"" + escaped + "\" GENERIC_WRITE creation 2 attributes 0x80";
+    EXPECT_EQ(HiddenFilesReplacedBlindly(blind, before), std::vector<std::string>{blind});
     const test_support::ProcessResult run = RunUnderWine(program, {}, {"WINEDEBUG=-all,+file"});
     EXPECT_EQ(run.status, 0) << program;
     EXPECT_NE(run.errorOutput.find(":CreateFileW returning"), std::string::npos);
