@@ -13,7 +13,10 @@ namespace {
 // text, the mark part of the first line. A blank line before them keeps the engine from taking the
 // mark for one, and changes no read.
 engine::Document WithoutMark(const engine::Document& document) {
-  return engine::ParseDocument("\n" + std::string(document.source.text));
+  std::string text;
+  text.reserve(document.source.text.size() + 1);
+  text.append(1, '\n').append(document.source.text);
+  return engine::ParseDocument(text);
 }
 
 }  // namespace
