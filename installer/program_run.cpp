@@ -52,13 +52,8 @@ std::optional<RunStatus> RefuseLivery(const std::string& path, const char* nothi
               liveryPath + ": " + nothingToDo + " (missing, unreadable, or no [fltsim.0] entries)");
 }
 
-}  // namespace
-
-RunStatus Fail(RunStatus status, const std::string& message) {
-  platform::Report(message);
-  return status;
-}
-
+// The two files, found from the program's own location; nothing, reported, when that location
+// cannot be had whole or does not fit the platform's paths.
 std::optional<InstallerPaths> LocateFiles() {
   bool notInCodePage = false;
   const std::optional<std::string> executablePath = platform::ExecutablePath(notInCodePage);
@@ -71,6 +66,13 @@ std::optional<InstallerPaths> LocateFiles() {
     platform::Report("the program's own location does not fit the platform's paths");
   }
   return paths;
+}
+
+}  // namespace
+
+RunStatus Fail(RunStatus status, const std::string& message) {
+  platform::Report(message);
+  return status;
 }
 
 std::optional<RunStatus> CheckLiveryAndBegin(const InstallerPaths& paths, const Program& program,
@@ -89,15 +91,25 @@ std::optional<RunStatus> CheckLiveryAndBegin(const InstallerPaths& paths, const 
   return Fail(kNotUpdated, begun.failure);
 }
 
-bool StartsOver(const platform::UpdateResult& committed, int attempt) {
+bool StartsOver(const platform::UpdateResult& committed) {
+  // Per process, and so per run.
+  static int changes = 0;
+  static int writerTurns = 0;
+  if (!committed.changedMeanwhile) return false;
+  if (committed.writerOpen) {
+    // Each run of the Windows build queued for this run's lock opens the file for writing while it
+    // waits; each gets its turn, 50 ms apart, about ten seconds in all with the run's own steps.
+    constexpr int kMostWriterTurns = 90;
+    if (++writerTurns > kMostWriterTurns) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return true;
+  }
   constexpr int kMostAttempts = 6;
-  if (!committed.changedMeanwhile || attempt >= kMostAttempts) return false;
-  std::this_thread::sleep_for(PauseAfterAttempt(attempt));
+  if (++changes >= kMostAttempts) return false;
+  // 25 ms, doubling, so that a program that saves the file often, or slowly, gets ever more time
+  // to finish between two attempts.
+  std::this_thread::sleep_for(std::chrono::milliseconds(25 << (changes - 1)));
   return true;
-}
-
-std::chrono::milliseconds PauseAfterAttempt(int attempt) {
-  return std::chrono::milliseconds(25 << (attempt - 1));
 }
 
 RunStatus StatusOfCommit(const platform::UpdateResult& committed, const Program& program) {
@@ -126,6 +138,15 @@ RunStatus StatusAfterException(const Program& program) {
     // Not even the report could be made; the status says it all.
   }
   return status;
+}
+
+int RunWhole(const Program& program, RunStatus (*onLivery)(const InstallerPaths&)) {
+  try {
+    const std::optional<InstallerPaths> paths = LocateFiles();
+    return paths ? onLivery(*paths) : kNotUpdated;
+  } catch (...) {
+    return StatusAfterException(program);
+  }
 }
 
 }  // namespace installer

@@ -7,7 +7,6 @@
 // reported, in one line naming its file.
 #pragma once
 
-#include <chrono>
 #include <optional>
 #include <string>
 
@@ -27,10 +26,6 @@ enum RunStatus : int {
 // Reports why the run stopped and gives back `status`.
 RunStatus Fail(RunStatus status, const std::string& message);
 
-// The two files, found from the program's own location; nothing, reported, when that location
-// cannot be had whole or does not fit the platform's paths.
-std::optional<InstallerPaths> LocateFiles();
-
 // What sets one program's run apart from the other's.
 struct Program {
   platform::EditMode mode;  // how its edit reaches the configuration file
@@ -47,12 +42,9 @@ std::optional<RunStatus> CheckLiveryAndBegin(const InstallerPaths& paths, const 
 
 // True when the run is to start over, the whole edit again from the file as it is now: another
 // program changed the configuration file while the run worked on it, and the run has made fewer
-// than a few attempts. It first waits, longer after each attempt (PauseAfterAttempt).
-bool StartsOver(const platform::UpdateResult& committed, int attempt);
-
-// The wait before the attempt after `attempt` (from 1): 25 ms, doubling, so that a program that
-// saves the file often, or slowly, gets ever more time to finish between two attempts.
-std::chrono::milliseconds PauseAfterAttempt(int attempt);
+// than six attempts; or another program has it open for writing, and has had fewer than ninety
+// turns. It first waits, longer after each change.
+bool StartsOver(const platform::UpdateResult& committed);
 
 // The status of a commit: kChanged, or reported: kUnconfirmed, kNotUpdated, or kNothingToDo where
 // the platform read the livery file otherwise than the engine.
@@ -62,5 +54,9 @@ RunStatus StatusOfCommit(const platform::UpdateResult& committed, const Program&
 // is being handled: kUnconfirmed when the update had put its copy in place, else kNotUpdated,
 // the file as it was and nothing beside it. Reported, where memory is left for that.
 RunStatus StatusAfterException(const Program& program);
+
+// A program's whole run: its two files located, then `onLivery` run on them (the install or the
+// removal), and the status of an exception that ends it.
+int RunWhole(const Program& program, RunStatus (*onLivery)(const InstallerPaths&));
 
 }  // namespace installer

@@ -16,24 +16,19 @@ constexpr Program kInstaller{platform::EditMode::kValueWrites, "nothing to insta
 }  // namespace
 
 RunStatus InstallLivery(const InstallerPaths& paths) {
-  for (int attempt = 1;; ++attempt) {
+  for (;;) {
     platform::ConfigUpdate update;
     if (const std::optional<RunStatus> refused = CheckLiveryAndBegin(paths, kInstaller, update)) {
       return *refused;
     }
     InstallLiveryEntries(paths);
     const platform::UpdateResult committed = platform::CommitConfigUpdate(update);
-    if (!StartsOver(committed, attempt)) return StatusOfCommit(committed, kInstaller);
+    if (!StartsOver(committed)) return StatusOfCommit(committed, kInstaller);
   }
 }
 
 int RunInstaller() {
-  try {
-    const std::optional<InstallerPaths> paths = LocateFiles();
-    return paths ? InstallLivery(*paths) : kNotUpdated;
-  } catch (...) {
-    return StatusAfterException(kInstaller);
-  }
+  return RunWhole(kInstaller, InstallLivery);
 }
 
 }  // namespace installer

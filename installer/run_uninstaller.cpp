@@ -20,7 +20,7 @@ constexpr Program kUninstaller{
 }  // namespace
 
 RunStatus UninstallLivery(const InstallerPaths& paths) {
-  for (int attempt = 1;; ++attempt) {
+  for (;;) {
     platform::ConfigUpdate update;
     if (const std::optional<RunStatus> refused = CheckLiveryAndBegin(paths, kUninstaller, update)) {
       return *refused;
@@ -36,7 +36,7 @@ RunStatus UninstallLivery(const InstallerPaths& paths) {
     const std::string kept =
         removal.kept.empty() ? "" : platform::ShownPath(paths.configuration) + ": " + removal.kept;
     const platform::UpdateResult committed = platform::CommitConfigUpdate(update);
-    if (StartsOver(committed, attempt)) continue;
+    if (StartsOver(committed)) continue;
     const RunStatus status = StatusOfCommit(committed, kUninstaller);
     if (status == kChanged && !kept.empty()) platform::Report(kept);
     return status;
@@ -44,12 +44,7 @@ RunStatus UninstallLivery(const InstallerPaths& paths) {
 }
 
 int RunUninstaller() {
-  try {
-    const std::optional<InstallerPaths> paths = LocateFiles();
-    return paths ? UninstallLivery(*paths) : kNotUpdated;
-  } catch (...) {
-    return StatusAfterException(kUninstaller);
-  }
+  return RunWhole(kUninstaller, UninstallLivery);
 }
 
 }  // namespace installer

@@ -1,9 +1,11 @@
 // The configuration update's protocol, written once for every system: lock the file that the path
 // leads to, check after the wait that it still does, check and read the file, let the run edit it,
-// then complete and confirm the working copy and put it in place.
+// then complete the working copy, give it what the file carries, flush it, put it in place and
+// flush the folder.
 #include "platform/config_update.h"
 
 #include "engine/profile_syntax.h"
+#include "platform/pieces_match.h"
 #include "platform/platform.h"
 #include "platform/run_files.h"
 
@@ -39,44 +41,33 @@ UpdateResult Failure(const std::string& subject, const std::string& cause) {
   return UpdateResult{ShownPath(subject) + ": " + cause};
 }
 
-// The one message of each fault of the system.
+// The one message of each fault of the system: the cause, then the detail, after the file's name.
 UpdateResult Failure(const SystemResult& result) {
-  const std::string detail = result.detail.empty() ? "" : ": " + result.detail;
-  switch (result.fault) {
-    case SystemFault::kNone:
-      break;
-    case SystemFault::kAmbiguousName:
-      return Failure(result.subject, "several files match this name in all but case");
-    case SystemFault::kDanglingLink:
-      return Failure(result.subject, "is a link to a file that does not exist");
-    case SystemFault::kPathTooLong:
-      return Failure(result.subject, "its path does not fit the platform's paths");
-    case SystemFault::kNotInCodePage:
-      return Failure(result.subject,
-                     "its path holds characters that the system's code page cannot represent");
-    case SystemFault::kMissing: {
-      UpdateResult missing = Failure(result.subject, "holds no " + result.detail);
-      missing.missing = true;
-      return missing;
-    }
-    case SystemFault::kTooLarge:
-      return Failure(result.subject, TooLargeCause());
-    case SystemFault::kNotRegular:
-      return Failure(result.subject, "is not a regular file");
-    case SystemFault::kReadOnly:
-      return Failure(result.subject, "is read-only");
-    case SystemFault::kMayNotWrite:
-      return Failure(result.subject, "this user may not write it");
-    case SystemFault::kReadOnlyMount:
-      return Failure(result.subject, "its file system is mounted read-only");
-    case SystemFault::kCannotKeep:
-      return Failure(result.subject, result.detail);
-    case SystemFault::kHeld:
-      return Failure(result.subject, HeldCause());
-    case SystemFault::kFailed:
-      return Failure(result.subject, "cannot " + result.detail);
-  }
-  return {};
+  static constexpr const char* kCauses[] = {
+      "",
+      "several files match this name in all but case",
+      "is a link to a file that does not exist",
+      "its path does not fit the platform's paths",
+      "its path holds characters that the system's code page cannot represent",
+      "holds no ",  // the name
+      "",           // TooLargeCause
+      "is not a regular file",
+      "is read-only",
+      "this user may not write it",
+      "its file system is mounted read-only",
+      "",         // what would be lost, and what to do
+      "",         // HeldCause
+      "cannot ",  // the step, and why
+  };
+  static_assert(std::size(kCauses) == static_cast<std::size_t>(SystemFault::kFailed) + 1);
+  if (result.ok()) return {};
+  UpdateResult failure = Failure(
+      result.subject, result.fault == SystemFault::kTooLarge ? TooLargeCause()
+                      : result.fault == SystemFault::kHeld
+                          ? HeldCause()
+                          : kCauses[static_cast<std::size_t>(result.fault)] + result.detail);
+  failure.missing = result.fault == SystemFault::kMissing;
+  return failure;
 }
 
 // Locks the file that `path` leads to and sets the update's target. A link may come to name
@@ -106,24 +97,25 @@ UpdateResult LockTargetOf(const std::string& path, ConfigUpdate& update) {
 // functions edit.
 UpdateResult ReadTarget(ConfigUpdate& update) {
   engine::FileBytes bytes;
-  if (const SystemResult read =
-          ReadReplaceableFile(update.lock, update.targetPath, bytes, update.identity);
-      !read.ok()) {
-    return Failure(read);
-  }
+  SystemResult done =
+      ReadReplaceableFile(update.lock, update.targetPath, kLargestFile, bytes, update.identity);
+  if (!done.ok()) return Failure(done);
   if (engine::StartsAsUtf16(bytes.text)) {
     return Failure(update.targetPath, "is UTF-16 text, which an 8-bit edit would corrupt");
   }
-  if (const SystemResult carried =
-          ReadCarriedTraits(update.lock, update.targetPath, update.identity, update.carried);
-      !carried.ok()) {
-    return Failure(carried);
+  done = ReadCarriedTraits(update.lock, update.targetPath, update.identity, kLargestFile,
+                           update.carried);
+  // A new file under one name would leave the others naming the old one.
+  if (done.ok() && update.carried.names > 1) {
+    done = {SystemFault::kCannotKeep, update.targetPath,
+            "has " + std::to_string(update.carried.names) +
+                " names (hard links); a new file would separate them: give each name a file of "
+                "its own, or remove the other names"};
   }
-  if (update.platformEdits) {
-    const SystemResult started =
-        WriteWorkingCopy(update.lock, update.workingPath, update.targetPath, {bytes.text});
-    if (!started.ok()) return Failure(started);
+  if (done.ok() && update.platformEdits) {
+    done = WriteWorkingCopy(update.lock, update.workingPath, update.targetPath, {bytes.text});
   }
+  if (!done.ok()) return Failure(done);
   update.document = engine::ParseDocument(std::move(bytes));
   return {};
 }
@@ -139,28 +131,32 @@ UpdateResult MisreadFailure(const ConfigUpdate& update) {
   return result;
 }
 
-// Completes the working copy; `confirmed` then holds its bytes, piece after piece, which may point
-// into `held`. The engine's edit is written whole; the copy that the system's profile functions
-// edited is checked, call by call and then as the file they left.
-UpdateResult CompleteWorkingCopy(ConfigUpdate& update, std::vector<std::string_view>& confirmed,
-                                 std::string& held) {
+// Completes the working copy and reads it back into `held`, which is then what the copy holds: a
+// write reported as done is not taken on trust. The engine's edit is written whole and must read
+// back byte for byte; the copy that the system's profile functions edited is checked, call by call
+// and then as the file they left.
+UpdateResult CompleteWorkingCopy(ConfigUpdate& update, engine::FileBytes& held) {
   if (!update.misread.empty()) return MisreadFailure(update);
-  if (!update.platformEdits) {
-    confirmed = engine::SerializedPieces(update.document);
-    const SystemResult written =
-        WriteWorkingCopy(update.lock, update.workingPath, update.targetPath, confirmed);
-    return written.ok() ? UpdateResult{} : Failure(written);
+  std::vector<std::string_view> pieces;
+  SystemResult done;
+  if (update.platformEdits) {
+    ForgetProfileCache(update.workingPath);
+  } else {
+    pieces = engine::SerializedPieces(update.document);
+    done = WriteWorkingCopy(update.lock, update.workingPath, update.targetPath, pieces);
   }
-  ForgetProfileCache(update.workingPath);
-  if (const SystemResult read = ReadBackWorkingCopy(update.workingPath, held); !read.ok()) {
-    return Failure(read);
-  }
-  if (engine::StartsAsUtf16(held) ||
-      !engine::ReadAlike(engine::ParseDocument(held), update.document)) {
-    return Failure(update.workingPath, "does not hold what was written to it");
-  }
-  confirmed = {held};
-  return {};
+  if (done.ok())
+    done = ReadBackWorkingCopy(update.lock, update.workingPath, update.targetPath, held);
+  if (!done.ok()) return Failure(done);
+  PiecesMatch match = StartMatch(pieces);
+  MatchChunk(match, held.text);
+  const bool alike = update.platformEdits
+                         ? !engine::StartsAsUtf16(held.text) &&
+                               engine::ReadAlike(engine::ParseDocument(held), update.document)
+                         : MatchedAll(match);
+  if (alike) return {};
+  return Failure(update.targetPath,
+                 "cannot confirm the new copy: it does not hold what was written to it");
 }
 
 // Gives the completed copy what the file carries besides its bytes, and confirms that it carries
@@ -171,7 +167,7 @@ UpdateResult CarryOver(ConfigUpdate& update) {
   if (result.ok()) {
     result = CopyCarries(update.lock, update.workingPath, update.targetPath, update.carried);
   }
-  return result.ok() ? UpdateResult{} : Failure(result);
+  return Failure(result);
 }
 
 // What the commit says when another program changed the file while the run worked on it, or, with
@@ -200,7 +196,7 @@ UpdateResult PutInPlace(ConfigUpdate& update, const std::vector<std::string_view
   UpdateResult result = replaced.changed       ? ChangedMeanwhile(update, replaced.result)
                         : replaced.result.ok() ? UpdateResult{}
                                                : Failure(replaced.result);
-  result.inPlace = update.copyInPlace;
+  result.writerOpen = replaced.writerOpen;
   update.copyKept = replaced.copyKept;
   return result;
 }
@@ -244,11 +240,17 @@ UpdateResult CommitConfigUpdate(ConfigUpdate& update) {
     EndUpdate(update);
     return {};
   }
-  std::vector<std::string_view> confirmed;
-  std::string held;
-  UpdateResult result = CompleteWorkingCopy(update, confirmed, held);
+  // The steps, in order: complete the copy (and read it back), give it what the file carries,
+  // flush it, put it in place, flush the folder.
+  engine::FileBytes held;
+  UpdateResult result = CompleteWorkingCopy(update, held);
   if (result.ok()) result = CarryOver(update);
-  if (result.ok()) result = PutInPlace(update, confirmed);
+  if (result.ok()) {
+    result = Failure(FlushWorkingCopy(update.lock, update.workingPath, update.targetPath));
+  }
+  if (result.ok()) result = PutInPlace(update, {held.text});
+  if (result.ok()) result = Failure(FlushFolder(update.lock, update.targetPath));
+  result.inPlace = update.copyInPlace;
   EndUpdate(update);
   return result;
 }

@@ -1,28 +1,41 @@
 // One all-or-nothing update of the configuration file, the same protocol on every system, over
-// the few primitives that each system gives (system_files.h). Its states, and what holds in each:
+// the few primitives that each system gives (system_files.h).
 //
+// The calling sequence, one update at a time in a run:
+//   BeginConfigUpdate -> the run's profile calls on the file (the edit) ->
+//   CommitConfigUpdate, or AbandonConfigUpdate where the edit failed or found nothing to do.
+//   A begin or a commit that fails with `changedMeanwhile` (another program changed the file, or
+//   kept it from being replaced for now) has ended the update with nothing written: the run may
+//   begin again, from the file as it is then, and edit again (installer/program_run.cpp bounds
+//   how often). Every ending releases the lock; a process that ends without one (killed, or an
+//   exception unwinding) leaves the old file or the whole new one in place, and at most a working
+//   copy beside it, which no program reads and the next run replaces.
+//
+// The states, and what is on disk in each:
 // 1. Begun (BeginConfigUpdate succeeded). The run holds the lock that every run replacing the same
 //    file waits for, keyed to what the file is, not to how its path is spelled; after the wait the
 //    path was found to lead to the locked file still. The file is a regular, writable, 8-bit file,
-//    read whole into `document`. Nothing on disk has changed.
-//    A begin that fails holds nothing and has changed nothing; `missing` says that there was no
-//    file (the folder is no aircraft's, and no file is created in it).
+//    read whole into `document`, and unchanged. Linux: nothing is beside it. Windows, for a
+//    kValueWrites edit: the working copy is beside it already, holding the file's bytes, plain.
+//    A begin that fails holds nothing and leaves nothing beside the file; `missing` says that there
+//    was no file (the folder is no aircraft's, and no file is created in it).
 // 2. Editing. Every profile call that names `configurationPath`, as the run formed it, is served
 //    by the update (UpdateNaming): from `document`, or, where the system's own profile functions
-//    make the edit (EditMode::kValueWrites on Windows), from the working copy beside the file, with
-//    `document` following every call so that each can be checked. A run whose edit fails, or
-//    finds nothing to do, must abandon the update (AbandonConfigUpdate): the file stays as read,
-//    the working copy goes, the lock is released.
-// 3. Ended (CommitConfigUpdate, which always ends the update and releases the lock). The copy goes
-//    in place only while the file is still the one read, unchanged: a save of another program in
-//    the meantime is never overwritten.
+//    make the edit (EditMode::kValueWrites on Windows), from the working copy, with `document`
+//    following every call so that each can be checked. The file itself is unchanged.
+// 3. Ended (CommitConfigUpdate or AbandonConfigUpdate). The commit completes the working copy and
+//    reads it back, gives it what the file carries, flushes it, puts it in place and flushes the
+//    folder, each a step of its own; the copy goes in place only while the file is still the one
+//    read, unchanged: a save of another program in the meantime is never overwritten.
 //    - ok: the whole edit is in the file, on disk; the old file is gone.
 //    - failed, not `inPlace`: the file is as it was, or as another program left it
-//      (`changedMeanwhile`), and nothing is left beside it.
+//      (`changedMeanwhile`), and nothing is left beside it, unless the message says where a save
+//      of another program was kept.
 //    - failed, `inPlace`: the new file is in place but could not be confirmed on disk, so the run
 //      must not report the file unchanged.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "engine/profile_document.h"
@@ -30,6 +43,13 @@
 #include "platform/system_files.h"
 
 namespace platform {
+
+// The largest file that a run reads: one that the process can hold in memory several times over
+// while it works on it (as read, as edited, as the platform's profile functions hold it, as read
+// back), however little memory is left. Larger ones are refused before anything is read. A 32-bit
+// Windows process has 2 GB for all that; no aircraft.cfg comes near either bound.
+inline constexpr std::uint64_t kLargestFile =
+    sizeof(void*) == 4 ? std::uint64_t{128} << 20 : std::uint64_t{1} << 30;
 
 // How a run's edit reaches the configuration file.
 // - kValueWrites: the installer's calling pattern, one value per profile call. Where the system has
@@ -79,6 +99,7 @@ struct UpdateResult {
   // With a failure: another program changed the file while the run worked on it, and nothing was
   // written; the run may start over from the file as it is now.
   bool changedMeanwhile = false;
+  bool writerOpen = false;  // with `changedMeanwhile`: another program has it open for writing
   bool ok() const { return failure.empty(); }
 };
 

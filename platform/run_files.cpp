@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/unicode_text.h"
+#include "platform/config_update.h"
 #include "platform/system_files.h"
 
 namespace platform {
@@ -19,7 +20,7 @@ std::map<std::string, RunFile, std::less<>>& Files() {
 RunFile Load(const std::string& path) {
   RunFile file;
   engine::FileBytes bytes;
-  const SystemResult read = ReadProfileFile(path, bytes);
+  const SystemResult read = ReadProfileFile(path, kLargestFile, bytes);
   file.read = read.ok();
   file.ambiguous = read.fault == SystemFault::kAmbiguousName;
   file.held = read.fault == SystemFault::kHeld;

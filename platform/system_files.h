@@ -1,8 +1,12 @@
 // What each system gives the configuration update (config_update.h) and the run's profile files
-// (run_files.h): the file's identity and its lock, whole-file reads, the working copy's write and
-// flush, the replacement and the discard. platform/linux and platform/windows each implement every
-// function declared here; the protocol that uses them, its checks and its messages are written
-// once, above them. No function here waits on a file that is not a regular file.
+// (run_files.h): the file's identity and its lock, whole-file reads, the working copy's write,
+// read-back and flush, what the file carries, the replacement, the folder's flush and the discard.
+// platform/linux and platform/windows each implement every function declared here, to the one
+// contract written above it; a note says where the two systems differ in how. The protocol that
+// uses them, its decisions (the size bound, the refusal of a file with several names), its checks
+// and its messages are written once, above them. No function here waits on a file that is not a
+// regular file. A failure names the file the user knows (aircraft.cfg, livery.ini), the step that
+// failed, and the system's own words for why.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +19,7 @@
 
 namespace platform {
 
-// Why a step failed; the update words each one, once.
+// Why a step failed; the update words each one, once, in this order.
 enum class SystemFault {
   kNone,
   kAmbiguousName,  // several files match the name in all but case, and none is the exact name
@@ -23,7 +27,7 @@ enum class SystemFault {
   kPathTooLong,    // the path does not fit the platform's buffers
   kNotInCodePage,  // the path holds characters that the 8-bit code page cannot represent
   kMissing,        // there is no such file (`detail`: its name)
-  kTooLarge,       // larger than the largest file the run takes (kLargestFile)
+  kTooLarge,       // larger than the largest file the run takes (`most`)
   kNotRegular,     // a directory, FIFO, socket or device
   kReadOnly,       // no write permission bit, or the read-only attribute
   kMayNotWrite,    // writable, but not by this user
@@ -67,22 +71,16 @@ inline constexpr std::string_view kCopySuffix = ".installing";
 
 // A held lock: the system's handles (-1 for none), and what the lock was taken for. `handle`
 // serializes the runs of one build on the folder; `file` holds the configuration file itself open
-// with kSharedLockOffset locked, where the file could be opened so; `copy`, where the system uses
-// it, holds the working copy open from its creation to its move or deletion, so that no other
-// program can open it in a way that would stop the run's own steps on it.
+// with kSharedLockOffset locked, where the file could be opened so; `copy` holds the working copy
+// open from its creation. Linux: to the end of the run, with kSharedLockOffset locked, so that the
+// new file in place is waited for as the old one was. Windows: to its move or deletion, so that
+// no other program can open it in a way that would stop the run's own steps on it.
 struct SystemLock {
   std::intptr_t handle = -1;
   std::intptr_t file = -1;
   std::intptr_t copy = -1;
   std::string key;
 };
-
-// The largest file that a run reads: one that the process can hold in memory several times over
-// while it works on it, however little memory is left. Larger ones are refused before anything is
-// read. A 32-bit Windows process has 2 GB to hold the file, its edit, the platform's own copy of
-// it and the copy read back; no aircraft.cfg comes near either bound.
-inline constexpr std::uint64_t kLargestFile =
-    sizeof(void*) == 4 ? std::uint64_t{128} << 20 : std::uint64_t{1} << 30;
 
 // True where the system has profile functions of its own, which then make a kValueWrites edit.
 bool HasProfileFunctions();
@@ -101,9 +99,11 @@ bool LockHolds(const SystemLock& lock, const std::string& target);
 void ReleaseLock(SystemLock& lock);
 
 // Reads the file `target` of the locked folder whole, after checking that it may be replaced: an
-// existing regular file that this user may write. `identity` says which file was read.
+// existing regular file of at most `most` bytes that this user may write. `identity` says which
+// file was read.
 SystemResult ReadReplaceableFile(const SystemLock& lock, const std::string& target,
-                                 engine::FileBytes& bytes, FileIdentity& identity);
+                                 std::uint64_t most, engine::FileBytes& bytes,
+                                 FileIdentity& identity);
 
 // What a file carries besides its bytes, which the file that replaces it must carry too, so that
 // it is the same file to everyone: its names (hard links), owner, group and permission bits, and
@@ -118,13 +118,15 @@ struct CarriedTraits {
   std::vector<std::pair<std::string, std::string>> named;  // each further trait, by its name
 };
 
-// Reads what the file `target` of the locked folder, read as `identity`, carries, and refuses,
-// with kCannotKeep, where a new file could not carry it (more than one name, an owner who would
-// lose access that only the owner's bits gave).
+// Reads what the file `target` of the locked folder, read as `identity`, carries, none of it
+// larger than `most` bytes, and refuses, with kCannotKeep, what this run could not give a new file.
+// Linux: an owner or a group this user cannot give. Windows: an owner this user cannot give,
+// encryption or compression.
 SystemResult ReadCarriedTraits(const SystemLock& lock, const std::string& target,
-                               const FileIdentity& identity, CarriedTraits& traits);
+                               const FileIdentity& identity, std::uint64_t most,
+                               CarriedTraits& traits);
 
-// Gives the completed working copy what the file carries, and flushes that to disk.
+// Gives the completed working copy what the file carries.
 SystemResult GiveCarriedTraits(const SystemLock& lock, const std::string& copy,
                                const std::string& target, const CarriedTraits& traits);
 
@@ -133,20 +135,29 @@ SystemResult GiveCarriedTraits(const SystemLock& lock, const std::string& copy,
 SystemResult CopyCarries(const SystemLock& lock, const std::string& copy, const std::string& target,
                          const CarriedTraits& traits);
 
-// Reads the regular file at `path` whole, for a profile file that the run only reads.
-SystemResult ReadProfileFile(const std::string& path, engine::FileBytes& bytes);
+// Reads the regular file at `path` whole, of at most `most` bytes, for a profile file that the run
+// only reads. Linux: the name is found regardless of case.
+SystemResult ReadProfileFile(const std::string& path, std::uint64_t most, engine::FileBytes& bytes);
 
 // Where the working copy of `target` is written: beside it, in the same folder.
 std::string WorkingCopyPath(const std::string& target);
 
-// Creates the working copy afresh, replacing one that a killed run left, writes the pieces into
-// it one after another, so that it then holds exactly those bytes. It starts private to this user;
-// GiveCarriedTraits then gives it what the file carries. Once both are done it is on disk.
+// Creates the working copy afresh, replacing one that a killed run left, and writes the pieces
+// into it one after another. It is nothing to other programs until it is put in place.
+// Linux: private to this user until it is given what the file carries. Windows: plain (neither
+// hidden, system nor read-only), and held open by the run until it is moved or deleted, as the
+// platform's profile functions may write it meanwhile.
 SystemResult WriteWorkingCopy(SystemLock& lock, const std::string& copy, const std::string& target,
                               const std::vector<std::string_view>& pieces);
 
-// Reads the working copy back whole, as it stands on disk, and flushes it there.
-SystemResult ReadBackWorkingCopy(const std::string& copy, std::string& bytes);
+// Reads the working copy back whole, as it stands, so that the protocol knows what it holds: a
+// write that was reported as done, or made by the platform's profile functions, is checked.
+SystemResult ReadBackWorkingCopy(const SystemLock& lock, const std::string& copy,
+                                 const std::string& target, engine::FileBytes& bytes);
+
+// Makes the working copy, its bytes and what it was given, durable on disk.
+SystemResult FlushWorkingCopy(const SystemLock& lock, const std::string& copy,
+                              const std::string& target);
 
 // Where the system's profile functions may hold a file of their own, makes them let it go, so that
 // they neither serve it from memory nor write it out again later.
@@ -157,21 +168,28 @@ struct Replacement {
   // `target` was no longer the file read, or, as `result` says, another program kept it from
   // being replaced for now; nothing was replaced, and the run may start over.
   bool changed = false;
-  bool copyKept = false;  // the working copy's name holds another program's save: it stays
+  bool copyKept = false;    // the working copy's name holds another program's save: it stays
+  bool writerOpen = false;  // with `changed`: another program has the file open for writing
 };
 
-// Puts the flushed working copy in place of `target` in one step, and makes that durable, but
-// only while `target` is still the file `read`: the same file, holding the same bytes. It compares
-// the file first; where the system can swap two files in one step, it then swaps them and looks at
-// the file it took out only as much as needed to know that nothing touched it since the compare,
-// swapping back at once when anything did; elsewhere it moves the copy just after the compare.
-// `confirmed` is what the copy holds, piece after piece, for a system whose move may report a
-// failure when it did happen. A system that cannot replace a file it holds open lets it go for the
-// move. `inPlace` says, from the moment it becomes true and whatever happens after, whether the
-// copy stands in place of `target`, even if its confirmation on disk failed.
+// Puts the flushed working copy in place of `target` in one step, but only while `target` is still
+// the file `read`: the same file, holding the same bytes, and, where the system keeps the time,
+// unchanged in what it carries. `confirmed` is what the copy holds, piece after piece. `inPlace`
+// says, from the moment it becomes true and whatever happens after, whether the copy stands in
+// place of `target`.
+// Linux: the file is compared under a read lease, then swapped with the copy in one step and the
+// file taken out looked at only as much as needed to know that nothing touched it since the
+// compare; anything that did is put back at once, and another program's save is never deleted
+// (kept beside where it cannot go back). A file system that cannot swap gets the old file a second
+// name for as long. Windows: the platform cannot swap, so the copy is moved just after the
+// compare; a move reported as failed is checked against `confirmed`, as it may have happened.
 Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const std::string& target,
                                const FileSnapshot& read,
                                const std::vector<std::string_view>& confirmed, bool& inPlace);
+
+// Makes the new entry of the folder that holds `target` durable on disk.
+// Windows: through a handle of the folder that may write it, as the platform asks.
+SystemResult FlushFolder(const SystemLock& lock, const std::string& target);
 
 // Deletes the working copy, if there is one. One that another program keeps from being deleted
 // for longer than the run may wait stays only where the next run replaces it.

@@ -1,10 +1,9 @@
 // What the configuration file carries besides its bytes on Linux, and how its new copy comes to
 // carry the same: its owner, group, permission and set-ID bits, and its extended attributes, the
 // access ACL among them (those that this user can see: a run that is not root sees no trusted.*
-// attribute, and the new file then lacks it). A file with several names is refused: a new file
-// under one name would leave the others naming the old one. So is a file whose owner this run
-// cannot give the copy, and one whose group it cannot give where the group's access differs from
-// other users'; the refusal names what would be lost and what the user can do.
+// attribute, and the new file then lacks it). A file whose owner this run cannot give the copy is
+// refused, and so is one whose group it cannot give where the group's access differs from other
+// users'; the refusal names what would be lost and what the user can do.
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/stat.h>
@@ -27,10 +26,6 @@ namespace {
 
 SystemResult CannotKeep(const std::string& target, const std::string& what) {
   return {SystemFault::kCannotKeep, target, what};
-}
-
-SystemResult Failed(const std::string& path, const std::string& step, int error) {
-  return {SystemFault::kFailed, path, step + ": " + std::strerror(error)};
 }
 
 // The permission bits of owner (shift 6), group (3) or other users (0).
@@ -145,8 +140,9 @@ int OpenCopy(const SystemLock& lock, const std::string& copy) {
 
 }  // namespace
 
+// An extended attribute is at most 64 KiB, well under any bound of the run.
 SystemResult ReadCarriedTraits(const SystemLock& lock, const std::string& target,
-                               const FileIdentity& identity, CarriedTraits& traits) {
+                               const FileIdentity& identity, std::uint64_t, CarriedTraits& traits) {
   const OpenedFile file =
       OpenRegularFile(static_cast<int>(lock.handle), SplitDirectoryAndName(target).name);
   if (file.fd < 0) return Failed(target, "examine it", file.error != 0 ? file.error : EINVAL);
@@ -157,15 +153,10 @@ SystemResult ReadCarriedTraits(const SystemLock& lock, const std::string& target
             ChangeTimeOf(file.status),
             {}};
   const int error = AttributesOf(file.fd, traits.named);
-  const bool same = IdentityOf(file.status) == identity;
+  const bool same = IdentityIn(file.status) == identity;
   close(file.fd);
   if (error != 0) return Failed(target, "read its extended attributes", error);
   if (!same) return Failed(target, "examine it", ESTALE);
-  if (traits.names > 1) {
-    return CannotKeep(target, "has " + std::to_string(traits.names) +
-                                  " names (hard links); a new file would separate them: give "
-                                  "each name a file of its own, or remove the other names");
-  }
   return OwnerGivable(lock, traits, target);
 }
 
@@ -206,7 +197,6 @@ SystemResult GiveCarriedTraits(const SystemLock& lock, const std::string& copy,
                                       std::strerror(errno) + "): run the installer as root");
     }
   }
-  if (result.ok() && fsync(fd) != 0) result = Failed(target, "flush the new copy", errno);
   close(fd);
   return result;
 }

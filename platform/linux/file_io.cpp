@@ -30,7 +30,20 @@ std::int64_t ChangeTimeOf(const struct stat& status) {
   return std::int64_t{status.st_ctim.tv_sec} * 1000000000 + status.st_ctim.tv_nsec;
 }
 
-FileIdentity IdentityOf(const struct stat& status) {
+SystemResult Failed(const std::string& subject, const std::string& step, int error) {
+  return {SystemFault::kFailed, subject, step + ": " + std::strerror(error)};
+}
+
+struct flock SharedByte(short type) {
+  struct flock range {};
+  range.l_type = type;
+  range.l_whence = SEEK_SET;
+  range.l_start = static_cast<off_t>(kSharedLockOffset);
+  range.l_len = 1;
+  return range;
+}
+
+FileIdentity IdentityIn(const struct stat& status) {
   return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
 }
 
@@ -53,7 +66,7 @@ OpenedFile OpenRegularFile(int folder, const std::string& name) {
   return file;
 }
 
-int ReadWholeFile(int fd, engine::FileBytes& bytes) {
+int ReadOpenFile(int fd, engine::FileBytes& bytes) {
   // The file is copied into memory, never mapped: the run then works on a snapshot, so another
   // program that rewrites or shortens the file meanwhile can neither garble what the run writes
   // back nor kill it, though a mapping would save time on very large files (docs/benchmark.md).

@@ -1,7 +1,9 @@
 // Small POSIX file helpers shared by the Linux platform layer: whole-file reads and writes that
-// retry interrupted and short transfers, path splitting, and names found regardless of case.
+// retry interrupted and short transfers, path splitting, names found regardless of case, and the
+// one way a failed step is said.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <optional>
@@ -28,8 +30,12 @@ struct OpenedFile {
   bool notRegular = false;  // with fd -1: the path names a FIFO, socket, device or directory
 };
 
+// The failure of `step` on `subject`, the file the user knows, in the system's words for `error`:
+// "aircraft.cfg: cannot <step>: <why>".
+SystemResult Failed(const std::string& subject, const std::string& step, int error);
+
 // What the file of `status` is: its device and inode.
-FileIdentity IdentityOf(const struct stat& status);
+FileIdentity IdentityIn(const struct stat& status);
 
 // When the file of `status` or what it carries last changed (its ctime), in nanoseconds.
 std::int64_t ChangeTimeOf(const struct stat& status);
@@ -41,7 +47,7 @@ OpenedFile OpenRegularFile(int folder, const std::string& name);
 
 // Reads the open file to its end into `bytes`, a copy of its own; returns 0 or the errno of the
 // failure.
-int ReadWholeFile(int fd, engine::FileBytes& bytes);
+int ReadOpenFile(int fd, engine::FileBytes& bytes);
 
 // Writes all of the pieces, one after another; returns 0 or the errno of the failure.
 int WritePieces(int fd, const std::vector<std::string_view>& pieces);
@@ -73,6 +79,9 @@ std::optional<std::string> KeptBeside(int folder, const std::string& name,
 // every other run's lock): a descriptor of the run's own that may write would keep the kernel from
 // granting it a read lease. False, with nothing changed, where that cannot be done.
 bool HoldForReading(SystemLock& lock);
+
+// The shared byte (kSharedLockOffset), for a lock of `type`.
+struct flock SharedByte(short type);
 
 enum class NameMatch { kFound, kNone, kAmbiguous };
 

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/linux/file_io.h"
 #include "platform/system_files.h"
@@ -15,10 +14,6 @@
 namespace platform {
 
 namespace {
-
-SystemResult Failed(const std::string& path, const char* step, int error) {
-  return {SystemFault::kFailed, path, std::string(step) + ": " + std::strerror(error)};
-}
 
 // Whether this user may replace the open file `name` of `folder`. A folder marked append-only or
 // immutable takes a new copy but lets no file in it be replaced or deleted, so it is refused
@@ -42,44 +37,41 @@ SystemResult CheckWritable(int folder, const std::string& path, const std::strin
   return {};
 }
 
+// Reads the file opened as `path` whole, unless it is not a regular file, could not be opened, is
+// larger than `most` or `refusal` refuses it, and closes it.
+SystemResult ReadAndClose(const OpenedFile& file, const std::string& path, std::uint64_t most,
+                          SystemResult refusal, engine::FileBytes& bytes) {
+  if (file.notRegular) return {SystemFault::kNotRegular, path, ""};
+  if (file.fd < 0) return Failed(path, "open it", file.error);
+  if (static_cast<std::uint64_t>(file.status.st_size) > most) {
+    refusal = {SystemFault::kTooLarge, path, ""};
+  }
+  const int error = refusal.ok() ? ReadOpenFile(file.fd, bytes) : 0;
+  close(file.fd);
+  return error == 0 ? refusal : Failed(path, "read it", error);
+}
+
 }  // namespace
 
 SystemResult ReadReplaceableFile(const SystemLock& lock, const std::string& target,
-                                 engine::FileBytes& bytes, FileIdentity& identity) {
+                                 std::uint64_t most, engine::FileBytes& bytes,
+                                 FileIdentity& identity) {
   const auto folder = static_cast<int>(lock.handle);
   const DirectoryAndName parts = SplitDirectoryAndName(target);
   const OpenedFile file = OpenRegularFile(folder, parts.name);
-  if (file.notRegular) return {SystemFault::kNotRegular, target, ""};
   if (file.fd < 0 && file.error == ENOENT) {
     return {SystemFault::kMissing, parts.directory, parts.name};
   }
-  if (file.fd < 0) return Failed(target, "open it", file.error);
-  identity = IdentityOf(file.status);
-  if (static_cast<std::uint64_t>(file.status.st_size) > kLargestFile) {
-    close(file.fd);
-    return {SystemFault::kTooLarge, target, ""};
-  }
-  SystemResult result = CheckWritable(folder, target, parts.name, file);
-  if (const int error = result.ok() ? ReadWholeFile(file.fd, bytes) : 0; error != 0) {
-    result = Failed(target, "read it", error);
-  }
-  close(file.fd);
-  return result;
+  if (file.fd < 0) return ReadAndClose(file, target, most, {}, bytes);
+  identity = IdentityIn(file.status);
+  return ReadAndClose(file, target, most, CheckWritable(folder, target, parts.name, file), bytes);
 }
 
-SystemResult ReadProfileFile(const std::string& path, engine::FileBytes& bytes) {
+SystemResult ReadProfileFile(const std::string& path, std::uint64_t most,
+                             engine::FileBytes& bytes) {
   const FoundName found = FindFileIgnoringCase(path);
   if (found.match == NameMatch::kAmbiguous) return {SystemFault::kAmbiguousName, path, ""};
-  const OpenedFile file = OpenRegularFile(AT_FDCWD, found.path);
-  if (file.notRegular) return {SystemFault::kNotRegular, found.path, ""};
-  if (file.fd < 0) return Failed(found.path, "open it", file.error);
-  if (static_cast<std::uint64_t>(file.status.st_size) > kLargestFile) {
-    close(file.fd);
-    return {SystemFault::kTooLarge, found.path, ""};
-  }
-  const int error = ReadWholeFile(file.fd, bytes);
-  close(file.fd);
-  return error == 0 ? SystemResult{} : Failed(found.path, "read it", error);
+  return ReadAndClose(OpenRegularFile(AT_FDCWD, found.path), found.path, most, {}, bytes);
 }
 
 }  // namespace platform

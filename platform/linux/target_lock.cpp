@@ -43,23 +43,13 @@ bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The shared byte (kSharedLockOffset), for a lock of `type`.
-struct flock SharedByte(short type) {
-  struct flock range {};
-  range.l_type = type;
-  range.l_whence = SEEK_SET;
-  range.l_start = static_cast<off_t>(kSharedLockOffset);
-  range.l_len = 1;
-  return range;
-}
-
 // Waits for the lock of the shared byte of the file `name` of `folder`; returns the descriptor that
 // holds it, or -1 when there is no such lock to take: the file cannot be opened for writing (it is
 // missing, read-only or not a regular file, which the run then refuses) or its file system keeps
 // no such locks. The lock is for writing, so that it excludes every other run's, of either build,
 // however the file was reached: through another view of the folder (a FUSE mount that forwards
 // locks), the folder's lock may not be the same lock.
-int LockSharedByte(int folder, const std::string& name) {
+int HoldFile(int folder, const std::string& name) {
   // A lock for writing needs a descriptor open for writing. It is opened through one that only
   // reads, once that is found to be a regular file with write permission, so that the open
   // neither waits on a FIFO nor touches a file that the run will refuse; the second open then
@@ -170,13 +160,11 @@ SystemResult LockTarget(const std::string& target, SystemLock& lock) {
   if (result != 0) {
     const int error = errno;
     if (folder >= 0) close(folder);
-    return {SystemFault::kFailed, directory,
-            std::string("lock this folder: ") + std::strerror(error)};
+    return Failed(directory, "lock this folder", error);
   }
   lock.handle = folder;
   const std::string name = SplitDirectoryAndName(target).name;
-  ClearLeftovers(folder, name);
-  lock.file = LockSharedByte(folder, name);
+  lock.file = HoldFile(folder, name);
   for (CopyMove move = CopyMove::kNone;
        lock.file >= 0 &&
        (move = WaitForMoveOfWindowsCopy(folder, name, lock.file)) != CopyMove::kNone;) {
@@ -187,8 +175,11 @@ SystemResult LockTarget(const std::string& target, SystemLock& lock) {
                   ", locked for longer than the Windows build moves one (a copy that no run is "
                   "moving may be deleted)"};
     }
-    lock.file = LockSharedByte(folder, name);
+    lock.file = HoldFile(folder, name);
   }
+  // With the file's byte held, no run through any view of the folder is in the middle of
+  // replacing the file: what stands beside it was left by a killed run.
+  ClearLeftovers(folder, name);
   return {};
 }
 
@@ -228,8 +219,10 @@ bool LockHolds(const SystemLock& lock, const std::string& target) {
 void ReleaseLock(SystemLock& lock) {
   // Closing releases the locks.
   if (lock.file >= 0) close(static_cast<int>(lock.file));
+  if (lock.copy >= 0) close(static_cast<int>(lock.copy));
   if (lock.handle >= 0) close(static_cast<int>(lock.handle));
   lock.file = -1;
+  lock.copy = -1;
   lock.handle = -1;
 }
 

@@ -1,14 +1,14 @@
 // The working copy of the configuration file on Linux: a complete new copy written beside the
-// file in its locked folder, flushed, renamed over the file, and the folder flushed. A crash at
-// any instant leaves the old file or the new one, never a mix. Only a run that holds the folder's
-// lock writes the copy, so one name serves; a copy left by a killed run is simply rewritten.
+// file in its locked folder, read back, flushed, swapped with the file, and the folder flushed. A
+// crash at any instant leaves the old file or the new one, never a mix. Only a run that holds the
+// folder's lock writes the copy, so one name serves; a copy left by a killed run is simply
+// rewritten.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <optional>
 
 #include "platform/linux/file_io.h"
@@ -17,10 +17,6 @@
 namespace platform {
 
 namespace {
-
-SystemResult Failed(const std::string& path, const std::string& step, int error) {
-  return {SystemFault::kFailed, path, step + ": " + std::strerror(error)};
-}
 
 std::string NameIn(const std::string& path) {
   return SplitDirectoryAndName(path).name;
@@ -46,7 +42,7 @@ Comparison Compare(int folder, const std::string& name, const FileSnapshot& read
     return {errno == ENOENT ? Comparison::kChanged : errno};
   }
   // A change of mode, owner or attributes meanwhile shows only in the change time.
-  if (!S_ISREG(status.st_mode) || IdentityOf(status) != read.identity ||
+  if (!S_ISREG(status.st_mode) || IdentityIn(status) != read.identity ||
       static_cast<std::uint64_t>(status.st_size) != read.bytes.size() ||
       (read.changed != 0 && ChangeTimeOf(status) != read.changed)) {
     return {Comparison::kChanged};
@@ -62,7 +58,7 @@ Comparison Compare(int folder, const std::string& name, const FileSnapshot& read
   const int error = HoldsExactly(file.fd, {read.bytes}, same);
   if (file.fd != held) close(file.fd);
   if (error != 0) return {error};
-  if (!same || IdentityOf(file.status) != read.identity) return {Comparison::kChanged};
+  if (!same || IdentityIn(file.status) != read.identity) return {Comparison::kChanged};
   return {Comparison::kSame, status};
 }
 
@@ -72,7 +68,7 @@ Comparison Compare(int folder, const std::string& name, const FileSnapshot& read
 Comparison Untouched(int folder, const std::string& name, const struct stat& compared) {
   struct stat status {};
   if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return {errno};
-  const bool same = S_ISREG(status.st_mode) && IdentityOf(status) == IdentityOf(compared) &&
+  const bool same = S_ISREG(status.st_mode) && IdentityIn(status) == IdentityIn(compared) &&
                     status.st_size == compared.st_size &&
                     status.st_mtim.tv_sec == compared.st_mtim.tv_sec &&
                     status.st_mtim.tv_nsec == compared.st_mtim.tv_nsec;
@@ -174,7 +170,7 @@ bool Unlinked(int folder, const std::string& name) {
 // only read it neither stop nor break the lease. A program that has the file open for writing is
 // waited for a moment (about 60 ms); one that keeps it open longer (an editor, or a run of the
 // Windows build waiting for this run's lock) makes the run let go of everything and start over,
-// as after a change, so that such a run gets in first; the run refuses once its attempts are
+// so that such a run gets in first (StartsOver gives it its turns); the run refuses once they are
 // spent. A user that does not own the file and may not take leases gets no lease, and the
 // replacement goes on without it, as on a file system that has none.
 class Lease {
@@ -216,14 +212,6 @@ bool GivesNoSecondNames(int error) {
   return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
 }
 
-Replacement Flushed(int folder, const std::string& target) {
-  if (fsync(folder) != 0) {
-    return {Failed(target, "flush its folder to disk, though the new file is in place", errno),
-            false};
-  }
-  return {};
-}
-
 }  // namespace
 
 std::string WorkingCopyPath(const std::string& target) {
@@ -240,22 +228,34 @@ SystemResult WriteWorkingCopy(SystemLock& lock, const std::string& copy, const s
   const int fd =
       openat(folder, copyName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return Failed(target, "create a new copy in its folder", errno);
-  SystemResult result;
-  if (const int error = WritePieces(fd, pieces); error != 0) {
-    result = Failed(target, "write the new copy", error);
-  }
-  // Flushed once it carries what the file does (GiveCarriedTraits), data and traits at once.
-  if (close(fd) != 0 && result.ok()) result = Failed(target, "close the new copy", errno);
-  return result;
+  // Held, its shared byte locked, until the run ends: once in place, the new file is waited for
+  // by every other run, through whatever view of the folder, as the old one was.
+  lock.copy = fd;
+  struct flock range = SharedByte(F_WRLCK);
+  if (fcntl(fd, F_OFD_SETLK, &range) != 0) return Failed(target, "lock the new copy", errno);
+  const int error = WritePieces(fd, pieces);
+  return error == 0 ? SystemResult{} : Failed(target, "write the new copy", error);
 }
 
-// Linux has no profile functions of its own, so no run edits a copy that would need reading back;
-// the read serves all the same, through the one read of profile files.
-SystemResult ReadBackWorkingCopy(const std::string& copy, std::string& bytes) {
-  engine::FileBytes read;
-  const SystemResult result = ReadProfileFile(copy, read);
-  bytes.assign(read.text);
-  return result;
+SystemResult ReadBackWorkingCopy(const SystemLock& lock, const std::string& copy,
+                                 const std::string& target, engine::FileBytes& bytes) {
+  const OpenedFile file = OpenRegularFile(static_cast<int>(lock.handle), NameIn(copy));
+  if (file.fd < 0)
+    return Failed(target, "read the new copy back", file.error ? file.error : EINVAL);
+  const int error = ReadOpenFile(file.fd, bytes);
+  close(file.fd);
+  return error == 0 ? SystemResult{} : Failed(target, "read the new copy back", error);
+}
+
+SystemResult FlushWorkingCopy(const SystemLock& lock, const std::string&,
+                              const std::string& target) {
+  if (fsync(static_cast<int>(lock.copy)) == 0) return {};
+  return Failed(target, "flush the new copy to disk", errno);
+}
+
+SystemResult FlushFolder(const SystemLock& lock, const std::string& target) {
+  if (fsync(static_cast<int>(lock.handle)) == 0) return {};
+  return Failed(target, "flush its folder to disk, though the new file is in place", errno);
 }
 
 Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const std::string& target,
@@ -268,9 +268,11 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   // could land unseen is the swap and one look at the file it took out, not a read of the file.
   Lease lease(lock);
   if (lease.writerHasItOpen()) {
-    return {{SystemFault::kFailed, target,
-             "be replaced: another program has it open for writing; close it and run again"},
-            true};
+    return {.result = {SystemFault::kFailed, target,
+                       "be replaced: another program has it open for writing; close it and run "
+                       "again"},
+            .changed = true,
+            .writerOpen = true};
   }
   const auto compare = [&] {
     Comparison standing = Compare(folder, name, read, static_cast<int>(lock.file));
@@ -312,7 +314,7 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
     }
   }
   inPlace = true;
-  if (taken.empty()) return Flushed(folder, target);
+  if (taken.empty()) return {};
   Comparison replaced = Untouched(folder, taken, standing.status);
   if (replaced.outcome == Comparison::kSame && lease.Broken()) replaced = {Comparison::kChanged};
   // Another program removed the file taken out: there is nothing to put back, nor to remove.
@@ -323,8 +325,7 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   if (!gone && !Unlinked(folder, taken)) {
     return {Failed(target, "remove the file it replaced, which stays beside it", errno), false};
   }
-  lease.Release();
-  return Flushed(folder, target);
+  return {};
 }
 
 void DiscardWorkingCopy(SystemLock& lock, const std::string& copy) {

@@ -62,7 +62,8 @@ bool IsStream(const std::string& trait) {
 
 // Appends each named stream of the file at `path` to `named`, with its bytes; false when one could
 // not be read. A file system that keeps no streams lists none.
-bool ReadStreams(const std::string& path, std::vector<std::pair<std::string, std::string>>& named) {
+bool ReadStreams(const std::string& path, std::uint64_t most,
+                 std::vector<std::pair<std::string, std::string>>& named) {
   const std::wstring wide = WidePath(path);
   WIN32_FIND_STREAM_DATA stream;
   const HANDLE streams = FindFirstStreamW(wide.c_str(), FindStreamInfoStandard, &stream, 0);
@@ -72,7 +73,7 @@ bool ReadStreams(const std::string& path, std::vector<std::pair<std::string, std
     if (std::wcscmp(stream.cStreamName, L"::$DATA") == 0) continue;  // the file's own bytes
     std::string bytes;
     HANDLE file = INVALID_HANDLE_VALUE;
-    read = stream.StreamSize.QuadPart <= static_cast<LONGLONG>(kLargestFile) && RetryWhileHeld([&] {
+    read = static_cast<std::uint64_t>(stream.StreamSize.QuadPart) <= most && RetryWhileHeld([&] {
              file = CreateFileW((wide + stream.cStreamName).c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -121,7 +122,8 @@ PSECURITY_DESCRIPTOR SecurityRead(const CarriedTraits& traits) {
 }  // namespace
 
 SystemResult ReadCarriedTraits(const SystemLock& lock, const std::string& target,
-                               const FileIdentity& identity, CarriedTraits& traits) {
+                               const FileIdentity& identity, std::uint64_t most,
+                               CarriedTraits& traits) {
   traits = {};
   bool examined = false;
   if (lock.file != -1) {
@@ -134,17 +136,9 @@ SystemResult ReadCarriedTraits(const SystemLock& lock, const std::string& target
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   }
   std::string security;
-  if (!examined || !SecurityOf(target, security)) {
-    return {SystemFault::kFailed, target, "examine it"};
-  }
+  if (!examined || !SecurityOf(target, security)) return Failed(target, "examine it");
   traits.named.emplace_back(kSecurity, std::move(security));
-  if (traits.names > 1) {
-    return {SystemFault::kCannotKeep, target,
-            "has " + std::to_string(traits.names) +
-                " names (hard links); a new file would separate them: give each name a file of "
-                "its own, or remove the other names"};
-  }
-  if (!ReadStreams(target, traits.named)) return {SystemFault::kFailed, target, "read its streams"};
+  if (!ReadStreams(target, most, traits.named)) return Failed(target, "read its streams");
   return {};
 }
 
@@ -153,32 +147,32 @@ SystemResult GiveCarriedTraits(const SystemLock&, const std::string& copy,
   // The copy stays plain until now, while the platform's profile functions write it, and while
   // its streams are written; from here it has the file's own attributes, and aircraft.cfg becomes
   // hidden only if it was.
-  if (!WriteStreams(copy, traits.named))
-    return {SystemFault::kFailed, copy, "be given its streams"};
+  if (!WriteStreams(copy, traits.named)) return Failed(target, "give the new copy its streams");
   const DWORD carried = traits.mode & kCarriedAttributes;
   const DWORD attributes = carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL;
   if (!RetryWhileHeld([&] { return SetFileAttributesA(copy.c_str(), attributes) != FALSE; })) {
-    return {SystemFault::kFailed, copy, "be given the file's attributes"};
+    return Failed(target, "give the new copy the file's attributes");
   }
   if (UnderWine()) return {};
   const PSECURITY_DESCRIPTOR file = SecurityRead(traits);
   std::string created;
-  if (file == nullptr || !SecurityOf(copy, created)) {
-    return {SystemFault::kFailed, copy, "be examined"};
-  }
+  if (file == nullptr || !SecurityOf(copy, created)) return Failed(target, "examine the new copy");
   const SECURITY_INFORMATION what = SecurityToGive(file, created.data());
   const DWORD given = what != 0 ? GiveSecurity(copy, file, what) : ERROR_SUCCESS;
   if (given == ERROR_SUCCESS) return {};
   const std::string lost =
       SecurityOf(copy, created) ? SecurityNotCarried(file, created.data(), given) : "";
-  if (lost.empty()) return {SystemFault::kFailed, copy, "be given the file's security"};
+  if (lost.empty()) {
+    SetLastError(given);
+    return Failed(target, "give the new copy the file's security");
+  }
   return {SystemFault::kCannotKeep, target, lost};
 }
 
 SystemResult CopyCarries(const SystemLock&, const std::string& copy, const std::string& target,
                          const CarriedTraits& traits) {
   const DWORD attributes = GetFileAttributesA(copy.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return {SystemFault::kFailed, copy, "be examined"};
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(target, "examine the new copy");
   if ((attributes & kStorageAttributes) != (traits.mode & kStorageAttributes)) {
     return {SystemFault::kCannotKeep, target,
             "is compressed or encrypted unlike its folder, which a new file takes after: make "
@@ -193,7 +187,7 @@ SystemResult CopyCarries(const SystemLock&, const std::string& copy, const std::
   std::vector<std::pair<std::string, std::string>> carried;
   std::copy_if(traits.named.begin(), traits.named.end(), std::back_inserter(carried),
                [](const auto& trait) { return IsStream(trait.first); });
-  const bool read = ReadStreams(copy, streams);
+  const bool read = ReadStreams(copy, UINT64_MAX, streams);
   std::sort(streams.begin(), streams.end());
   std::sort(carried.begin(), carried.end());
   if (!read || streams != carried) {
@@ -202,9 +196,7 @@ SystemResult CopyCarries(const SystemLock&, const std::string& copy, const std::
   }
   const PSECURITY_DESCRIPTOR file = SecurityRead(traits);
   std::string security;
-  if (file == nullptr || !SecurityOf(copy, security)) {
-    return {SystemFault::kFailed, copy, "be examined"};
-  }
+  if (file == nullptr || !SecurityOf(copy, security)) return Failed(target, "examine the new copy");
   if (UnderWine()) {
     // Under Wine a descriptor is made of the Unix owner and mode: alike, byte for byte, or not.
     const DWORD length = GetSecurityDescriptorLength(file);

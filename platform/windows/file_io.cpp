@@ -100,6 +100,17 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* id
   });
 }
 
+SystemResult Failed(const std::string& subject, const std::string& step) {
+  const DWORD error = GetLastError();
+  char text[512] = {};
+  std::string why(text, FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                       nullptr, error, 0, text, sizeof text, nullptr));
+  why.erase(why.find_last_not_of(" .\r\n") + 1);
+  // A text with a placeholder that no one fills says nothing; the number does.
+  if (why.empty() || why.find('%') != std::string::npos) why = "error " + std::to_string(error);
+  return {SystemFault::kFailed, subject, step + ": " + why};
+}
+
 bool DeniedToThisUser(const std::string& path, DWORD access) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;  // being deleted: nothing of it shows
@@ -174,13 +185,14 @@ SystemResult HoldFile(const std::string& target, SystemLock& lock) {
   });
   if (!opened) {
     const DWORD error = GetLastError();
-    if (error == kDeniedToThisUser) return {SystemFault::kMayNotWrite, target, ""};
-    return {SystemFault::kFailed, target,
-            HeldByAnother(error) ? "be held: another program keeps it open" : "be opened"};
+    if (error == kDeniedToThisUser) return {};  // refused once it is read
+    if (HeldByAnother(error)) return {SystemFault::kHeld, target, ""};
+    return Failed(target, "open it");
   }
   if (!LockSharedByte(file)) {
+    const SystemResult failed = Failed(target, "lock it");
     CloseHandle(file);
-    return {SystemFault::kFailed, target, "lock it"};
+    return failed;
   }
   lock.file = reinterpret_cast<std::intptr_t>(file);
   return {};

@@ -14,6 +14,10 @@
 
 namespace platform {
 
+// The failure of `step` on `subject`, the file the user knows, in the system's words for the last
+// error: "aircraft.cfg: cannot <step>: <why>".
+SystemResult Failed(const std::string& subject, const std::string& step);
+
 // Reads the open file from where it stands to its end into `bytes`; false on any failure.
 bool ReadOpenFile(HANDLE file, std::string& bytes);
 
@@ -33,9 +37,9 @@ bool FileHoldsExactly(const std::string& path, const std::vector<std::string_vie
 // Opens the file `target` for reading, denying others the right to write it (a program that
 // holds it open for writing, in the middle of saving it, is waited for), and waits for the lock of
 // its shared byte; `lock.file` then holds it. Nothing to hold, and no failure, for a file that is
-// missing, read-only or a folder: the run refuses those once it reads them. Access denied is
-// kMayNotWrite at once only where the file's security denies this user writing it; otherwise it
-// is waited for, and after the run's allowance the file is held by another program.
+// missing, read-only, a folder, or one whose security denies this user writing it: the run
+// refuses those once it reads them. Any other access denied is waited for (a file being deleted
+// gives it too), and after the run's allowance the file is held by another program.
 SystemResult HoldFile(const std::string& target, SystemLock& lock);
 
 // Waits for the lock of the shared byte (kSharedLockOffset) of the open `file`; false on failure.

@@ -36,7 +36,7 @@ SystemResult UnnamedByHandle(const std::string& fullPath, std::string& finalPath
     return {};
   }
   return {SystemFault::kFailed, fullPath,
-          "be followed: Windows cannot name files by handle on this drive"};
+          "follow it: Windows cannot name files by handle on this drive"};
 }
 
 // The final path of the open `file`, without the "\\?\" prefix, only when it fits the platform's
@@ -70,7 +70,7 @@ SystemResult FinalPath(const std::string& fullPath, std::string& finalPath) {
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-      return {SystemFault::kFailed, fullPath, "be examined"};
+      return Failed(fullPath, "examine it");
     }
     // The name may still stand, as a link whose target is gone: the copy must not replace it.
     // Listing the folder sees the link itself, where reading its attributes may follow it.

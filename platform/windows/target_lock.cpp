@@ -75,8 +75,9 @@ SystemResult LockTarget(const std::string& target, SystemLock& lock) {
   const HANDLE mutex = name ? CreateMutexA(nullptr, FALSE, name->c_str()) : nullptr;
   const DWORD wait = mutex != nullptr ? WaitForSingleObject(mutex, INFINITE) : WAIT_FAILED;
   if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {  // abandoned: its last owner died
+    const SystemResult failed = Failed(target, "lock it");
     if (mutex != nullptr) CloseHandle(mutex);
-    return {SystemFault::kFailed, target, "lock it"};
+    return failed;
   }
   lock.handle = reinterpret_cast<std::intptr_t>(mutex);
   lock.key = *name;

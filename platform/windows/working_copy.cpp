@@ -78,42 +78,51 @@ std::string WorkingCopyPath(const std::string& target) {
   return target + std::string(kCopySuffix);
 }
 
-SystemResult WriteWorkingCopy(SystemLock& lock, const std::string& copy, const std::string&,
+SystemResult WriteWorkingCopy(SystemLock& lock, const std::string& copy, const std::string& target,
                               const std::vector<std::string_view>& pieces) {
   HANDLE file = INVALID_HANDLE_VALUE;
   const char* refusal = nullptr;
   if (!RetryWhileHeld([&] { return MadeAnew(copy, file, refusal); })) {
-    if (refusal == nullptr) return {SystemFault::kFailed, copy, "be created"};
-    return {SystemFault::kFailed, copy,
-            std::string("be made: ") + refusal + " of that name stands beside it"};
+    const std::string step = "make its new copy " + copy.substr(copy.find_last_of('\\') + 1);
+    if (refusal == nullptr) return Failed(target, step);
+    return {SystemFault::kFailed, target, step + ": " + refusal + " of that name stands there"};
   }
   lock.copy = reinterpret_cast<std::intptr_t>(file);
-  // A write that the platform reported as done is read back and checked, then flushed.
   if (!RetryWhileHeld([&] { return Rewound(file) && WriteOpenFile(file, pieces); })) {
-    return {SystemFault::kFailed, copy, "be written"};
+    return Failed(target, "write the new copy");
   }
-  bool same = false;
-  if (!RetryWhileHeld([&] { return Rewound(file) && HoldsExactly(file, pieces, same); })) {
-    return {SystemFault::kFailed, copy, "be read back"};
-  }
-  if (!same) {
-    return {SystemFault::kFailed, copy, "be confirmed: it does not hold what was written to it"};
-  }
-  if (!FlushFileBuffers(file)) return {SystemFault::kFailed, copy, "be flushed to disk"};
   return {};
 }
 
-SystemResult ReadBackWorkingCopy(const std::string& copy, std::string& bytes) {
-  // Shared as the run's own hold of the copy shares it: others may read it while it is checked.
-  const HANDLE file = OpenRetried(copy, GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
-  if (file == INVALID_HANDLE_VALUE) return {SystemFault::kFailed, copy, "be read back"};
-  const bool read = RetryWhileHeld([&] { return Rewound(file) && ReadOpenFile(file, bytes); });
-  const bool flushed = read && FlushFileBuffers(file) != FALSE;
-  const bool closed = CloseHandle(file) != FALSE;
-  if (!read) return {SystemFault::kFailed, copy, "be read back"};
-  if (!flushed || !closed) return {SystemFault::kFailed, copy, "be flushed to disk"};
+SystemResult ReadBackWorkingCopy(const SystemLock& lock, const std::string&,
+                                 const std::string& target, engine::FileBytes& bytes) {
+  const auto file = reinterpret_cast<HANDLE>(lock.copy);
+  std::string read;
+  if (lock.copy == -1 ||
+      !RetryWhileHeld([&] { return Rewound(file) && ReadOpenFile(file, read); })) {
+    return Failed(target, "read the new copy back");
+  }
+  bytes = engine::OwnedBytes(std::move(read));
   return {};
+}
+
+SystemResult FlushWorkingCopy(const SystemLock& lock, const std::string&,
+                              const std::string& target) {
+  if (lock.copy != -1 && FlushFileBuffers(reinterpret_cast<HANDLE>(lock.copy))) return {};
+  return Failed(target, "flush the new copy to disk");
+}
+
+SystemResult FlushFolder(const SystemLock&, const std::string& target) {
+  // The platform flushes a folder through a handle that may write it.
+  const HANDLE folder = CreateFileA(FolderOf(target).c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const bool flushed = folder != INVALID_HANDLE_VALUE && FlushFileBuffers(folder);
+  const SystemResult result =
+      flushed ? SystemResult{}
+              : Failed(target, "flush its folder to disk, though the new file is in place");
+  if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+  return result;
 }
 
 namespace {
@@ -146,19 +155,23 @@ class HeldCopy {
 // and then the target holds the confirmed bytes, and the change must not be reported as not made.
 Replacement ReplacementFailure(const std::string& copy, const std::string& target,
                                const std::vector<std::string_view>& confirmed, bool& inPlace) {
-  const bool held = HeldByAnother(GetLastError());
+  const DWORD error = GetLastError();
   FileIdentity moved;
   bool same = false;
   inPlace = GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES &&
             FileHoldsExactly(target, confirmed, moved, same) && same;
   if (inPlace) {
     return {{SystemFault::kFailed, target,
-             "be confirmed: the move that replaced it was reported as failed"},
+             "confirm the new file: the move that put it in place was reported as failed"},
             false};
   }
-  return {{SystemFault::kFailed, target,
-           held ? "be replaced: another program keeps it or its new copy open" : "be replaced"},
-          false};
+  const char* step = "put the new copy in place";
+  const char* why = error == ERROR_SUCCESS ? ": its copy changed while the installer waited"
+                    : HeldByAnother(error) ? ": another program keeps it or its copy open"
+                                           : nullptr;
+  if (why != nullptr) return {{SystemFault::kFailed, target, step + std::string(why)}, false};
+  SetLastError(error);
+  return {Failed(target, step), false};
 }
 
 // Holds the file again after a move that another program's hold stopped, while the run waits, and
@@ -171,25 +184,13 @@ bool HeldAgain(SystemLock& lock, const std::string& target, const std::string& c
          FileHoldsExactly(copy, confirmed, identity, same) && same;
 }
 
-// Flushes the folder that holds `target`, so that its new entry is on disk: the platform flushes
-// a folder through a handle that may write it.
-bool FolderFlushed(const std::string& target) {
-  const HANDLE folder = CreateFileA(FolderOf(target).c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) return false;
-  const bool flushed = FlushFileBuffers(folder) != FALSE;
-  CloseHandle(folder);
-  return flushed;
-}
-
 }  // namespace
 
 Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const std::string& target,
                                const FileSnapshot& read,
                                const std::vector<std::string_view>& confirmed, bool& inPlace) {
   const HeldCopy heldCopy(copy);
-  if (!heldCopy.held()) return {{SystemFault::kFailed, copy, "be held for the move"}, false};
+  if (!heldCopy.held()) return {Failed(target, "hold its new copy for the move"), false};
   // The run's own hold of the copy does not share it for being moved; the hold for the move does.
   LetGo(lock.copy);
   const auto move = [&] {
@@ -227,17 +228,10 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
     return false;
   });
   if (changed) return {{}, true};
-  if (!looked) {
-    return {{SystemFault::kFailed, target, "be read again to see that no other program changed it"},
-            false};
-  }
+  if (!looked)
+    return {Failed(target, "read it again to see that no other program changed it"), false};
   if (!moved) return ReplacementFailure(copy, target, confirmed, inPlace);
   inPlace = true;
-  if (!FolderFlushed(target)) {
-    return {
-        {SystemFault::kFailed, target, "flush its folder to disk, though the new file is in place"},
-        false};
-  }
   return {};
 }
 
