@@ -92,9 +92,7 @@ std::optional<RunStatus> CheckLiveryAndBegin(const InstallerPaths& paths, const 
 }
 
 bool StartsOver(const platform::UpdateResult& committed) {
-  // Per process, and so per run.
-  static int changes = 0;
-  static int writerTurns = 0;
+  static int changes = 0, writerTurns = 0;  // per process, and so per run
   if (!committed.changedMeanwhile) return false;
   if (committed.writerOpen) {
     // Each run of the Windows build queued for this run's lock opens the file for writing while it

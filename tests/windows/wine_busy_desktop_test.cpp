@@ -144,7 +144,8 @@ TEST(WindowsBusyDesktop, CopyHeldBeforeItIsMadeOrChangedWhileTheMoveWaitsIsHandl
   run.join();
   blocker.join();
   EXPECT_EQ(moved.status, 2) << moved.errorOutput;
-  EXPECT_NE(moved.errorOutput.find("aircraft.cfg: cannot put the new copy in place"), std::string::npos)
+  EXPECT_NE(moved.errorOutput.find("aircraft.cfg: cannot put the new copy in place"),
+            std::string::npos)
       << moved.errorOutput;
   EXPECT_EQ(ReadFile(cfg), installed);
   std::filesystem::remove(cfg + ".held");
