@@ -2,6 +2,7 @@
 // built installer as a user would.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,25 @@ struct RunOptions {
 // Runs `program` with `arguments` and waits for it.
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const RunOptions& options = {});
+
+// Starts a built program without arguments and waits for it: a Linux program as it is, a Windows
+// one under Wine.
+using Runner = std::function<ProcessResult(const std::string& program)>;
+ProcessResult RunNatively(const std::string& program);
+
+// Expects refused runs of both programs of the tree: status 2, one line on the error stream that
+// names `mentions`, aircraft.cfg as it was, and nothing left beside it.
+void ExpectRefused(const AircraftTree& tree, const std::string& mentions,
+                   const Runner& run = RunNatively);
+
+// An aircraft.cfg that neither program of either build can update without damage: how a test
+// turns the file at `cfg` into it, and what the refusal names.
+struct Refusal {
+  const char* what;
+  void (*make)(const std::string& cfg);
+  const char* says;
+};
+extern const std::vector<Refusal> kRefusals;
 
 // A livery.ini whose [fltsim.0] has the given title, model and ui_type and fixed other values.
 std::string LiveryIni(const std::string& title, const std::string& model,
