@@ -30,11 +30,13 @@ namespace {
 using test_support::AircraftTree;
 using test_support::EntryTitles;
 using test_support::ExpectRefused;
+using test_support::kAircraftFolder;
 using test_support::ListFolder;
 using test_support::MakeAircraftTree;
 using test_support::ReadFile;
 using test_support::RunProgram;
 using test_support::ScratchFolder;
+using test_support::WaitUntil;
 using test_support::WriteFile;
 
 const std::string kAircraftCfg =
@@ -56,7 +58,6 @@ struct Tree {
                 const std::string& livery = test_support::LiveryIni("Tidewater", "m", "u"),
                 const std::string& installer = test_support::BuiltSetupPath())
       : files(MakeAircraftTree(folder.path, cfg, &livery, installer)) {}
-  std::string cfgPath() const { return files.aircraft + "/aircraft.cfg"; }
 };
 
 // Runs `program` under strace, which makes system calls fail, wait or kill the process: `faults`
@@ -108,26 +109,18 @@ bool LeaseListedOn(const std::string& path) {
   return false;
 }
 
-// Waits until `done` holds, for half a minute at most.
-template <typename Condition>
-void WaitUntil(Condition done) {
-  for (int waited = 0; waited < 1500 && !done(); ++waited) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
 TEST(SetupProcess, InstallsFromAnyWorkingDirectorySilentlyKeepingEveryEarlierByte) {
   Tree tree;
   const test_support::ProcessResult result = RunSetup(tree.files);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.errorOutput, "");
   EXPECT_EQ(result.output, "");
-  const std::string after = ReadFile(tree.cfgPath());
+  const std::string after = ReadFile(tree.files.cfgPath());
   EXPECT_EQ(after.substr(0, kAircraftCfg.size()), kAircraftCfg);
   EXPECT_EQ(EntryTitles(after),
             (std::vector<std::string>{"Factory", "Tidewater full", "Tidewater wing", "Tidewater VC",
                                       "Tidewater 2D"}));
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
 }
 
 TEST(SetupProcess, UninstallRemovesWhatSetupAddedOrSaysWhyItRemovesNothing) {
@@ -137,7 +130,7 @@ TEST(SetupProcess, UninstallRemovesWhatSetupAddedOrSaysWhyItRemovesNothing) {
   const test_support::ProcessResult removed = RunProgram(tree.files.uninstall, {"--ignored"});
   EXPECT_EQ(removed.status, 0);
   EXPECT_EQ(removed.errorOutput + removed.output, "");
-  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
+  EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
 
   const test_support::ProcessResult again = RunProgram(tree.files.uninstall, {});
   EXPECT_EQ(again.status, 1);
@@ -148,8 +141,8 @@ TEST(SetupProcess, UninstallRemovesWhatSetupAddedOrSaysWhyItRemovesNothing) {
   const test_support::ProcessResult noLivery = RunProgram(tree.files.uninstall, {});
   EXPECT_EQ(noLivery.status, 1);
   EXPECT_NE(noLivery.errorOutput.find("livery.ini"), std::string::npos) << noLivery.errorOutput;
-  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
 
   // An entry of the aircraft's own titled as the livery's, with another texture, stays and is
   // named by the index it has once the removal is done, whether or not the livery's own entries
@@ -158,23 +151,23 @@ TEST(SetupProcess, UninstallRemovesWhatSetupAddedOrSaysWhyItRemovesNothing) {
   const std::string sameTitle = kAircraftCfg + "\r\n[fltsim.1]\r\n" + own;
   WriteFile(tree.files.livery + "/livery.ini", test_support::LiveryIni("Tidewater", "m", "u"));
   for (const std::string installed : {"nowhere", "after it", "before it"}) {
-    WriteFile(tree.cfgPath(), installed == "before it" ? kAircraftCfg : sameTitle);
+    WriteFile(tree.files.cfgPath(), installed == "before it" ? kAircraftCfg : sameTitle);
     if (installed != "nowhere") {
       ASSERT_EQ(RunSetup(tree.files).status, 0);
     }
     if (installed == "before it")
-      WriteFile(tree.cfgPath(), ReadFile(tree.cfgPath()) + "[fltsim.5]\r\n" + own);
+      WriteFile(tree.files.cfgPath(), ReadFile(tree.files.cfgPath()) + "[fltsim.5]\r\n" + own);
     const test_support::ProcessResult kept = RunProgram(tree.files.uninstall, {});
     EXPECT_EQ(kept.status, installed == "nowhere" ? 1 : 0) << installed;
     EXPECT_EQ(LineCount(kept.errorOutput), 1) << kept.errorOutput;
     EXPECT_NE(kept.errorOutput.find("[fltsim.1] \"Tidewater VC\""), std::string::npos)
         << kept.errorOutput;
-    EXPECT_EQ(ReadFile(tree.cfgPath()), sameTitle);
+    EXPECT_EQ(ReadFile(tree.files.cfgPath()), sameTitle);
   }
   // However many stay, the line names the first five.
   std::string six = kAircraftCfg;
   for (int i = 1; i <= 6; ++i) six += "[fltsim." + std::to_string(i) + "]\r\n" + own;
-  WriteFile(tree.cfgPath(), six);
+  WriteFile(tree.files.cfgPath(), six);
   const test_support::ProcessResult many = RunProgram(tree.files.uninstall, {});
   EXPECT_EQ(many.status, 1);
   EXPECT_NE(many.errorOutput.find("kept 6 entries"), std::string::npos) << many.errorOutput;
@@ -258,7 +251,7 @@ TEST(SetupProcess, RefusesFilesItCannotUpdateWithoutDamage) {
   for (const test_support::Refusal& refusal : test_support::kRefusals) {
     SCOPED_TRACE(refusal.what);
     Tree tree;
-    refusal.make(tree.cfgPath());
+    refusal.make(tree.files.cfgPath());
     ExpectRefused(tree.files, refusal.says);
   }
   {
@@ -269,26 +262,26 @@ TEST(SetupProcess, RefusesFilesItCannotUpdateWithoutDamage) {
     const std::string installed =
         kAircraftCfg + "[fltsim.1]\r\ntitle=Tidewater full\r\ntexture=tidewater\r\n";
     Tree tree(&installed);
-    const int fd = open(tree.cfgPath().c_str(), O_RDWR | O_CLOEXEC);
+    const int fd = open(tree.files.cfgPath().c_str(), O_RDWR | O_CLOEXEC);
     ExpectRefused(tree.files, "another program has it open for writing; close it");
     void* mapping = mmap(nullptr, installed.size(), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     ASSERT_NE(mapping, MAP_FAILED);
     close(fd);
     ExpectRefused(tree.files, "another program has it open for writing; close it");
     munmap(mapping, installed.size());
-    const int reader = open(tree.cfgPath().c_str(), O_RDONLY | O_CLOEXEC);
+    const int reader = open(tree.files.cfgPath().c_str(), O_RDONLY | O_CLOEXEC);
     EXPECT_EQ(RunSetup(tree.files).status, 0);
     close(reader);
   }
   {
     // Opening a FIFO for reading waits for a writer: the run must neither wait nor keep its lock.
     Tree tree(nullptr);
-    ASSERT_EQ(mkfifo(tree.cfgPath().c_str(), 0666), 0);
+    ASSERT_EQ(mkfifo(tree.files.cfgPath().c_str(), 0666), 0);
     EXPECT_EQ(RunSetup(tree.files).status, 2);
     std::filesystem::remove(tree.files.livery + "/livery.ini");
     ASSERT_EQ(mkfifo((tree.files.livery + "/livery.ini").c_str(), 0666), 0);
     EXPECT_EQ(RunSetup(tree.files).status, 1);
-    EXPECT_TRUE(std::filesystem::is_fifo(tree.cfgPath()));
+    EXPECT_TRUE(std::filesystem::is_fifo(tree.files.cfgPath()));
   }
 }
 
@@ -301,9 +294,9 @@ TEST(SetupProcess, KeepsPermissionBitsAndUpdatesTheTargetOfALink) {
   chmod(target.c_str(), 01640);  // the sticky bit too
   struct stat before {};
   ASSERT_EQ(stat(target.c_str(), &before), 0);
-  std::filesystem::create_symlink(target, tree.cfgPath());
+  std::filesystem::create_symlink(target, tree.files.cfgPath());
   EXPECT_EQ(RunSetup(tree.files).status, 0);
-  EXPECT_TRUE(std::filesystem::is_symlink(tree.cfgPath()));
+  EXPECT_TRUE(std::filesystem::is_symlink(tree.files.cfgPath()));
   EXPECT_EQ(EntryTitles(ReadFile(target)).size(), 5u);
   struct stat status {};
   ASSERT_EQ(stat(target.c_str(), &status), 0);
@@ -332,7 +325,7 @@ TEST(SetupProcess, LinkedLiveryFolderInstallsIntoTheAircraftItWasStartedFrom) {
   // A link to the program itself, as a shortcut elsewhere, leads to where the link says.
   std::filesystem::create_symlink(tree.files.setup, tree.folder.path + "/shortcut");
   EXPECT_EQ(RunProgram(tree.folder.path + "/shortcut", {}).status, 0);
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 13u);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 13u);
   EXPECT_FALSE(test_support::Exists(tree.folder.path + "/Downloads/aircraft.cfg"));
 }
 
@@ -357,21 +350,23 @@ TEST(SetupProcess, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
   {  // root installs into another user's file with set-ID bits and an ACL: all of it is kept
     Tree tree;
     const std::string acl = AccessAclGrantingUser1000Write();
-    ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 4242), 0);
-    ASSERT_EQ(chmod(tree.cfgPath().c_str(), 06664), 0);
-    ASSERT_EQ(
-        setxattr(tree.cfgPath().c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
+    ASSERT_EQ(chown(tree.files.cfgPath().c_str(), 2000, 4242), 0);
+    ASSERT_EQ(chmod(tree.files.cfgPath().c_str(), 06664), 0);
+    ASSERT_EQ(setxattr(tree.files.cfgPath().c_str(), "system.posix_acl_access", acl.data(),
+                       acl.size(), 0),
+              0);
     EXPECT_EQ(RunSetup(tree.files).status, 0);
     struct stat status {};
-    ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
+    ASSERT_EQ(stat(tree.files.cfgPath().c_str(), &status), 0);
     EXPECT_EQ(status.st_uid, 2000u);
     EXPECT_EQ(status.st_gid, 4242u);
     EXPECT_EQ(status.st_mode & 07777, 06664u);
     std::string kept(64, '\0');
-    kept.resize(static_cast<std::size_t>(std::max<ssize_t>(
-        0, getxattr(tree.cfgPath().c_str(), "system.posix_acl_access", kept.data(), kept.size()))));
+    kept.resize(static_cast<std::size_t>(
+        std::max<ssize_t>(0, getxattr(tree.files.cfgPath().c_str(), "system.posix_acl_access",
+                                      kept.data(), kept.size()))));
     EXPECT_EQ(kept, acl);
-    EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
+    EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 5u);
   }
   {  // a folder whose default ACL would give the new file an access ACL the old one lacked
     Tree tree;
@@ -379,25 +374,25 @@ TEST(SetupProcess, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
     ASSERT_EQ(setxattr(tree.files.aircraft.c_str(), "system.posix_acl_default", acl.data(),
                        acl.size(), 0),
               0);
-    ASSERT_EQ(chmod(tree.cfgPath().c_str(), 0660), 0);
+    ASSERT_EQ(chmod(tree.files.cfgPath().c_str(), 0660), 0);
     EXPECT_EQ(RunSetup(tree.files).status, 0);
-    EXPECT_LT(getxattr(tree.cfgPath().c_str(), "system.posix_acl_access", nullptr, 0), 0);
+    EXPECT_LT(getxattr(tree.files.cfgPath().c_str(), "system.posix_acl_access", nullptr, 0), 0);
     struct stat status {};
-    ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
+    ASSERT_EQ(stat(tree.files.cfgPath().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0660u);
   }
   {  // its owner installs into a set-user-ID file: the write does not clear the bit
     Tree tree;
     ASSERT_EQ(chown(tree.files.aircraft.c_str(), 65534, 65534), 0);
-    ASSERT_EQ(chown(tree.cfgPath().c_str(), 65534, 65534), 0);
-    ASSERT_EQ(chmod(tree.cfgPath().c_str(), 06664), 0);
+    ASSERT_EQ(chown(tree.files.cfgPath().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(tree.files.cfgPath().c_str(), 06664), 0);
     chmod(tree.folder.path.c_str(), 0755);
     const test_support::ProcessResult run = RunProgram(
         tree.files.setup, {},
         {.workingDirectory = "/", .userId = 65534, .memberOfGroup = -1, .environment = {}});
     EXPECT_EQ(run.status, 0) << run.errorOutput;
     struct stat status {};
-    ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
+    ASSERT_EQ(stat(tree.files.cfgPath().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 06664u);
   }
   {  // a file that this run cannot give the new copy's owner, however the user may write it
@@ -434,8 +429,8 @@ TEST(SetupProcess, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
       chmod(tree.folder.path.c_str(), 0755);
       ASSERT_EQ(chown(tree.files.aircraft.c_str(), 0, 4242), 0);
       ASSERT_EQ(chmod(tree.files.aircraft.c_str(), refused.folderMode), 0);
-      ASSERT_EQ(chown(tree.cfgPath().c_str(), refused.owner, 4242), 0);
-      ASSERT_EQ(chmod(tree.cfgPath().c_str(), refused.mode), 0);
+      ASSERT_EQ(chown(tree.files.cfgPath().c_str(), refused.owner, 4242), 0);
+      ASSERT_EQ(chmod(tree.files.cfgPath().c_str(), refused.mode), 0);
       // The accounts are the test's own, in a mount namespace of the run's.
       const std::string passwd = tree.folder.path + "/passwd";
       WriteFile(passwd, "root:x:0:0::/root:/bin/sh\npilot:x:2001:2001::/:/bin/sh\n");
@@ -448,26 +443,24 @@ TEST(SetupProcess, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
       EXPECT_EQ(run.status, 2);
       EXPECT_NE(run.errorOutput.find(refused.says), std::string::npos) << run.errorOutput;
       struct stat status {};
-      ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
+      ASSERT_EQ(stat(tree.files.cfgPath().c_str(), &status), 0);
       EXPECT_EQ(status.st_uid, refused.owner);
       EXPECT_EQ(status.st_mode & 07777, refused.mode);
-      EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
-      EXPECT_EQ(ListFolder(tree.files.aircraft),
-                (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+      EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
+      EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
     }
   }
   {  // root whose change of owner fails, as on a vfat or root-squashed mount: the copy is checked
     Tree tree;
-    ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 0), 0);
+    ASSERT_EQ(chown(tree.files.cfgPath().c_str(), 2000, 0), 0);
     const test_support::ProcessResult run =
         RunWithInjectedFaults(tree.files.setup, {"fchown:error=EPERM"});
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.errorOutput.find("did not take what the file carries (its owner)"),
               std::string::npos)
         << run.errorOutput;
-    EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
-    EXPECT_EQ(ListFolder(tree.files.aircraft),
-              (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+    EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
+    EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
   }
   // A read-only file system, and a folder that lets nothing in it be replaced or deleted.
   Tree tree;
@@ -488,8 +481,8 @@ TEST(SetupProcess, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
   EXPECT_EQ(appendOnly.status, 2);
   EXPECT_NE(appendOnly.errorOutput.find("append-only"), std::string::npos)
       << appendOnly.errorOutput;
-  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
-  EXPECT_EQ(ListFolder(aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
+  EXPECT_EQ(ListFolder(aircraft), kAircraftFolder);
 }
 
 TEST(SetupProcess, NewFileKeepsTheGroupOfTheOldForItsOtherMembers) {
@@ -500,38 +493,38 @@ TEST(SetupProcess, NewFileKeepsTheGroupOfTheOldForItsOtherMembers) {
   chmod(tree.folder.path.c_str(), 0755);
   ASSERT_EQ(chown(tree.files.aircraft.c_str(), 0, kGroup), 0);
   chmod(tree.files.aircraft.c_str(), 0775);
-  ASSERT_EQ(chown(tree.cfgPath().c_str(), kMember, kGroup), 0);
-  chmod(tree.cfgPath().c_str(), 0664);
+  ASSERT_EQ(chown(tree.files.cfgPath().c_str(), kMember, kGroup), 0);
+  chmod(tree.files.cfgPath().c_str(), 0664);
   const test_support::ProcessResult result = RunProgram(
       tree.files.setup, {},
       {.workingDirectory = "/", .userId = kMember, .memberOfGroup = kGroup, .environment = {}});
   EXPECT_EQ(result.status, 0) << result.errorOutput;
   struct stat status {};
-  ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
+  ASSERT_EQ(stat(tree.files.cfgPath().c_str(), &status), 0);
   EXPECT_EQ(status.st_gid, static_cast<gid_t>(kGroup));
   EXPECT_EQ(status.st_mode & 07777, 0664u);
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 5u);
   // The file's owner outside its group: a new copy would have the owner's group, so it stands
   // only where being in the old group or the new one makes no difference.
   for (const mode_t mode : {0640, 0604, 0620, 0654, 0644}) {
     SCOPED_TRACE(mode);
     Tree outside;
     ASSERT_EQ(chown(outside.files.aircraft.c_str(), kMember, kMember), 0);
-    ASSERT_EQ(chown(outside.cfgPath().c_str(), kMember, kGroup), 0);
-    chmod(outside.cfgPath().c_str(), mode);
+    ASSERT_EQ(chown(outside.files.cfgPath().c_str(), kMember, kGroup), 0);
+    chmod(outside.files.cfgPath().c_str(), mode);
     chmod(outside.folder.path.c_str(), 0755);
     const test_support::ProcessResult run = RunProgram(
         outside.files.setup, {}, {.workingDirectory = "/", .userId = kMember, .environment = {}});
-    ASSERT_EQ(stat(outside.cfgPath().c_str(), &status), 0);
+    ASSERT_EQ(stat(outside.files.cfgPath().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, mode);
     if (mode != 0644) {
       EXPECT_EQ(run.status, 2);
       EXPECT_NE(run.errorOutput.find("keep its group"), std::string::npos) << run.errorOutput;
       EXPECT_EQ(status.st_gid, static_cast<gid_t>(kGroup));
-      EXPECT_EQ(ReadFile(outside.cfgPath()), kAircraftCfg);
+      EXPECT_EQ(ReadFile(outside.files.cfgPath()), kAircraftCfg);
     } else {
       EXPECT_EQ(run.status, 0) << run.errorOutput;
-      EXPECT_EQ(EntryTitles(ReadFile(outside.cfgPath())).size(), 5u);
+      EXPECT_EQ(EntryTitles(ReadFile(outside.files.cfgPath())).size(), 5u);
     }
   }
 }
@@ -548,15 +541,15 @@ TEST(SetupProcess, UnwritableFileOrFolderLeavesTheFileAsItWas) {
         {.workingDirectory = "/", .userId = geteuid() == 0 ? 65534 : -1, .environment = {}});
   };
   if (geteuid() == 0) {
-    chmod(tree.cfgPath().c_str(), 0464);
+    chmod(tree.files.cfgPath().c_str(), 0464);
     ExpectRefused(tree.files, "this user may not write it", asUser);
   }
   // The entry that the uninstaller keeps for its texture is not named when nothing was removed.
   const std::string installed = kAircraftCfg + "[fltsim.1]\r\ntitle=Tidewater VC\r\ntexture=f\r\n" +
                                 "[fltsim.2]\r\ntitle=Tidewater full\r\ntexture=tidewater\r\n";
-  WriteFile(tree.cfgPath(), installed);
-  chmod(tree.cfgPath().c_str(), 0666);
-  ASSERT_EQ(geteuid() == 0 ? chown(tree.cfgPath().c_str(), 65534, 65534) : 0, 0);
+  WriteFile(tree.files.cfgPath(), installed);
+  chmod(tree.files.cfgPath().c_str(), 0666);
+  ASSERT_EQ(geteuid() == 0 ? chown(tree.files.cfgPath().c_str(), 65534, 65534) : 0, 0);
   chmod(tree.files.aircraft.c_str(), 0555);
   ExpectRefused(tree.files, "create a new copy", asUser);
   if (geteuid() != 0) GTEST_SKIP() << "not root: no file with write bits this user may not write";
@@ -610,7 +603,7 @@ TEST(SetupProcess, FolderReplacedWhileWaitingForItsLockIsNotWrittenBehind) {
   const std::string store = tree.folder.path + "/store";
   std::filesystem::create_directory(store);
   WriteFile(store + "/master.cfg", kAircraftCfg);
-  std::filesystem::create_symlink("../store/master.cfg", tree.cfgPath());
+  std::filesystem::create_symlink("../store/master.cfg", tree.files.cfgPath());
   const int lock = HoldFolderLock(store);
   test_support::ProcessResult result;
   std::thread run([&] { result = RunSetup(tree.files); });
@@ -643,13 +636,13 @@ TEST(SetupProcess, FileReplacedWhileWaitingForItsLockIsLockedAnew) {
   // lock and saves into it: the waiting run must wait for the new file's lock too, not take the
   // old file's for the new one's, and so keep that save.
   Tree tree;
-  const int oldLock = HoldSharedByte(tree.cfgPath());
+  const int oldLock = HoldSharedByte(tree.files.cfgPath());
   test_support::ProcessResult result;
   std::thread run([&] { result = RunProgram("/usr/bin/timeout", {"20", tree.files.setup}); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  WriteFile(tree.cfgPath() + ".new", kAircraftCfg);
-  std::filesystem::rename(tree.cfgPath() + ".new", tree.cfgPath());
-  const int newLock = HoldSharedByte(tree.cfgPath());
+  WriteFile(tree.files.cfgPath() + ".new", kAircraftCfg);
+  std::filesystem::rename(tree.files.cfgPath() + ".new", tree.files.cfgPath());
+  const int newLock = HoldSharedByte(tree.files.cfgPath());
   close(oldLock);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const std::string saved = "; saved while the other run held the lock\r\n";
@@ -658,7 +651,7 @@ TEST(SetupProcess, FileReplacedWhileWaitingForItsLockIsLockedAnew) {
   close(newLock);
   run.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
-  const std::string after = ReadFile(tree.cfgPath());
+  const std::string after = ReadFile(tree.files.cfgPath());
   EXPECT_EQ(after.substr(0, kAircraftCfg.size() + saved.size()), kAircraftCfg + saved);
   EXPECT_EQ(EntryTitles(after).size(), 5u);
 }
@@ -677,7 +670,7 @@ TEST(SetupProcess, FileThatKeepsChangingEndsTheRunAfterSixAttempts) {
   std::thread changer([&] {
     for (; !done; ++changes) {
       const std::string line = "; change " + std::to_string(changes) + "\r\n";
-      WriteFile(tree.cfgPath(), ReadFile(tree.cfgPath()) + line);
+      WriteFile(tree.files.cfgPath(), ReadFile(tree.files.cfgPath()) + line);
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   });
@@ -700,11 +693,11 @@ TEST(SetupProcess, FileThatKeepsChangingEndsTheRunAfterSixAttempts) {
     ++attempts;
   }
   EXPECT_EQ(attempts, 6u);
-  const std::string after = ReadFile(tree.cfgPath());
+  const std::string after = ReadFile(tree.files.cfgPath());
   EXPECT_NE(after.find("; change " + std::to_string(changes - 1) + "\r\n"), std::string::npos);
   EXPECT_EQ(EntryTitles(after).size(), 1u);
   std::filesystem::remove(log);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
 }
 
 TEST(SetupProcess, RunKilledWhileWaitingLeavesNothingAndBlocksNobody) {
@@ -721,10 +714,10 @@ TEST(SetupProcess, RunKilledWhileWaitingLeavesNothingAndBlocksNobody) {
   kill(child, SIGKILL);
   waitpid(child, &status, 0);
   close(lock);
-  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
   EXPECT_EQ(RunSetup(tree.files).status, 0);
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 5u);
 }
 
 TEST(SetupProcess, RunKilledJustBeforeItsCommitLeavesTheOldFileAndNothingThatBlocks) {
@@ -733,21 +726,22 @@ TEST(SetupProcess, RunKilledJustBeforeItsCommitLeavesTheOldFileAndNothingThatBlo
   const test_support::ProcessResult killed =
       RunWithInjectedFault(tree.files, "rename,renameat,renameat2", "signal=SIGKILL");
   EXPECT_NE(killed.status, 0);
-  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
+  EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
   EXPECT_EQ(RunSetup(tree.files).status, 0);
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 5u);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
   // A run killed while it put the old file back, on a file system that cannot swap two files,
   // leaves the copy's name as a second name of the file, and the old file, which may hold another
   // program's save, under the second name it had: the next run removes the one and keeps the
   // other beside, never deletes it.
-  const std::string installed = ReadFile(tree.cfgPath());
-  ASSERT_EQ(
-      link(tree.cfgPath().c_str(), (tree.files.aircraft + "/.aircraft.cfg.installing").c_str()), 0);
+  const std::string installed = ReadFile(tree.files.cfgPath());
+  ASSERT_EQ(link(tree.files.cfgPath().c_str(),
+                 (tree.files.aircraft + "/.aircraft.cfg.installing").c_str()),
+            0);
   WriteFile(tree.files.aircraft + "/.aircraft.cfg.replaced", kAircraftCfg + "; a save\r\n");
   EXPECT_EQ(RunSetup(tree.files).status, 0);
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 9u);
-  EXPECT_EQ(ReadFile(tree.cfgPath() + ".saved-meanwhile"), kAircraftCfg + "; a save\r\n");
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 9u);
+  EXPECT_EQ(ReadFile(tree.files.cfgPath() + ".saved-meanwhile"), kAircraftCfg + "; a save\r\n");
   EXPECT_EQ(ListFolder(tree.files.aircraft),
             (std::vector<std::string>{"Livery", "aircraft.cfg", "aircraft.cfg.saved-meanwhile"}));
 }
@@ -763,7 +757,7 @@ TEST(SetupProcess, RunOfTheOtherBuildWaitingForTheLockIsNoWriterToRefuse) {
       [&] { result = RunWithInjectedFault(tree.files, "writev", "delay_enter=1000000:when=1"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   std::thread other([&] {
-    const int fd = open(tree.cfgPath().c_str(), O_RDWR | O_CLOEXEC);
+    const int fd = open(tree.files.cfgPath().c_str(), O_RDWR | O_CLOEXEC);
     struct flock range {};
     range.l_type = F_WRLCK;
     range.l_start = off_t{1} << 62;
@@ -777,7 +771,7 @@ TEST(SetupProcess, RunOfTheOtherBuildWaitingForTheLockIsNoWriterToRefuse) {
   run.join();
   other.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
-  const std::string after = ReadFile(tree.cfgPath());
+  const std::string after = ReadFile(tree.files.cfgPath());
   EXPECT_NE(after.find("title=Other build"), std::string::npos);
   EXPECT_EQ(EntryTitles(after).size(), 5u);
 }
@@ -800,20 +794,19 @@ TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver)
         [&] { result = RunWithInjectedFault(tree.files, "writev", "delay_enter=1000000:when=1"); });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const std::string written =
-        rewritten == kAircraftCfg ? tree.cfgPath() + ".new" : tree.cfgPath();
+        rewritten == kAircraftCfg ? tree.files.cfgPath() + ".new" : tree.files.cfgPath();
     if (!rewritten.empty()) WriteFile(written, rewritten);
     chmod(written.c_str(), 0604);
-    std::filesystem::rename(written, tree.cfgPath());
+    std::filesystem::rename(written, tree.files.cfgPath());
     run.join();
     EXPECT_EQ(result.status, 0) << result.errorOutput;
-    const std::string after = ReadFile(tree.cfgPath());
+    const std::string after = ReadFile(tree.files.cfgPath());
     EXPECT_EQ(after.substr(0, rewritten.size()), rewritten);
     EXPECT_EQ(EntryTitles(after).size(), rewritten.find("[other]") == std::string::npos ? 5u : 4u);
     struct stat status {};
-    ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
+    ASSERT_EQ(stat(tree.files.cfgPath().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0604u);
-    EXPECT_EQ(ListFolder(tree.files.aircraft),
-              (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+    EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
   }
   // A link aircraft.cfg made to name another file meanwhile: the entries go where it leads now.
   Tree linked(nullptr);
@@ -821,13 +814,13 @@ TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver)
   std::filesystem::create_directory(store);
   WriteFile(store + "/a.cfg", kAircraftCfg);
   WriteFile(store + "/b.cfg", kAircraftCfg);
-  std::filesystem::create_symlink(store + "/a.cfg", linked.cfgPath());
+  std::filesystem::create_symlink(store + "/a.cfg", linked.files.cfgPath());
   test_support::ProcessResult result;
   std::thread run(
       [&] { result = RunWithInjectedFault(linked.files, "writev", "delay_enter=1000000:when=1"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  std::filesystem::remove(linked.cfgPath());
-  std::filesystem::create_symlink(store + "/b.cfg", linked.cfgPath());
+  std::filesystem::remove(linked.files.cfgPath());
+  std::filesystem::create_symlink(store + "/b.cfg", linked.files.cfgPath());
   run.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
   EXPECT_EQ(ReadFile(store + "/a.cfg"), kAircraftCfg);
@@ -840,24 +833,24 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   // system holds it up, and then for the byte of the file moved in, which the next Windows run
   // holds; a copy that a killed run left holds no lock and is not waited for.
   Tree tree;
-  const std::string copy = tree.cfgPath() + ".installing";
+  const std::string copy = tree.files.cfgPath() + ".installing";
   WriteFile(copy, "left by a killed run");
   test_support::ProcessResult result = RunSetup(tree.files);
   EXPECT_EQ(result.status, 0) << result.errorOutput;
   EXPECT_EQ(ReadFile(copy), "left by a killed run");
-  const std::string moved = ReadFile(tree.cfgPath()) + "[fltsim.5]\r\ntitle=Windows run\r\n";
+  const std::string moved = ReadFile(tree.files.cfgPath()) + "[fltsim.5]\r\ntitle=Windows run\r\n";
   WriteFile(copy, moved);
   const int held = HoldSharedByte(copy);
   std::thread run([&] { result = RunSetup(tree.files); });
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  ASSERT_EQ(rename(copy.c_str(), tree.cfgPath().c_str()), 0);
-  HoldSharedByte(tree.cfgPath(), F_WRLCK, held);
+  ASSERT_EQ(rename(copy.c_str(), tree.files.cfgPath().c_str()), 0);
+  HoldSharedByte(tree.files.cfgPath(), F_WRLCK, held);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(ReadFile(tree.cfgPath()), moved);
+  EXPECT_EQ(ReadFile(tree.files.cfgPath()), moved);
   close(held);
   run.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
-  const std::vector<std::string> titles = EntryTitles(ReadFile(tree.cfgPath()));
+  const std::vector<std::string> titles = EntryTitles(ReadFile(tree.files.cfgPath()));
   EXPECT_EQ(titles.size(), 10u);
   EXPECT_EQ(std::count(titles.begin(), titles.end(), "Windows run"), 1);
   // The copy's name as a link to the file, or another name of it, holds this run's own lock,
@@ -868,7 +861,7 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
     if (symbolic) {
       std::filesystem::create_symlink("aircraft.cfg", copy);
     } else {
-      std::filesystem::create_hard_link(tree.cfgPath(), copy);
+      std::filesystem::create_hard_link(tree.files.cfgPath(), copy);
     }
     // A second name of the file is refused for its own sake: a new file would separate them.
     const test_support::ProcessResult bounded = runBounded();
@@ -876,7 +869,7 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   }
   std::filesystem::remove(copy);
   WriteFile(copy, "held by some program");
-  const std::string before = ReadFile(tree.cfgPath());
+  const std::string before = ReadFile(tree.files.cfgPath());
   const int stuck = HoldSharedByte(copy);
   result = runBounded();
   close(stuck);
@@ -884,7 +877,7 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   EXPECT_NE(result.errorOutput.find("aircraft.cfg.installing, locked for longer"),
             std::string::npos)
       << result.errorOutput;
-  EXPECT_EQ(ReadFile(tree.cfgPath()), before);
+  EXPECT_EQ(ReadFile(tree.files.cfgPath()), before);
 }
 
 TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
@@ -900,14 +893,14 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     Tree tree;
     const std::string name = earlier < 0 ? std::string(240, 'a') : "aircraft.cfg";
     if (earlier < 0) {
-      std::filesystem::rename(tree.cfgPath(), tree.files.aircraft + "/" + name);
-      std::filesystem::create_symlink(name, tree.cfgPath());
+      std::filesystem::rename(tree.files.cfgPath(), tree.files.aircraft + "/" + name);
+      std::filesystem::create_symlink(name, tree.files.cfgPath());
     }
     const std::string base = tree.files.aircraft + "/" + name + ".saved-meanwhile";
     for (int number = 1; number <= earlier; ++number) {
       WriteFile(number == 1 ? base : base + "-" + std::to_string(number), "an earlier save");
     }
-    ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 2000), 0);
+    ASSERT_EQ(chown(tree.files.cfgPath().c_str(), 2000, 2000), 0);
     test_support::ProcessResult result;
     std::thread run([&] {
       result = RunWithInjectedFaults(tree.files.setup,
@@ -915,7 +908,7 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
                                      kWithoutLeases);
     });
     const auto append = [&](const char* line) {
-      const int fd = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
+      const int fd = open(tree.files.cfgPath().c_str(), O_WRONLY | O_APPEND);
       ASSERT_GE(fd, 0);
       ASSERT_EQ(write(fd, line, std::strlen(line)), static_cast<ssize_t>(std::strlen(line)));
       close(fd);
@@ -925,7 +918,7 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     const std::string copy = tree.files.aircraft + "/." + name + ".installing";
     const auto inode = [&] {
       struct stat status {};
-      stat(tree.cfgPath().c_str(), &status);
+      stat(tree.files.cfgPath().c_str(), &status);
       return status.st_ino;
     };
     const ino_t before = inode();
@@ -936,7 +929,7 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     if (earlier == 9) {
       first = kAircraftCfg;
       first.replace(first.find("Factory"), 7, "Foundry");
-      const int fd = open(tree.cfgPath().c_str(), O_WRONLY);
+      const int fd = open(tree.files.cfgPath().c_str(), O_WRONLY);
       EXPECT_EQ(pwrite(fd, first.data(), first.size(), 0), static_cast<ssize_t>(first.size()));
       close(fd);
     } else {
@@ -951,7 +944,7 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.errorOutput.find(keptPath.substr(keptPath.rfind('/') + 1)), std::string::npos)
         << result.errorOutput;
-    EXPECT_EQ(ReadFile(tree.cfgPath()), first);
+    EXPECT_EQ(ReadFile(tree.files.cfgPath()), first);
     const std::string kept = ReadFile(keptPath);
     EXPECT_EQ(EntryTitles(kept).size(), 5u);
     EXPECT_NE(kept.find("; the second save\r\n"), std::string::npos);
@@ -969,8 +962,8 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     WaitUntil(
         [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
-    EXPECT_TRUE(LeaseListedOn(tree.cfgPath()));
+    EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
+    EXPECT_TRUE(LeaseListedOn(tree.files.cfgPath()));
     run.join();
     EXPECT_EQ(read.status, 0) << read.errorOutput;
     const std::string trace = ReadFile(log);
@@ -982,7 +975,7 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     }
     EXPECT_EQ(copies, 1);
     std::filesystem::remove(log);
-    WriteFile(tree.cfgPath(), kAircraftCfg);
+    WriteFile(tree.files.cfgPath(), kAircraftCfg);
   }
   // With the lease, the first program's open waits for the run, which sees it, swaps back and
   // starts over: the save and the entries are in the file, nothing beside it.
@@ -994,16 +987,16 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
   WaitUntil(
       [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_TRUE(LeaseListedOn(tree.cfgPath()));
-  const int fd = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
+  EXPECT_TRUE(LeaseListedOn(tree.files.cfgPath()));
+  const int fd = open(tree.files.cfgPath().c_str(), O_WRONLY | O_APPEND);
   EXPECT_EQ(write(fd, "; saved\r\n", 9), 9);
   close(fd);
   run.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
-  const std::string after = ReadFile(tree.cfgPath());
+  const std::string after = ReadFile(tree.files.cfgPath());
   EXPECT_EQ(after.substr(0, kAircraftCfg.size() + 9), kAircraftCfg + "; saved\r\n");
   EXPECT_EQ(EntryTitles(after).size(), 5u);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
 }
 
 TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesKeepsTheOldFileUntilItIsLookedAt) {
@@ -1021,16 +1014,16 @@ TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesKeepsTheOldFileUntilItIsLooke
   WaitUntil(
       [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_TRUE(LeaseListedOn(tree.cfgPath()));
-  const int fd = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
+  EXPECT_TRUE(LeaseListedOn(tree.files.cfgPath()));
+  const int fd = open(tree.files.cfgPath().c_str(), O_WRONLY | O_APPEND);
   EXPECT_EQ(write(fd, "; saved\r\n", 9), 9);
   close(fd);
   run.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
-  std::string after = ReadFile(tree.cfgPath());
+  std::string after = ReadFile(tree.files.cfgPath());
   EXPECT_EQ(after.substr(0, kAircraftCfg.size() + 9), kAircraftCfg + "; saved\r\n");
   EXPECT_EQ(EntryTitles(after).size(), 5u);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
   // Where the file cannot have a second name either, nothing would keep the file taken out: the
   // run lets its lease go first, so that a save it held back lands while the file still has its
   // name, compares once more, sees it and starts over. A rename that the folder's flush cannot
@@ -1042,19 +1035,19 @@ TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesKeepsTheOldFileUntilItIsLooke
   WaitUntil(
       [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const int again = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
+  const int again = open(tree.files.cfgPath().c_str(), O_WRONLY | O_APPEND);
   EXPECT_EQ(write(again, "; saved again\r\n", 15), 15);
   close(again);
   held.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
-  after = ReadFile(tree.cfgPath());
+  after = ReadFile(tree.files.cfgPath());
   EXPECT_NE(after.find("; saved again\r\n"), std::string::npos);
   EXPECT_EQ(EntryTitles(after).size(), 9u);
   const test_support::ProcessResult unconfirmed = RunWithInjectedFaults(
       tree.files.setup, {"renameat2:error=EINVAL:when=1", "fsync:error=EIO:when=2"});
   EXPECT_EQ(unconfirmed.status, 3) << unconfirmed.errorOutput;
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 13u);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 13u);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
   std::filesystem::create_directory(tree.files.aircraft + "/.aircraft.cfg.replaced");
   const test_support::ProcessResult inTheWay =
       RunWithInjectedFaults(tree.files.setup, {"renameat2:error=EINVAL:when=1"});
@@ -1092,8 +1085,8 @@ TEST(SetupProcess, RunsThroughTwoViewsOfTheFolderWaitForEachOther) {
   RunProgram("/usr/bin/fusermount", {"-u", view});
   EXPECT_EQ(direct.status, 0) << direct.errorOutput;
   EXPECT_EQ(viewed.status, 0) << viewed.errorOutput;
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 9u);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 9u);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
 }
 
 TEST(SetupProcess, FilePutInPlaceByAThirdProgramIsNeverReplacedByTheSwapBack) {
@@ -1111,19 +1104,19 @@ TEST(SetupProcess, FilePutInPlaceByAThirdProgramIsNeverReplacedByTheSwapBack) {
   WaitUntil(
       [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the swap's wait
-  WriteFile(tree.cfgPath() + ".second", "; the second program's file\r\n");
-  std::filesystem::rename(tree.cfgPath() + ".second", tree.cfgPath());
-  WaitUntil([&] { return ReadFile(tree.cfgPath()) != "; the second program's file\r\n"; });
+  WriteFile(tree.files.cfgPath() + ".second", "; the second program's file\r\n");
+  std::filesystem::rename(tree.files.cfgPath() + ".second", tree.files.cfgPath());
+  WaitUntil([&] { return ReadFile(tree.files.cfgPath()) != "; the second program's file\r\n"; });
   std::this_thread::sleep_for(std::chrono::milliseconds(1300));  // into the swap back's wait
-  std::filesystem::remove(tree.cfgPath());
+  std::filesystem::remove(tree.files.cfgPath());
   std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // past the swap back, not after
-  WriteFile(tree.cfgPath(), "; the third program's file\r\n");
+  WriteFile(tree.files.cfgPath(), "; the third program's file\r\n");
   run.join();
   EXPECT_EQ(result.status, 2);
   EXPECT_NE(result.errorOutput.find("aircraft.cfg.saved-meanwhile"), std::string::npos)
       << result.errorOutput;
-  EXPECT_EQ(ReadFile(tree.cfgPath()), "; the third program's file\r\n");
-  EXPECT_EQ(ReadFile(tree.cfgPath() + ".saved-meanwhile"), "; the second program's file\r\n");
+  EXPECT_EQ(ReadFile(tree.files.cfgPath()), "; the third program's file\r\n");
+  EXPECT_EQ(ReadFile(tree.files.cfgPath() + ".saved-meanwhile"), "; the second program's file\r\n");
   EXPECT_EQ(ListFolder(tree.files.aircraft),
             (std::vector<std::string>{"Livery", "aircraft.cfg", "aircraft.cfg.saved-meanwhile"}));
 }
@@ -1140,7 +1133,7 @@ TEST(SetupProcess, DiskFullOrIoErrorIsReportedAndChangesNothing) {
     Tree tree(&kAircraftCfg, test_support::LiveryIni("Tidewater", "m", "u"),
               LIVERY_PLAIN_SETUP_PATH);
     const test_support::ProcessResult result = RunWithInjectedFault(tree.files, calls, fault);
-    const std::string after = ReadFile(tree.cfgPath());
+    const std::string after = ReadFile(tree.files.cfgPath());
     // A failed flush of the folder comes after the rename: the new file is whole, but the run
     // cannot promise it is on disk. It must not call the file unchanged, or a second run doubles
     // every entry.
@@ -1151,8 +1144,7 @@ TEST(SetupProcess, DiskFullOrIoErrorIsReportedAndChangesNothing) {
       EXPECT_EQ(result.status, 2) << calls << " " << fault;
       EXPECT_EQ(after, kAircraftCfg) << calls << " " << fault;
     }
-    EXPECT_EQ(ListFolder(tree.files.aircraft),
-              (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+    EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
   }
 }
 

@@ -11,12 +11,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "engine/profile_document.h"
 #include "profile/entry_numbering.h"
@@ -68,6 +70,13 @@ std::vector<std::string> ListFolder(const std::string& path) {
   return names;
 }
 
+bool WaitUntil(const std::function<bool()>& done) {
+  for (int waited = 0; waited < 1500 && !done(); ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return done();
+}
+
 AircraftTree MakeAircraftTree(const std::string& root, const std::string* aircraftCfg,
                               const std::string* liveryIni, const std::string& installer,
                               const std::string& uninstaller) {
@@ -80,7 +89,7 @@ AircraftTree MakeAircraftTree(const std::string& root, const std::string* aircra
   std::filesystem::create_directories(tree.livery);
   std::filesystem::copy_file(installer, tree.setup);
   std::filesystem::copy_file(uninstaller, tree.uninstall);
-  if (aircraftCfg != nullptr) WriteFile(tree.aircraft + "/aircraft.cfg", *aircraftCfg);
+  if (aircraftCfg != nullptr) WriteFile(tree.cfgPath(), *aircraftCfg);
   if (liveryIni != nullptr) WriteFile(tree.livery + "/livery.ini", *liveryIni);
   return tree;
 }
@@ -150,7 +159,7 @@ ProcessResult RunNatively(const std::string& program) {
 }
 
 void ExpectRefused(const AircraftTree& tree, const std::string& mentions, const Runner& run) {
-  const std::string cfg = tree.aircraft + "/aircraft.cfg";
+  const std::string cfg = tree.cfgPath();
   const auto standing = [&] {
     return std::filesystem::is_directory(cfg) ? std::string("(a folder)") : ReadFile(cfg);
   };
@@ -162,7 +171,7 @@ void ExpectRefused(const AircraftTree& tree, const std::string& mentions, const 
         << result.errorOutput;
     EXPECT_NE(result.errorOutput.find(mentions), std::string::npos) << result.errorOutput;
     EXPECT_EQ(standing(), before) << program;
-    EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+    EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
   }
 }
 

@@ -24,13 +24,39 @@ bool Exists(const std::string& path);
 // The names in a folder, sorted, without "." and "..".
 std::vector<std::string> ListFolder(const std::string& path);
 
+// Waits until `done` holds, for half a minute at most; whether it held.
+bool WaitUntil(const std::function<bool()>& done);
+
+// The bytes in hexadecimal, two lower-case digits each, and back.
+inline std::string Hex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (const char c : bytes) {
+    hex += kDigits[static_cast<unsigned char>(c) >> 4];
+    hex += kDigits[static_cast<unsigned char>(c) & 0xF];
+  }
+  return hex;
+}
+inline std::string FromHex(const std::string& hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
 // An aircraft folder with a livery folder below it, as a user's installation has them.
 struct AircraftTree {
   std::string aircraft;   // the aircraft folder
   std::string livery;     // its livery folder
   std::string setup;      // the installer copied into the livery folder
   std::string uninstall;  // the uninstaller copied beside it
+  std::string cfgPath() const { return aircraft + "/aircraft.cfg"; }
 };
+
+// What the aircraft folder holds after every run: the livery folder and aircraft.cfg, nothing
+// beside them.
+inline const std::vector<std::string> kAircraftFolder{"Livery", "aircraft.cfg"};
 
 // The paths of the built installer and uninstaller.
 std::string BuiltSetupPath();
