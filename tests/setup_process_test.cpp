@@ -345,144 +345,156 @@ std::string AccessAclGrantingUser1000Write() {
   return acl;
 }
 
-TEST(SetupProcess, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to give files other owners";
-  {  // root installs into another user's file with set-ID bits and an ACL: all of it is kept
-    Tree tree;
-    const std::string acl = AccessAclGrantingUser1000Write();
-    ASSERT_EQ(chown(tree.files.cfgPath().c_str(), 2000, 4242), 0);
-    ASSERT_EQ(chmod(tree.files.cfgPath().c_str(), 06664), 0);
-    ASSERT_EQ(setxattr(tree.files.cfgPath().c_str(), "system.posix_acl_access", acl.data(),
-                       acl.size(), 0),
-              0);
-    EXPECT_EQ(RunSetup(tree.files).status, 0);
+// Root gives files other owners: each test sets up aircraft.cfg of a fresh tree, and the new file
+// must be the same file to everyone, or nothing changes.
+class SetupProcessAsRoot : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give files other owners";
+  }
+  struct stat CfgStatus() const {
     struct stat status {};
-    ASSERT_EQ(stat(tree.files.cfgPath().c_str(), &status), 0);
-    EXPECT_EQ(status.st_uid, 2000u);
-    EXPECT_EQ(status.st_gid, 4242u);
-    EXPECT_EQ(status.st_mode & 07777, 06664u);
-    std::string kept(64, '\0');
-    kept.resize(static_cast<std::size_t>(
-        std::max<ssize_t>(0, getxattr(tree.files.cfgPath().c_str(), "system.posix_acl_access",
-                                      kept.data(), kept.size()))));
-    EXPECT_EQ(kept, acl);
-    EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 5u);
+    EXPECT_EQ(stat(cfg.c_str(), &status), 0);
+    return status;
   }
-  {  // a folder whose default ACL would give the new file an access ACL the old one lacked
-    Tree tree;
-    const std::string acl = AccessAclGrantingUser1000Write();
-    ASSERT_EQ(setxattr(tree.files.aircraft.c_str(), "system.posix_acl_default", acl.data(),
-                       acl.size(), 0),
-              0);
-    ASSERT_EQ(chmod(tree.files.cfgPath().c_str(), 0660), 0);
-    EXPECT_EQ(RunSetup(tree.files).status, 0);
-    EXPECT_LT(getxattr(tree.files.cfgPath().c_str(), "system.posix_acl_access", nullptr, 0), 0);
-    struct stat status {};
-    ASSERT_EQ(stat(tree.files.cfgPath().c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0660u);
-  }
-  {  // its owner installs into a set-user-ID file: the write does not clear the bit
-    Tree tree;
-    ASSERT_EQ(chown(tree.files.aircraft.c_str(), 65534, 65534), 0);
-    ASSERT_EQ(chown(tree.files.cfgPath().c_str(), 65534, 65534), 0);
-    ASSERT_EQ(chmod(tree.files.cfgPath().c_str(), 06664), 0);
-    chmod(tree.folder.path.c_str(), 0755);
-    const test_support::ProcessResult run = RunProgram(
-        tree.files.setup, {},
-        {.workingDirectory = "/", .userId = 65534, .memberOfGroup = -1, .environment = {}});
-    EXPECT_EQ(run.status, 0) << run.errorOutput;
-    struct stat status {};
-    ASSERT_EQ(stat(tree.files.cfgPath().c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 06664u);
-  }
-  {  // a file that this run cannot give the new copy's owner, however the user may write it
-    struct Case {
-      const char* what;
-      std::uint32_t owner;
-      mode_t mode;
-      mode_t folderMode;
-      std::vector<std::string> runner;  // setpriv's settings
-      const char* says;
-    };
-    const std::vector<std::string> member{"--reuid=2000", "--regid=2000", "--groups=4242"};
-    for (const Case& refused : std::vector<Case>{
-             {"another user's, writable through the group, set-user-ID", 2001, 04464, 0775, member,
-              "belongs to user pilot (2001), and a new file would be this user's"},
-             {"root's, writable through the group", 0, 0664, 0775, member,
-              "belongs to user root (0), and a new file would be this user's"},
-             {"another user's, in a folder with the sticky bit", 2001, 0666, 01777, member,
-              "belongs to user pilot (2001) in a folder with the sticky bit"},
-             {"another user's, to root without the capability to give files away",
-              2001,
-              0644,
-              0755,
-              {"--bounding-set=-chown"},
-              "lacks the capabilities to give a new file to another user"},
-             {"another user's, to root without the capability to set its permissions",
-              2001,
-              0644,
-              0755,
-              {"--bounding-set=-fowner"},
-              "(CAP_CHOWN, CAP_FOWNER): run the installer with them, or as user pilot (2001)"}}) {
-      SCOPED_TRACE(refused.what);
-      Tree tree;
-      chmod(tree.folder.path.c_str(), 0755);
-      ASSERT_EQ(chown(tree.files.aircraft.c_str(), 0, 4242), 0);
-      ASSERT_EQ(chmod(tree.files.aircraft.c_str(), refused.folderMode), 0);
-      ASSERT_EQ(chown(tree.files.cfgPath().c_str(), refused.owner, 4242), 0);
-      ASSERT_EQ(chmod(tree.files.cfgPath().c_str(), refused.mode), 0);
-      // The accounts are the test's own, in a mount namespace of the run's.
-      const std::string passwd = tree.folder.path + "/passwd";
-      WriteFile(passwd, "root:x:0:0::/root:/bin/sh\npilot:x:2001:2001::/:/bin/sh\n");
-      std::vector<std::string> arguments{"-m",   "sh",
-                                         "-c",   "mount --bind \"$0\" /etc/passwd && exec \"$@\"",
-                                         passwd, "/usr/bin/setpriv"};
-      arguments.insert(arguments.end(), refused.runner.begin(), refused.runner.end());
-      arguments.push_back(tree.files.setup);
-      const test_support::ProcessResult run = RunProgram("/usr/bin/unshare", arguments);
-      EXPECT_EQ(run.status, 2);
-      EXPECT_NE(run.errorOutput.find(refused.says), std::string::npos) << run.errorOutput;
-      struct stat status {};
-      ASSERT_EQ(stat(tree.files.cfgPath().c_str(), &status), 0);
-      EXPECT_EQ(status.st_uid, refused.owner);
-      EXPECT_EQ(status.st_mode & 07777, refused.mode);
-      EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
-      EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
-    }
-  }
-  {  // root whose change of owner fails, as on a vfat or root-squashed mount: the copy is checked
-    Tree tree;
-    ASSERT_EQ(chown(tree.files.cfgPath().c_str(), 2000, 0), 0);
-    const test_support::ProcessResult run =
-        RunWithInjectedFaults(tree.files.setup, {"fchown:error=EPERM"});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.errorOutput.find("did not take what the file carries (its owner)"),
-              std::string::npos)
-        << run.errorOutput;
-    EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
+  void ExpectUnchanged() const {
+    EXPECT_EQ(ReadFile(cfg), kAircraftCfg);
     EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
   }
-  // A read-only file system, and a folder that lets nothing in it be replaced or deleted.
   Tree tree;
-  const std::string aircraft = tree.files.aircraft;
+  const std::string cfg = tree.files.cfgPath();
+};
+
+TEST_F(SetupProcessAsRoot, KeepsAnotherUsersOwnerGroupSetIdBitsAndAcl) {
+  const std::string acl = AccessAclGrantingUser1000Write();
+  ASSERT_EQ(chown(cfg.c_str(), 2000, 4242), 0);
+  ASSERT_EQ(chmod(cfg.c_str(), 06664), 0);
+  ASSERT_EQ(setxattr(cfg.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
+  EXPECT_EQ(RunSetup(tree.files).status, 0);
+  EXPECT_EQ(CfgStatus().st_uid, 2000u);
+  EXPECT_EQ(CfgStatus().st_gid, 4242u);
+  EXPECT_EQ(CfgStatus().st_mode & 07777, 06664u);
+  std::string kept(64, '\0');
+  kept.resize(static_cast<std::size_t>(std::max<ssize_t>(
+      0, getxattr(cfg.c_str(), "system.posix_acl_access", kept.data(), kept.size()))));
+  EXPECT_EQ(kept, acl);
+  EXPECT_EQ(EntryTitles(ReadFile(cfg)).size(), 5u);
+}
+
+TEST_F(SetupProcessAsRoot, GivesTheNewFileNoAclFromTheFolderThatTheOldOneLacked) {
+  const std::string acl = AccessAclGrantingUser1000Write();
+  ASSERT_EQ(
+      setxattr(tree.files.aircraft.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0),
+      0);
+  ASSERT_EQ(chmod(cfg.c_str(), 0660), 0);
+  EXPECT_EQ(RunSetup(tree.files).status, 0);
+  EXPECT_LT(getxattr(cfg.c_str(), "system.posix_acl_access", nullptr, 0), 0);
+  EXPECT_EQ(CfgStatus().st_mode & 07777, 0660u);
+}
+
+TEST_F(SetupProcessAsRoot, OwnersOwnRunKeepsTheSetUserIdBit) {
+  // The write into a set-user-ID file by its owner does not clear the bit.
+  ASSERT_EQ(chown(tree.files.aircraft.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chown(cfg.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(cfg.c_str(), 06664), 0);
+  chmod(tree.folder.path.c_str(), 0755);
+  const test_support::ProcessResult run = RunProgram(
+      tree.files.setup, {},
+      {.workingDirectory = "/", .userId = 65534, .memberOfGroup = -1, .environment = {}});
+  EXPECT_EQ(run.status, 0) << run.errorOutput;
+  EXPECT_EQ(CfgStatus().st_mode & 07777, 06664u);
+}
+
+TEST_F(SetupProcessAsRoot, RefusesAFileWhoseOwnerTheRunCannotGiveTheNewOne) {
+  // However the user may write the file, a new copy that would have another owner is refused.
+  struct Case {
+    const char* what;
+    std::uint32_t owner;
+    mode_t mode;
+    mode_t folderMode;
+    std::vector<std::string> runner;  // setpriv's settings
+    const char* says;
+  };
+  const std::vector<std::string> member{"--reuid=2000", "--regid=2000", "--groups=4242"};
+  for (const Case& refused : std::vector<Case>{
+           {"another user's, writable through the group, set-user-ID", 2001, 04464, 0775, member,
+            "belongs to user pilot (2001), and a new file would be this user's"},
+           {"root's, writable through the group", 0, 0664, 0775, member,
+            "belongs to user root (0), and a new file would be this user's"},
+           {"another user's, in a folder with the sticky bit", 2001, 0666, 01777, member,
+            "belongs to user pilot (2001) in a folder with the sticky bit"},
+           {"another user's, to root without the capability to give files away",
+            2001,
+            0644,
+            0755,
+            {"--bounding-set=-chown"},
+            "lacks the capabilities to give a new file to another user"},
+           {"another user's, to root without the capability to set its permissions",
+            2001,
+            0644,
+            0755,
+            {"--bounding-set=-fowner"},
+            "(CAP_CHOWN, CAP_FOWNER): run the installer with them, or as user pilot (2001)"}}) {
+    SCOPED_TRACE(refused.what);
+    Tree each;
+    const std::string path = each.files.cfgPath();
+    chmod(each.folder.path.c_str(), 0755);
+    ASSERT_EQ(chown(each.files.aircraft.c_str(), 0, 4242), 0);
+    ASSERT_EQ(chmod(each.files.aircraft.c_str(), refused.folderMode), 0);
+    ASSERT_EQ(chown(path.c_str(), refused.owner, 4242), 0);
+    ASSERT_EQ(chmod(path.c_str(), refused.mode), 0);
+    // The accounts are the test's own, in a mount namespace of the run's.
+    const std::string passwd = each.folder.path + "/passwd";
+    WriteFile(passwd, "root:x:0:0::/root:/bin/sh\npilot:x:2001:2001::/:/bin/sh\n");
+    std::vector<std::string> arguments{"-m",   "sh",
+                                       "-c",   "mount --bind \"$0\" /etc/passwd && exec \"$@\"",
+                                       passwd, "/usr/bin/setpriv"};
+    arguments.insert(arguments.end(), refused.runner.begin(), refused.runner.end());
+    arguments.push_back(each.files.setup);
+    const test_support::ProcessResult run = RunProgram("/usr/bin/unshare", arguments);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.errorOutput.find(refused.says), std::string::npos) << run.errorOutput;
+    struct stat status {};
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, refused.owner);
+    EXPECT_EQ(status.st_mode & 07777, refused.mode);
+    EXPECT_EQ(ReadFile(path), kAircraftCfg);
+    EXPECT_EQ(ListFolder(each.files.aircraft), kAircraftFolder);
+  }
+}
+
+TEST_F(SetupProcessAsRoot, RefusesACopyThatDidNotTakeTheOwner) {
+  // The change of owner fails, as on a vfat or root-squashed mount: the copy is checked.
+  ASSERT_EQ(chown(cfg.c_str(), 2000, 0), 0);
+  const test_support::ProcessResult run =
+      RunWithInjectedFaults(tree.files.setup, {"fchown:error=EPERM"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.errorOutput.find("did not take what the file carries (its owner)"),
+            std::string::npos)
+      << run.errorOutput;
+  ExpectUnchanged();
+}
+
+TEST_F(SetupProcessAsRoot, RefusesAReadOnlyFileSystemAndAFolderThatIsAppendOnly) {
+  // Neither lets the file be replaced.
   const test_support::ProcessResult readOnly = RunProgram(
       "/usr/bin/unshare", {"-m", "sh", "-c",
                            "mount --bind \"$0\" \"$0\" && mount -o remount,ro,bind \"$0\" "
                            "\"$0\" && exec \"$1\"",
-                           aircraft, tree.files.setup});
+                           tree.files.aircraft, tree.files.setup});
   EXPECT_EQ(readOnly.status, 2);
   EXPECT_NE(readOnly.errorOutput.find("its file system is mounted read-only"), std::string::npos)
       << readOnly.errorOutput;
-  if (RunProgram("/usr/bin/chattr", {"+a", aircraft}).status != 0) {
+  ExpectUnchanged();
+  if (RunProgram("/usr/bin/chattr", {"+a", tree.files.aircraft}).status != 0) {
     GTEST_SKIP() << "this file system takes no append-only mark (chattr +a)";
   }
   const test_support::ProcessResult appendOnly = RunSetup(tree.files);
-  RunProgram("/usr/bin/chattr", {"-a", aircraft});
+  RunProgram("/usr/bin/chattr", {"-a", tree.files.aircraft});
   EXPECT_EQ(appendOnly.status, 2);
   EXPECT_NE(appendOnly.errorOutput.find("append-only"), std::string::npos)
       << appendOnly.errorOutput;
-  EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
-  EXPECT_EQ(ListFolder(aircraft), kAircraftFolder);
+  ExpectUnchanged();
 }
 
 TEST(SetupProcess, NewFileKeepsTheGroupOfTheOldForItsOtherMembers) {
