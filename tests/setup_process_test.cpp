@@ -16,7 +16,6 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -565,40 +564,6 @@ TEST(SetupProcess, UnwritableFileOrFolderLeavesTheFileAsItWas) {
   chmod(tree.files.aircraft.c_str(), 0555);
   ExpectRefused(tree.files, "create a new copy", asUser);
   if (geteuid() != 0) GTEST_SKIP() << "not root: no file with write bits this user may not write";
-}
-
-TEST(SetupProcess, ConcurrentRunsAllLandAtDistinctIndices) {
-  ScratchFolder folder;
-  constexpr int kLiveries = 20;
-  std::vector<AircraftTree> trees;
-  for (int i = 0; i < kLiveries; ++i) {
-    const std::string livery = test_support::LiveryIni("Livery " + std::to_string(i), "m", "u");
-    const std::string root = folder.path + "/" + std::to_string(i);
-    trees.push_back(MakeAircraftTree(root, i == 0 ? &kAircraftCfg : nullptr, &livery));
-    // Every livery folder goes below the one aircraft folder.
-    const std::string moved = trees[0].aircraft + "/Livery" + std::to_string(i);
-    std::filesystem::rename(trees.back().livery, moved);
-    trees.back() = {trees[0].aircraft, moved, moved + "/setup", moved + "/uninstall"};
-  }
-  std::vector<std::thread> runs;
-  std::vector<int> statuses(kLiveries, -1);
-  for (int i = 0; i < kLiveries; ++i) {
-    runs.emplace_back([&, i] {
-      statuses[static_cast<std::size_t>(i)] = RunSetup(trees[static_cast<std::size_t>(i)]).status;
-    });
-  }
-  for (std::thread& run : runs) run.join();
-  EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 0), kLiveries);
-
-  const std::vector<std::string> titles =
-      EntryTitles(ReadFile(trees[0].aircraft + "/aircraft.cfg"));
-  ASSERT_EQ(titles.size(), 1u + 4 * kLiveries);
-  EXPECT_EQ(titles[0], "Factory");
-  std::map<std::string, int> perLivery;
-  for (std::size_t i = 1; i < titles.size(); ++i)
-    ++perLivery[titles[i].substr(0, titles[i].rfind(' '))];
-  EXPECT_EQ(perLivery.size(), static_cast<std::size_t>(kLiveries));
-  for (const auto& [livery, count] : perLivery) EXPECT_EQ(count, 4) << livery;
 }
 
 // Holds the aircraft folder's lock the way a running installer does.
