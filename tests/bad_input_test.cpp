@@ -37,7 +37,7 @@ struct InstallRun {
   InstallRun(const std::string* cfg, const std::string& livery)
       : tree(test_support::MakeAircraftTree(folder.path, cfg, &livery)),
         result(test_support::RunProgram(tree.setup, {})) {}
-  std::string Cfg() const { return ReadFile(tree.aircraft + "/aircraft.cfg"); }
+  std::string Cfg() const { return ReadFile(tree.cfgPath()); }
 };
 
 // The value of `key` in `section` of the text, as the platform's read would give it.
@@ -115,7 +115,7 @@ TEST(BadInput, FileTooLargeToHoldIsRefusedAndSoIsOneThatMemoryRunsOutFor) {
   const AircraftTree tree = test_support::MakeAircraftTree(
       folder.path, &kCfg, nullptr, LIVERY_PLAIN_SETUP_PATH, LIVERY_PLAIN_UNINSTALL_PATH);
   test_support::WriteFile(tree.livery + "/livery.ini", test_support::LiveryIni("L", "m", "u"));
-  const std::string cfg = tree.aircraft + "/aircraft.cfg";
+  const std::string cfg = tree.cfgPath();
   for (const auto& [size, memory, cause] :
        {std::tuple{std::size_t{3} << 29, std::string("2147483648"), std::string("is too large")},
         std::tuple{std::size_t{1} << 30, std::string("314572800"),
@@ -126,8 +126,7 @@ TEST(BadInput, FileTooLargeToHoldIsRefusedAndSoIsOneThatMemoryRunsOutFor) {
           test_support::RunProgram("/usr/bin/prlimit", {"--as=" + memory, program});
       EXPECT_EQ(result.status, 2) << program << " " << size << ": " << result.errorOutput;
       EXPECT_NE(result.errorOutput.find(cause), std::string::npos) << result.errorOutput;
-      EXPECT_EQ(test_support::ListFolder(tree.aircraft),
-                (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+      EXPECT_EQ(test_support::ListFolder(tree.aircraft), test_support::kAircraftFolder);
     }
     struct stat status {};
     ASSERT_EQ(stat(cfg.c_str(), &status), 0);

@@ -67,7 +67,7 @@ TEST(ConcurrencyStress, ThirtyTwoInstallersAndUninstallersAtOnceForSeveralRounds
     for (std::thread& run : runs) run.join();
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 0), kLiveries) << "round " << round;
 
-    const std::vector<std::string> after = EntryTitles(ReadFile(first.aircraft + "/aircraft.cfg"));
+    const std::vector<std::string> after = EntryTitles(ReadFile(first.cfgPath()));
     std::vector<std::string> kept;
     for (const std::string& title : before) {
       const std::string livery = LiveryOf(title);
@@ -139,7 +139,7 @@ TEST(ConcurrencyStress, WriterSavingAllAlongLosesNothingToTheRuns) {
   const std::string cfg = "[fltsim.0]\r\ntitle=Factory\r\n";
   const test_support::AircraftTree tree = test_support::MakeAircraftTree(
       folder.path, &cfg, nullptr, LIVERY_PLAIN_SETUP_PATH, LIVERY_PLAIN_UNINSTALL_PATH);
-  const std::string path = tree.aircraft + "/aircraft.cfg";
+  const std::string path = tree.cfgPath();
   std::atomic<bool> done = false;
   int saves = 0;
   std::thread writer([&] {
@@ -177,8 +177,7 @@ TEST(ConcurrencyStress, WriterSavingAllAlongLosesNothingToTheRuns) {
   EXPECT_EQ(perLivery.size() - 1, static_cast<std::size_t>(statuses[0]));
   for (const auto& [livery, count] : perLivery) EXPECT_EQ(count, livery == "Factory" ? 1 : 4);
   EXPECT_GE(statuses[0], kRuns / 2);
-  EXPECT_EQ(test_support::ListFolder(tree.aircraft),
-            (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(test_support::ListFolder(tree.aircraft), test_support::kAircraftFolder);
   std::printf("%d installs beside %d saves of another program: %d succeeded, %d refused\n", kRuns,
               saves, statuses[0], statuses[2]);
 }

@@ -33,20 +33,17 @@ struct Tree {
       test_support::ReadFile(LIVERY_SOURCE_DIR "/examples/Heron/Tidewater_Air/livery.ini");
   AircraftTree files = test_support::MakeAircraftTree(
       folder.path, &cfg, &livery, LIVERY_PLAIN_SETUP_PATH, LIVERY_PLAIN_UNINSTALL_PATH);
-  std::string cfgPath() const { return files.aircraft + "/aircraft.cfg"; }
 
   // Puts aircraft.cfg back as a run starts from it, readable by its owner alone.
   void Reset(const std::string& start) const {
-    WriteFile(cfgPath(), start);
-    chmod(cfgPath().c_str(), 0600);
+    WriteFile(files.cfgPath(), start);
+    chmod(files.cfgPath().c_str(), 0600);
   }
   bool KeptPrivate() const {
     struct stat status {};
-    return stat(cfgPath().c_str(), &status) == 0 && (status.st_mode & 07777) == 0600;
+    return stat(files.cfgPath().c_str(), &status) == 0 && (status.st_mode & 07777) == 0600;
   }
-  bool Clean() const {
-    return ListFolder(files.aircraft) == std::vector<std::string>{"Livery", "aircraft.cfg"};
-  }
+  bool Clean() const { return ListFolder(files.aircraft) == test_support::kAircraftFolder; }
 };
 
 // How often the program makes each system call on the tree, in a run that succeeds. A line starts
@@ -108,7 +105,7 @@ void ExpectFailureHandled(const Tree& tree, const Job& job, const std::string& c
   const std::string where = job.program + ": " + call + " #" + std::to_string(occurrence);
   const test_support::ProcessResult failed =
       RunFaulted(tree, job, call, occurrence, "error=" + ErrorFor(call), made);
-  const std::string afterFault = ReadFile(tree.cfgPath());
+  const std::string afterFault = ReadFile(tree.files.cfgPath());
   EXPECT_TRUE(afterFault == job.start || afterFault == job.complete) << where << " mixed the files";
   if (failed.status == 3) {
     const bool removes = job.program == tree.files.uninstall;
@@ -132,17 +129,17 @@ void ExpectKillHandled(const Tree& tree, const Job& job, const std::string& call
                        int& made) {
   const std::string where = job.program + ": " + call + " #" + std::to_string(occurrence);
   RunFaulted(tree, job, call, occurrence, "signal=SIGKILL", made);
-  const std::string afterKill = ReadFile(tree.cfgPath());
+  const std::string afterKill = ReadFile(tree.files.cfgPath());
   EXPECT_TRUE(afterKill == job.start || afterKill == job.complete) << where << " killed: mixed";
   // Nothing a killed run leaves behind may stop or spoil the next one.
   const int next = test_support::RunProgram(job.program, {}).status;
   if (job.program == tree.files.setup) {
     EXPECT_EQ(next, 0) << where << " killed";
-    EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), EntryTitles(afterKill).size() + 4)
+    EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), EntryTitles(afterKill).size() + 4)
         << where << " killed";
   } else {
     EXPECT_EQ(next, afterKill == job.start ? 0 : 1) << where << " killed";
-    EXPECT_EQ(ReadFile(tree.cfgPath()), job.complete) << where << " killed";
+    EXPECT_EQ(ReadFile(tree.files.cfgPath()), job.complete) << where << " killed";
   }
   EXPECT_TRUE(tree.Clean()) << where << " killed: the next run left a file behind";
 }
@@ -151,7 +148,7 @@ TEST(FaultInjection, EveryFailedOrKilledCallLeavesTheOldFileOrTheWholeNewOne) {
   ASSERT_TRUE(std::filesystem::exists(kStrace)) << "strace is needed";
   const Tree tree;
   ASSERT_EQ(test_support::RunProgram(tree.files.setup, {}).status, 0);
-  const std::string installed = ReadFile(tree.cfgPath());
+  const std::string installed = ReadFile(tree.files.cfgPath());
   ASSERT_EQ(EntryTitles(installed).size(), 7u);
 
   for (const Job& job : {Job{tree.files.setup, tree.cfg, installed},

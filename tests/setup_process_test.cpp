@@ -16,7 +16,6 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -29,11 +28,14 @@ namespace {
 
 using test_support::AircraftTree;
 using test_support::EntryTitles;
+using test_support::ExpectRefused;
+using test_support::kAircraftFolder;
 using test_support::ListFolder;
 using test_support::MakeAircraftTree;
 using test_support::ReadFile;
 using test_support::RunProgram;
 using test_support::ScratchFolder;
+using test_support::WaitUntil;
 using test_support::WriteFile;
 
 const std::string kAircraftCfg =
@@ -55,23 +57,7 @@ struct Tree {
                 const std::string& livery = test_support::LiveryIni("Tidewater", "m", "u"),
                 const std::string& installer = test_support::BuiltSetupPath())
       : files(MakeAircraftTree(folder.path, cfg, &livery, installer)) {}
-  std::string cfgPath() const { return files.aircraft + "/aircraft.cfg"; }
 };
-
-// Expects refused runs of both programs: status 2, one line on stderr, the file unchanged, nothing
-// left beside it.
-void ExpectRefused(const Tree& tree, const std::string& before, const std::string& mentions,
-                   const test_support::RunOptions& options = {}) {
-  for (const std::string& program : {tree.files.setup, tree.files.uninstall}) {
-    const test_support::ProcessResult result = RunProgram(program, {}, options);
-    EXPECT_EQ(result.status, 2) << program;
-    EXPECT_EQ(LineCount(result.errorOutput), 1) << result.errorOutput;
-    EXPECT_NE(result.errorOutput.find(mentions), std::string::npos) << result.errorOutput;
-    EXPECT_EQ(ReadFile(tree.cfgPath()), before);
-    EXPECT_EQ(ListFolder(tree.files.aircraft),
-              (std::vector<std::string>{"Livery", "aircraft.cfg"}));
-  }
-}
 
 // Runs `program` under strace, which makes system calls fail, wait or kill the process: `faults`
 // are its inject settings ("renameat2:error=EINVAL:when=1"), one for each call. `before` is a
@@ -122,26 +108,18 @@ bool LeaseListedOn(const std::string& path) {
   return false;
 }
 
-// Waits until `done` holds, for half a minute at most.
-template <typename Condition>
-void WaitUntil(Condition done) {
-  for (int waited = 0; waited < 1500 && !done(); ++waited) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
 TEST(SetupProcess, InstallsFromAnyWorkingDirectorySilentlyKeepingEveryEarlierByte) {
   Tree tree;
   const test_support::ProcessResult result = RunSetup(tree.files);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.errorOutput, "");
   EXPECT_EQ(result.output, "");
-  const std::string after = ReadFile(tree.cfgPath());
+  const std::string after = ReadFile(tree.files.cfgPath());
   EXPECT_EQ(after.substr(0, kAircraftCfg.size()), kAircraftCfg);
   EXPECT_EQ(EntryTitles(after),
             (std::vector<std::string>{"Factory", "Tidewater full", "Tidewater wing", "Tidewater VC",
                                       "Tidewater 2D"}));
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
 }
 
 TEST(SetupProcess, UninstallRemovesWhatSetupAddedOrSaysWhyItRemovesNothing) {
@@ -151,7 +129,7 @@ TEST(SetupProcess, UninstallRemovesWhatSetupAddedOrSaysWhyItRemovesNothing) {
   const test_support::ProcessResult removed = RunProgram(tree.files.uninstall, {"--ignored"});
   EXPECT_EQ(removed.status, 0);
   EXPECT_EQ(removed.errorOutput + removed.output, "");
-  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
+  EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
 
   const test_support::ProcessResult again = RunProgram(tree.files.uninstall, {});
   EXPECT_EQ(again.status, 1);
@@ -162,8 +140,8 @@ TEST(SetupProcess, UninstallRemovesWhatSetupAddedOrSaysWhyItRemovesNothing) {
   const test_support::ProcessResult noLivery = RunProgram(tree.files.uninstall, {});
   EXPECT_EQ(noLivery.status, 1);
   EXPECT_NE(noLivery.errorOutput.find("livery.ini"), std::string::npos) << noLivery.errorOutput;
-  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
 
   // An entry of the aircraft's own titled as the livery's, with another texture, stays and is
   // named by the index it has once the removal is done, whether or not the livery's own entries
@@ -172,23 +150,23 @@ TEST(SetupProcess, UninstallRemovesWhatSetupAddedOrSaysWhyItRemovesNothing) {
   const std::string sameTitle = kAircraftCfg + "\r\n[fltsim.1]\r\n" + own;
   WriteFile(tree.files.livery + "/livery.ini", test_support::LiveryIni("Tidewater", "m", "u"));
   for (const std::string installed : {"nowhere", "after it", "before it"}) {
-    WriteFile(tree.cfgPath(), installed == "before it" ? kAircraftCfg : sameTitle);
+    WriteFile(tree.files.cfgPath(), installed == "before it" ? kAircraftCfg : sameTitle);
     if (installed != "nowhere") {
       ASSERT_EQ(RunSetup(tree.files).status, 0);
     }
     if (installed == "before it")
-      WriteFile(tree.cfgPath(), ReadFile(tree.cfgPath()) + "[fltsim.5]\r\n" + own);
+      WriteFile(tree.files.cfgPath(), ReadFile(tree.files.cfgPath()) + "[fltsim.5]\r\n" + own);
     const test_support::ProcessResult kept = RunProgram(tree.files.uninstall, {});
     EXPECT_EQ(kept.status, installed == "nowhere" ? 1 : 0) << installed;
     EXPECT_EQ(LineCount(kept.errorOutput), 1) << kept.errorOutput;
     EXPECT_NE(kept.errorOutput.find("[fltsim.1] \"Tidewater VC\""), std::string::npos)
         << kept.errorOutput;
-    EXPECT_EQ(ReadFile(tree.cfgPath()), sameTitle);
+    EXPECT_EQ(ReadFile(tree.files.cfgPath()), sameTitle);
   }
   // However many stay, the line names the first five.
   std::string six = kAircraftCfg;
   for (int i = 1; i <= 6; ++i) six += "[fltsim." + std::to_string(i) + "]\r\n" + own;
-  WriteFile(tree.cfgPath(), six);
+  WriteFile(tree.files.cfgPath(), six);
   const test_support::ProcessResult many = RunProgram(tree.files.uninstall, {});
   EXPECT_EQ(many.status, 1);
   EXPECT_NE(many.errorOutput.find("kept 6 entries"), std::string::npos) << many.errorOutput;
@@ -269,22 +247,11 @@ TEST(SetupProcess, MisplacedLiveryFolderCreatesNothingAndSaysWhere) {
 }
 
 TEST(SetupProcess, RefusesFilesItCannotUpdateWithoutDamage) {
-  {
+  for (const test_support::Refusal& refusal : test_support::kRefusals) {
+    SCOPED_TRACE(refusal.what);
     Tree tree;
-    chmod(tree.cfgPath().c_str(), 0444);  // read-only, which stops even root
-    ExpectRefused(tree, kAircraftCfg, "read-only");
-  }
-  {
-    const std::string utf16("\xFF\xFE[\0f\0l\0t\0s\0i\0m\0.\0\x30\0]\0\r\0\n\0", 24);
-    Tree tree(&utf16);
-    ExpectRefused(tree, utf16, "UTF-16");
-  }
-  {
-    Tree tree(nullptr);
-    std::filesystem::create_directory(tree.cfgPath());
-    const test_support::ProcessResult result = RunSetup(tree.files);
-    EXPECT_EQ(result.status, 2);
-    EXPECT_TRUE(std::filesystem::is_directory(tree.cfgPath()));
+    refusal.make(tree.files.cfgPath());
+    ExpectRefused(tree.files, refusal.says);
   }
   {
     // Another program keeps it open for writing, through a descriptor or only a shared writable
@@ -294,26 +261,26 @@ TEST(SetupProcess, RefusesFilesItCannotUpdateWithoutDamage) {
     const std::string installed =
         kAircraftCfg + "[fltsim.1]\r\ntitle=Tidewater full\r\ntexture=tidewater\r\n";
     Tree tree(&installed);
-    const int fd = open(tree.cfgPath().c_str(), O_RDWR | O_CLOEXEC);
-    ExpectRefused(tree, installed, "another program has it open for writing; close it");
+    const int fd = open(tree.files.cfgPath().c_str(), O_RDWR | O_CLOEXEC);
+    ExpectRefused(tree.files, "another program has it open for writing; close it");
     void* mapping = mmap(nullptr, installed.size(), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     ASSERT_NE(mapping, MAP_FAILED);
     close(fd);
-    ExpectRefused(tree, installed, "another program has it open for writing; close it");
+    ExpectRefused(tree.files, "another program has it open for writing; close it");
     munmap(mapping, installed.size());
-    const int reader = open(tree.cfgPath().c_str(), O_RDONLY | O_CLOEXEC);
+    const int reader = open(tree.files.cfgPath().c_str(), O_RDONLY | O_CLOEXEC);
     EXPECT_EQ(RunSetup(tree.files).status, 0);
     close(reader);
   }
   {
     // Opening a FIFO for reading waits for a writer: the run must neither wait nor keep its lock.
     Tree tree(nullptr);
-    ASSERT_EQ(mkfifo(tree.cfgPath().c_str(), 0666), 0);
+    ASSERT_EQ(mkfifo(tree.files.cfgPath().c_str(), 0666), 0);
     EXPECT_EQ(RunSetup(tree.files).status, 2);
     std::filesystem::remove(tree.files.livery + "/livery.ini");
     ASSERT_EQ(mkfifo((tree.files.livery + "/livery.ini").c_str(), 0666), 0);
     EXPECT_EQ(RunSetup(tree.files).status, 1);
-    EXPECT_TRUE(std::filesystem::is_fifo(tree.cfgPath()));
+    EXPECT_TRUE(std::filesystem::is_fifo(tree.files.cfgPath()));
   }
 }
 
@@ -326,9 +293,9 @@ TEST(SetupProcess, KeepsPermissionBitsAndUpdatesTheTargetOfALink) {
   chmod(target.c_str(), 01640);  // the sticky bit too
   struct stat before {};
   ASSERT_EQ(stat(target.c_str(), &before), 0);
-  std::filesystem::create_symlink(target, tree.cfgPath());
+  std::filesystem::create_symlink(target, tree.files.cfgPath());
   EXPECT_EQ(RunSetup(tree.files).status, 0);
-  EXPECT_TRUE(std::filesystem::is_symlink(tree.cfgPath()));
+  EXPECT_TRUE(std::filesystem::is_symlink(tree.files.cfgPath()));
   EXPECT_EQ(EntryTitles(ReadFile(target)).size(), 5u);
   struct stat status {};
   ASSERT_EQ(stat(target.c_str(), &status), 0);
@@ -357,7 +324,7 @@ TEST(SetupProcess, LinkedLiveryFolderInstallsIntoTheAircraftItWasStartedFrom) {
   // A link to the program itself, as a shortcut elsewhere, leads to where the link says.
   std::filesystem::create_symlink(tree.files.setup, tree.folder.path + "/shortcut");
   EXPECT_EQ(RunProgram(tree.folder.path + "/shortcut", {}).status, 0);
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 13u);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 13u);
   EXPECT_FALSE(test_support::Exists(tree.folder.path + "/Downloads/aircraft.cfg"));
 }
 
@@ -377,149 +344,156 @@ std::string AccessAclGrantingUser1000Write() {
   return acl;
 }
 
-TEST(SetupProcess, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to give files other owners";
-  {  // a second name, as when two aircraft share one file: a new file would separate them
-    Tree tree;
-    ASSERT_EQ(link(tree.cfgPath().c_str(), (tree.folder.path + "/shared.cfg").c_str()), 0);
-    ExpectRefused(tree, kAircraftCfg, "has 2 names (hard links); a new file would separate them");
+// Root gives files other owners: each test sets up aircraft.cfg of a fresh tree, and the new file
+// must be the same file to everyone, or nothing changes.
+class SetupProcessAsRoot : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give files other owners";
   }
-  {  // root installs into another user's file with set-ID bits and an ACL: all of it is kept
-    Tree tree;
-    const std::string acl = AccessAclGrantingUser1000Write();
-    ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 4242), 0);
-    ASSERT_EQ(chmod(tree.cfgPath().c_str(), 06664), 0);
-    ASSERT_EQ(
-        setxattr(tree.cfgPath().c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
-    EXPECT_EQ(RunSetup(tree.files).status, 0);
+  struct stat CfgStatus() const {
     struct stat status {};
-    ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
-    EXPECT_EQ(status.st_uid, 2000u);
-    EXPECT_EQ(status.st_gid, 4242u);
-    EXPECT_EQ(status.st_mode & 07777, 06664u);
-    std::string kept(64, '\0');
-    kept.resize(static_cast<std::size_t>(std::max<ssize_t>(
-        0, getxattr(tree.cfgPath().c_str(), "system.posix_acl_access", kept.data(), kept.size()))));
-    EXPECT_EQ(kept, acl);
-    EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
+    EXPECT_EQ(stat(cfg.c_str(), &status), 0);
+    return status;
   }
-  {  // a folder whose default ACL would give the new file an access ACL the old one lacked
-    Tree tree;
-    const std::string acl = AccessAclGrantingUser1000Write();
-    ASSERT_EQ(setxattr(tree.files.aircraft.c_str(), "system.posix_acl_default", acl.data(),
-                       acl.size(), 0),
-              0);
-    ASSERT_EQ(chmod(tree.cfgPath().c_str(), 0660), 0);
-    EXPECT_EQ(RunSetup(tree.files).status, 0);
-    EXPECT_LT(getxattr(tree.cfgPath().c_str(), "system.posix_acl_access", nullptr, 0), 0);
-    struct stat status {};
-    ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0660u);
+  void ExpectUnchanged() const {
+    EXPECT_EQ(ReadFile(cfg), kAircraftCfg);
+    EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
   }
-  {  // its owner installs into a set-user-ID file: the write does not clear the bit
-    Tree tree;
-    ASSERT_EQ(chown(tree.files.aircraft.c_str(), 65534, 65534), 0);
-    ASSERT_EQ(chown(tree.cfgPath().c_str(), 65534, 65534), 0);
-    ASSERT_EQ(chmod(tree.cfgPath().c_str(), 06664), 0);
-    chmod(tree.folder.path.c_str(), 0755);
-    const test_support::ProcessResult run = RunProgram(
-        tree.files.setup, {},
-        {.workingDirectory = "/", .userId = 65534, .memberOfGroup = -1, .environment = {}});
-    EXPECT_EQ(run.status, 0) << run.errorOutput;
-    struct stat status {};
-    ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 06664u);
-  }
-  {  // a file that this run cannot give the new copy's owner, however the user may write it
-    struct Case {
-      const char* what;
-      std::uint32_t owner;
-      mode_t mode;
-      mode_t folderMode;
-      std::vector<std::string> runner;  // setpriv's settings
-      const char* says;
-    };
-    const std::vector<std::string> member{"--reuid=2000", "--regid=2000", "--groups=4242"};
-    for (const Case& refused : std::vector<Case>{
-             {"another user's, writable through the group, set-user-ID", 2001, 04464, 0775, member,
-              "belongs to user pilot (2001), and a new file would be this user's"},
-             {"root's, writable through the group", 0, 0664, 0775, member,
-              "belongs to user root (0), and a new file would be this user's"},
-             {"another user's, in a folder with the sticky bit", 2001, 0666, 01777, member,
-              "belongs to user pilot (2001) in a folder with the sticky bit"},
-             {"another user's, to root without the capability to give files away",
-              2001,
-              0644,
-              0755,
-              {"--bounding-set=-chown"},
-              "lacks the capabilities to give a new file to another user"},
-             {"another user's, to root without the capability to set its permissions",
-              2001,
-              0644,
-              0755,
-              {"--bounding-set=-fowner"},
-              "(CAP_CHOWN, CAP_FOWNER): run the installer with them, or as user pilot (2001)"}}) {
-      SCOPED_TRACE(refused.what);
-      Tree tree;
-      chmod(tree.folder.path.c_str(), 0755);
-      ASSERT_EQ(chown(tree.files.aircraft.c_str(), 0, 4242), 0);
-      ASSERT_EQ(chmod(tree.files.aircraft.c_str(), refused.folderMode), 0);
-      ASSERT_EQ(chown(tree.cfgPath().c_str(), refused.owner, 4242), 0);
-      ASSERT_EQ(chmod(tree.cfgPath().c_str(), refused.mode), 0);
-      // The accounts are the test's own, in a mount namespace of the run's.
-      const std::string passwd = tree.folder.path + "/passwd";
-      WriteFile(passwd, "root:x:0:0::/root:/bin/sh\npilot:x:2001:2001::/:/bin/sh\n");
-      std::vector<std::string> arguments{"-m",   "sh",
-                                         "-c",   "mount --bind \"$0\" /etc/passwd && exec \"$@\"",
-                                         passwd, "/usr/bin/setpriv"};
-      arguments.insert(arguments.end(), refused.runner.begin(), refused.runner.end());
-      arguments.push_back(tree.files.setup);
-      const test_support::ProcessResult run = RunProgram("/usr/bin/unshare", arguments);
-      EXPECT_EQ(run.status, 2);
-      EXPECT_NE(run.errorOutput.find(refused.says), std::string::npos) << run.errorOutput;
-      struct stat status {};
-      ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
-      EXPECT_EQ(status.st_uid, refused.owner);
-      EXPECT_EQ(status.st_mode & 07777, refused.mode);
-      EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
-      EXPECT_EQ(ListFolder(tree.files.aircraft),
-                (std::vector<std::string>{"Livery", "aircraft.cfg"}));
-    }
-  }
-  {  // root whose change of owner fails, as on a vfat or root-squashed mount: the copy is checked
-    Tree tree;
-    ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 0), 0);
-    const test_support::ProcessResult run =
-        RunWithInjectedFaults(tree.files.setup, {"fchown:error=EPERM"});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.errorOutput.find("did not take what the file carries (its owner)"),
-              std::string::npos)
-        << run.errorOutput;
-    EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
-    EXPECT_EQ(ListFolder(tree.files.aircraft),
-              (std::vector<std::string>{"Livery", "aircraft.cfg"}));
-  }
-  // A read-only file system, and a folder that lets nothing in it be replaced or deleted.
   Tree tree;
-  const std::string aircraft = tree.files.aircraft;
+  const std::string cfg = tree.files.cfgPath();
+};
+
+TEST_F(SetupProcessAsRoot, KeepsAnotherUsersOwnerGroupSetIdBitsAndAcl) {
+  const std::string acl = AccessAclGrantingUser1000Write();
+  ASSERT_EQ(chown(cfg.c_str(), 2000, 4242), 0);
+  ASSERT_EQ(chmod(cfg.c_str(), 06664), 0);
+  ASSERT_EQ(setxattr(cfg.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
+  EXPECT_EQ(RunSetup(tree.files).status, 0);
+  EXPECT_EQ(CfgStatus().st_uid, 2000u);
+  EXPECT_EQ(CfgStatus().st_gid, 4242u);
+  EXPECT_EQ(CfgStatus().st_mode & 07777, 06664u);
+  std::string kept(64, '\0');
+  kept.resize(static_cast<std::size_t>(std::max<ssize_t>(
+      0, getxattr(cfg.c_str(), "system.posix_acl_access", kept.data(), kept.size()))));
+  EXPECT_EQ(kept, acl);
+  EXPECT_EQ(EntryTitles(ReadFile(cfg)).size(), 5u);
+}
+
+TEST_F(SetupProcessAsRoot, GivesTheNewFileNoAclFromTheFolderThatTheOldOneLacked) {
+  const std::string acl = AccessAclGrantingUser1000Write();
+  ASSERT_EQ(
+      setxattr(tree.files.aircraft.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0),
+      0);
+  ASSERT_EQ(chmod(cfg.c_str(), 0660), 0);
+  EXPECT_EQ(RunSetup(tree.files).status, 0);
+  EXPECT_LT(getxattr(cfg.c_str(), "system.posix_acl_access", nullptr, 0), 0);
+  EXPECT_EQ(CfgStatus().st_mode & 07777, 0660u);
+}
+
+TEST_F(SetupProcessAsRoot, OwnersOwnRunKeepsTheSetUserIdBit) {
+  // The write into a set-user-ID file by its owner does not clear the bit.
+  ASSERT_EQ(chown(tree.files.aircraft.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chown(cfg.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(cfg.c_str(), 06664), 0);
+  chmod(tree.folder.path.c_str(), 0755);
+  const test_support::ProcessResult run = RunProgram(
+      tree.files.setup, {},
+      {.workingDirectory = "/", .userId = 65534, .memberOfGroup = -1, .environment = {}});
+  EXPECT_EQ(run.status, 0) << run.errorOutput;
+  EXPECT_EQ(CfgStatus().st_mode & 07777, 06664u);
+}
+
+TEST_F(SetupProcessAsRoot, RefusesAFileWhoseOwnerTheRunCannotGiveTheNewOne) {
+  // However the user may write the file, a new copy that would have another owner is refused.
+  struct Case {
+    const char* what;
+    std::uint32_t owner;
+    mode_t mode;
+    mode_t folderMode;
+    std::vector<std::string> runner;  // setpriv's settings
+    const char* says;
+  };
+  const std::vector<std::string> member{"--reuid=2000", "--regid=2000", "--groups=4242"};
+  for (const Case& refused : std::vector<Case>{
+           {"another user's, writable through the group, set-user-ID", 2001, 04464, 0775, member,
+            "belongs to user pilot (2001), and a new file would be this user's"},
+           {"root's, writable through the group", 0, 0664, 0775, member,
+            "belongs to user root (0), and a new file would be this user's"},
+           {"another user's, in a folder with the sticky bit", 2001, 0666, 01777, member,
+            "belongs to user pilot (2001) in a folder with the sticky bit"},
+           {"another user's, to root without the capability to give files away",
+            2001,
+            0644,
+            0755,
+            {"--bounding-set=-chown"},
+            "lacks the capabilities to give a new file to another user"},
+           {"another user's, to root without the capability to set its permissions",
+            2001,
+            0644,
+            0755,
+            {"--bounding-set=-fowner"},
+            "(CAP_CHOWN, CAP_FOWNER): run the installer with them, or as user pilot (2001)"}}) {
+    SCOPED_TRACE(refused.what);
+    Tree each;
+    const std::string path = each.files.cfgPath();
+    chmod(each.folder.path.c_str(), 0755);
+    ASSERT_EQ(chown(each.files.aircraft.c_str(), 0, 4242), 0);
+    ASSERT_EQ(chmod(each.files.aircraft.c_str(), refused.folderMode), 0);
+    ASSERT_EQ(chown(path.c_str(), refused.owner, 4242), 0);
+    ASSERT_EQ(chmod(path.c_str(), refused.mode), 0);
+    // The accounts are the test's own, in a mount namespace of the run's.
+    const std::string passwd = each.folder.path + "/passwd";
+    WriteFile(passwd, "root:x:0:0::/root:/bin/sh\npilot:x:2001:2001::/:/bin/sh\n");
+    std::vector<std::string> arguments{"-m",   "sh",
+                                       "-c",   "mount --bind \"$0\" /etc/passwd && exec \"$@\"",
+                                       passwd, "/usr/bin/setpriv"};
+    arguments.insert(arguments.end(), refused.runner.begin(), refused.runner.end());
+    arguments.push_back(each.files.setup);
+    const test_support::ProcessResult run = RunProgram("/usr/bin/unshare", arguments);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.errorOutput.find(refused.says), std::string::npos) << run.errorOutput;
+    struct stat status {};
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, refused.owner);
+    EXPECT_EQ(status.st_mode & 07777, refused.mode);
+    EXPECT_EQ(ReadFile(path), kAircraftCfg);
+    EXPECT_EQ(ListFolder(each.files.aircraft), kAircraftFolder);
+  }
+}
+
+TEST_F(SetupProcessAsRoot, RefusesACopyThatDidNotTakeTheOwner) {
+  // The change of owner fails, as on a vfat or root-squashed mount: the copy is checked.
+  ASSERT_EQ(chown(cfg.c_str(), 2000, 0), 0);
+  const test_support::ProcessResult run =
+      RunWithInjectedFaults(tree.files.setup, {"fchown:error=EPERM"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.errorOutput.find("did not take what the file carries (its owner)"),
+            std::string::npos)
+      << run.errorOutput;
+  ExpectUnchanged();
+}
+
+TEST_F(SetupProcessAsRoot, RefusesAReadOnlyFileSystemAndAFolderThatIsAppendOnly) {
+  // Neither lets the file be replaced.
   const test_support::ProcessResult readOnly = RunProgram(
       "/usr/bin/unshare", {"-m", "sh", "-c",
                            "mount --bind \"$0\" \"$0\" && mount -o remount,ro,bind \"$0\" "
                            "\"$0\" && exec \"$1\"",
-                           aircraft, tree.files.setup});
+                           tree.files.aircraft, tree.files.setup});
   EXPECT_EQ(readOnly.status, 2);
   EXPECT_NE(readOnly.errorOutput.find("its file system is mounted read-only"), std::string::npos)
       << readOnly.errorOutput;
-  if (RunProgram("/usr/bin/chattr", {"+a", aircraft}).status != 0) {
+  ExpectUnchanged();
+  if (RunProgram("/usr/bin/chattr", {"+a", tree.files.aircraft}).status != 0) {
     GTEST_SKIP() << "this file system takes no append-only mark (chattr +a)";
   }
   const test_support::ProcessResult appendOnly = RunSetup(tree.files);
-  RunProgram("/usr/bin/chattr", {"-a", aircraft});
+  RunProgram("/usr/bin/chattr", {"-a", tree.files.aircraft});
   EXPECT_EQ(appendOnly.status, 2);
   EXPECT_NE(appendOnly.errorOutput.find("append-only"), std::string::npos)
       << appendOnly.errorOutput;
-  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
-  EXPECT_EQ(ListFolder(aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  ExpectUnchanged();
 }
 
 TEST(SetupProcess, NewFileKeepsTheGroupOfTheOldForItsOtherMembers) {
@@ -530,38 +504,38 @@ TEST(SetupProcess, NewFileKeepsTheGroupOfTheOldForItsOtherMembers) {
   chmod(tree.folder.path.c_str(), 0755);
   ASSERT_EQ(chown(tree.files.aircraft.c_str(), 0, kGroup), 0);
   chmod(tree.files.aircraft.c_str(), 0775);
-  ASSERT_EQ(chown(tree.cfgPath().c_str(), kMember, kGroup), 0);
-  chmod(tree.cfgPath().c_str(), 0664);
+  ASSERT_EQ(chown(tree.files.cfgPath().c_str(), kMember, kGroup), 0);
+  chmod(tree.files.cfgPath().c_str(), 0664);
   const test_support::ProcessResult result = RunProgram(
       tree.files.setup, {},
       {.workingDirectory = "/", .userId = kMember, .memberOfGroup = kGroup, .environment = {}});
   EXPECT_EQ(result.status, 0) << result.errorOutput;
   struct stat status {};
-  ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
+  ASSERT_EQ(stat(tree.files.cfgPath().c_str(), &status), 0);
   EXPECT_EQ(status.st_gid, static_cast<gid_t>(kGroup));
   EXPECT_EQ(status.st_mode & 07777, 0664u);
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 5u);
   // The file's owner outside its group: a new copy would have the owner's group, so it stands
   // only where being in the old group or the new one makes no difference.
   for (const mode_t mode : {0640, 0604, 0620, 0654, 0644}) {
     SCOPED_TRACE(mode);
     Tree outside;
     ASSERT_EQ(chown(outside.files.aircraft.c_str(), kMember, kMember), 0);
-    ASSERT_EQ(chown(outside.cfgPath().c_str(), kMember, kGroup), 0);
-    chmod(outside.cfgPath().c_str(), mode);
+    ASSERT_EQ(chown(outside.files.cfgPath().c_str(), kMember, kGroup), 0);
+    chmod(outside.files.cfgPath().c_str(), mode);
     chmod(outside.folder.path.c_str(), 0755);
     const test_support::ProcessResult run = RunProgram(
         outside.files.setup, {}, {.workingDirectory = "/", .userId = kMember, .environment = {}});
-    ASSERT_EQ(stat(outside.cfgPath().c_str(), &status), 0);
+    ASSERT_EQ(stat(outside.files.cfgPath().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, mode);
     if (mode != 0644) {
       EXPECT_EQ(run.status, 2);
       EXPECT_NE(run.errorOutput.find("keep its group"), std::string::npos) << run.errorOutput;
       EXPECT_EQ(status.st_gid, static_cast<gid_t>(kGroup));
-      EXPECT_EQ(ReadFile(outside.cfgPath()), kAircraftCfg);
+      EXPECT_EQ(ReadFile(outside.files.cfgPath()), kAircraftCfg);
     } else {
       EXPECT_EQ(run.status, 0) << run.errorOutput;
-      EXPECT_EQ(EntryTitles(ReadFile(outside.cfgPath())).size(), 5u);
+      EXPECT_EQ(EntryTitles(ReadFile(outside.files.cfgPath())).size(), 5u);
     }
   }
 }
@@ -572,55 +546,24 @@ TEST(SetupProcess, UnwritableFileOrFolderLeavesTheFileAsItWas) {
   // Root may write anywhere, so the installer runs as an ordinary user here. A file with write
   // bits that this user may not write is not read-only, and the message must not send the user
   // looking for a read-only mark that is not there.
-  const test_support::RunOptions asUser{
-      .workingDirectory = "/", .userId = geteuid() == 0 ? 65534 : -1, .environment = {}};
+  const test_support::Runner asUser = [](const std::string& program) {
+    return RunProgram(
+        program, {},
+        {.workingDirectory = "/", .userId = geteuid() == 0 ? 65534 : -1, .environment = {}});
+  };
   if (geteuid() == 0) {
-    chmod(tree.cfgPath().c_str(), 0464);
-    ExpectRefused(tree, kAircraftCfg, "this user may not write it", asUser);
+    chmod(tree.files.cfgPath().c_str(), 0464);
+    ExpectRefused(tree.files, "this user may not write it", asUser);
   }
   // The entry that the uninstaller keeps for its texture is not named when nothing was removed.
   const std::string installed = kAircraftCfg + "[fltsim.1]\r\ntitle=Tidewater VC\r\ntexture=f\r\n" +
                                 "[fltsim.2]\r\ntitle=Tidewater full\r\ntexture=tidewater\r\n";
-  WriteFile(tree.cfgPath(), installed);
-  chmod(tree.cfgPath().c_str(), 0666);
-  ASSERT_EQ(geteuid() == 0 ? chown(tree.cfgPath().c_str(), 65534, 65534) : 0, 0);
+  WriteFile(tree.files.cfgPath(), installed);
+  chmod(tree.files.cfgPath().c_str(), 0666);
+  ASSERT_EQ(geteuid() == 0 ? chown(tree.files.cfgPath().c_str(), 65534, 65534) : 0, 0);
   chmod(tree.files.aircraft.c_str(), 0555);
-  ExpectRefused(tree, installed, "create a new copy", asUser);
+  ExpectRefused(tree.files, "create a new copy", asUser);
   if (geteuid() != 0) GTEST_SKIP() << "not root: no file with write bits this user may not write";
-}
-
-TEST(SetupProcess, ConcurrentRunsAllLandAtDistinctIndices) {
-  ScratchFolder folder;
-  constexpr int kLiveries = 20;
-  std::vector<AircraftTree> trees;
-  for (int i = 0; i < kLiveries; ++i) {
-    const std::string livery = test_support::LiveryIni("Livery " + std::to_string(i), "m", "u");
-    const std::string root = folder.path + "/" + std::to_string(i);
-    trees.push_back(MakeAircraftTree(root, i == 0 ? &kAircraftCfg : nullptr, &livery));
-    // Every livery folder goes below the one aircraft folder.
-    const std::string moved = trees[0].aircraft + "/Livery" + std::to_string(i);
-    std::filesystem::rename(trees.back().livery, moved);
-    trees.back() = {trees[0].aircraft, moved, moved + "/setup", moved + "/uninstall"};
-  }
-  std::vector<std::thread> runs;
-  std::vector<int> statuses(kLiveries, -1);
-  for (int i = 0; i < kLiveries; ++i) {
-    runs.emplace_back([&, i] {
-      statuses[static_cast<std::size_t>(i)] = RunSetup(trees[static_cast<std::size_t>(i)]).status;
-    });
-  }
-  for (std::thread& run : runs) run.join();
-  EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 0), kLiveries);
-
-  const std::vector<std::string> titles =
-      EntryTitles(ReadFile(trees[0].aircraft + "/aircraft.cfg"));
-  ASSERT_EQ(titles.size(), 1u + 4 * kLiveries);
-  EXPECT_EQ(titles[0], "Factory");
-  std::map<std::string, int> perLivery;
-  for (std::size_t i = 1; i < titles.size(); ++i)
-    ++perLivery[titles[i].substr(0, titles[i].rfind(' '))];
-  EXPECT_EQ(perLivery.size(), static_cast<std::size_t>(kLiveries));
-  for (const auto& [livery, count] : perLivery) EXPECT_EQ(count, 4) << livery;
 }
 
 // Holds the aircraft folder's lock the way a running installer does.
@@ -637,7 +580,7 @@ TEST(SetupProcess, FolderReplacedWhileWaitingForItsLockIsNotWrittenBehind) {
   const std::string store = tree.folder.path + "/store";
   std::filesystem::create_directory(store);
   WriteFile(store + "/master.cfg", kAircraftCfg);
-  std::filesystem::create_symlink("../store/master.cfg", tree.cfgPath());
+  std::filesystem::create_symlink("../store/master.cfg", tree.files.cfgPath());
   const int lock = HoldFolderLock(store);
   test_support::ProcessResult result;
   std::thread run([&] { result = RunSetup(tree.files); });
@@ -670,13 +613,13 @@ TEST(SetupProcess, FileReplacedWhileWaitingForItsLockIsLockedAnew) {
   // lock and saves into it: the waiting run must wait for the new file's lock too, not take the
   // old file's for the new one's, and so keep that save.
   Tree tree;
-  const int oldLock = HoldSharedByte(tree.cfgPath());
+  const int oldLock = HoldSharedByte(tree.files.cfgPath());
   test_support::ProcessResult result;
   std::thread run([&] { result = RunProgram("/usr/bin/timeout", {"20", tree.files.setup}); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  WriteFile(tree.cfgPath() + ".new", kAircraftCfg);
-  std::filesystem::rename(tree.cfgPath() + ".new", tree.cfgPath());
-  const int newLock = HoldSharedByte(tree.cfgPath());
+  WriteFile(tree.files.cfgPath() + ".new", kAircraftCfg);
+  std::filesystem::rename(tree.files.cfgPath() + ".new", tree.files.cfgPath());
+  const int newLock = HoldSharedByte(tree.files.cfgPath());
   close(oldLock);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const std::string saved = "; saved while the other run held the lock\r\n";
@@ -685,7 +628,7 @@ TEST(SetupProcess, FileReplacedWhileWaitingForItsLockIsLockedAnew) {
   close(newLock);
   run.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
-  const std::string after = ReadFile(tree.cfgPath());
+  const std::string after = ReadFile(tree.files.cfgPath());
   EXPECT_EQ(after.substr(0, kAircraftCfg.size() + saved.size()), kAircraftCfg + saved);
   EXPECT_EQ(EntryTitles(after).size(), 5u);
 }
@@ -702,7 +645,7 @@ TEST(SetupProcess, FileThatKeepsChangingEndsTheRunAfterSixAttempts) {
   std::thread changer([&] {
     for (; !done; ++changes) {
       const std::string line = "; change " + std::to_string(changes) + "\r\n";
-      WriteFile(tree.cfgPath(), ReadFile(tree.cfgPath()) + line);
+      WriteFile(tree.files.cfgPath(), ReadFile(tree.files.cfgPath()) + line);
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   });
@@ -725,11 +668,11 @@ TEST(SetupProcess, FileThatKeepsChangingEndsTheRunAfterSixAttempts) {
     ++attempts;
   }
   EXPECT_EQ(attempts, 6u);
-  const std::string after = ReadFile(tree.cfgPath());
+  const std::string after = ReadFile(tree.files.cfgPath());
   EXPECT_NE(after.find("; change " + std::to_string(changes - 1) + "\r\n"), std::string::npos);
   EXPECT_EQ(EntryTitles(after).size(), 1u);
   std::filesystem::remove(log);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
 }
 
 TEST(SetupProcess, RunKilledWhileWaitingLeavesNothingAndBlocksNobody) {
@@ -746,10 +689,10 @@ TEST(SetupProcess, RunKilledWhileWaitingLeavesNothingAndBlocksNobody) {
   kill(child, SIGKILL);
   waitpid(child, &status, 0);
   close(lock);
-  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
   EXPECT_EQ(RunSetup(tree.files).status, 0);
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 5u);
 }
 
 TEST(SetupProcess, RunKilledJustBeforeItsCommitLeavesTheOldFileAndNothingThatBlocks) {
@@ -758,21 +701,22 @@ TEST(SetupProcess, RunKilledJustBeforeItsCommitLeavesTheOldFileAndNothingThatBlo
   const test_support::ProcessResult killed =
       RunWithInjectedFault(tree.files, "rename,renameat,renameat2", "signal=SIGKILL");
   EXPECT_NE(killed.status, 0);
-  EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
+  EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
   EXPECT_EQ(RunSetup(tree.files).status, 0);
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 5u);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 5u);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
   // A run killed while it put the old file back, on a file system that cannot swap two files,
   // leaves the copy's name as a second name of the file, and the old file, which may hold another
   // program's save, under the second name it had: the next run removes the one and keeps the
   // other beside, never deletes it.
-  const std::string installed = ReadFile(tree.cfgPath());
-  ASSERT_EQ(
-      link(tree.cfgPath().c_str(), (tree.files.aircraft + "/.aircraft.cfg.installing").c_str()), 0);
+  const std::string installed = ReadFile(tree.files.cfgPath());
+  ASSERT_EQ(link(tree.files.cfgPath().c_str(),
+                 (tree.files.aircraft + "/.aircraft.cfg.installing").c_str()),
+            0);
   WriteFile(tree.files.aircraft + "/.aircraft.cfg.replaced", kAircraftCfg + "; a save\r\n");
   EXPECT_EQ(RunSetup(tree.files).status, 0);
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 9u);
-  EXPECT_EQ(ReadFile(tree.cfgPath() + ".saved-meanwhile"), kAircraftCfg + "; a save\r\n");
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 9u);
+  EXPECT_EQ(ReadFile(tree.files.cfgPath() + ".saved-meanwhile"), kAircraftCfg + "; a save\r\n");
   EXPECT_EQ(ListFolder(tree.files.aircraft),
             (std::vector<std::string>{"Livery", "aircraft.cfg", "aircraft.cfg.saved-meanwhile"}));
 }
@@ -788,7 +732,7 @@ TEST(SetupProcess, RunOfTheOtherBuildWaitingForTheLockIsNoWriterToRefuse) {
       [&] { result = RunWithInjectedFault(tree.files, "writev", "delay_enter=1000000:when=1"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   std::thread other([&] {
-    const int fd = open(tree.cfgPath().c_str(), O_RDWR | O_CLOEXEC);
+    const int fd = open(tree.files.cfgPath().c_str(), O_RDWR | O_CLOEXEC);
     struct flock range {};
     range.l_type = F_WRLCK;
     range.l_start = off_t{1} << 62;
@@ -802,7 +746,7 @@ TEST(SetupProcess, RunOfTheOtherBuildWaitingForTheLockIsNoWriterToRefuse) {
   run.join();
   other.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
-  const std::string after = ReadFile(tree.cfgPath());
+  const std::string after = ReadFile(tree.files.cfgPath());
   EXPECT_NE(after.find("title=Other build"), std::string::npos);
   EXPECT_EQ(EntryTitles(after).size(), 5u);
 }
@@ -825,20 +769,19 @@ TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver)
         [&] { result = RunWithInjectedFault(tree.files, "writev", "delay_enter=1000000:when=1"); });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const std::string written =
-        rewritten == kAircraftCfg ? tree.cfgPath() + ".new" : tree.cfgPath();
+        rewritten == kAircraftCfg ? tree.files.cfgPath() + ".new" : tree.files.cfgPath();
     if (!rewritten.empty()) WriteFile(written, rewritten);
     chmod(written.c_str(), 0604);
-    std::filesystem::rename(written, tree.cfgPath());
+    std::filesystem::rename(written, tree.files.cfgPath());
     run.join();
     EXPECT_EQ(result.status, 0) << result.errorOutput;
-    const std::string after = ReadFile(tree.cfgPath());
+    const std::string after = ReadFile(tree.files.cfgPath());
     EXPECT_EQ(after.substr(0, rewritten.size()), rewritten);
     EXPECT_EQ(EntryTitles(after).size(), rewritten.find("[other]") == std::string::npos ? 5u : 4u);
     struct stat status {};
-    ASSERT_EQ(stat(tree.cfgPath().c_str(), &status), 0);
+    ASSERT_EQ(stat(tree.files.cfgPath().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0604u);
-    EXPECT_EQ(ListFolder(tree.files.aircraft),
-              (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+    EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
   }
   // A link aircraft.cfg made to name another file meanwhile: the entries go where it leads now.
   Tree linked(nullptr);
@@ -846,13 +789,13 @@ TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver)
   std::filesystem::create_directory(store);
   WriteFile(store + "/a.cfg", kAircraftCfg);
   WriteFile(store + "/b.cfg", kAircraftCfg);
-  std::filesystem::create_symlink(store + "/a.cfg", linked.cfgPath());
+  std::filesystem::create_symlink(store + "/a.cfg", linked.files.cfgPath());
   test_support::ProcessResult result;
   std::thread run(
       [&] { result = RunWithInjectedFault(linked.files, "writev", "delay_enter=1000000:when=1"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  std::filesystem::remove(linked.cfgPath());
-  std::filesystem::create_symlink(store + "/b.cfg", linked.cfgPath());
+  std::filesystem::remove(linked.files.cfgPath());
+  std::filesystem::create_symlink(store + "/b.cfg", linked.files.cfgPath());
   run.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
   EXPECT_EQ(ReadFile(store + "/a.cfg"), kAircraftCfg);
@@ -865,24 +808,24 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   // system holds it up, and then for the byte of the file moved in, which the next Windows run
   // holds; a copy that a killed run left holds no lock and is not waited for.
   Tree tree;
-  const std::string copy = tree.cfgPath() + ".installing";
+  const std::string copy = tree.files.cfgPath() + ".installing";
   WriteFile(copy, "left by a killed run");
   test_support::ProcessResult result = RunSetup(tree.files);
   EXPECT_EQ(result.status, 0) << result.errorOutput;
   EXPECT_EQ(ReadFile(copy), "left by a killed run");
-  const std::string moved = ReadFile(tree.cfgPath()) + "[fltsim.5]\r\ntitle=Windows run\r\n";
+  const std::string moved = ReadFile(tree.files.cfgPath()) + "[fltsim.5]\r\ntitle=Windows run\r\n";
   WriteFile(copy, moved);
   const int held = HoldSharedByte(copy);
   std::thread run([&] { result = RunSetup(tree.files); });
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  ASSERT_EQ(rename(copy.c_str(), tree.cfgPath().c_str()), 0);
-  HoldSharedByte(tree.cfgPath(), F_WRLCK, held);
+  ASSERT_EQ(rename(copy.c_str(), tree.files.cfgPath().c_str()), 0);
+  HoldSharedByte(tree.files.cfgPath(), F_WRLCK, held);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(ReadFile(tree.cfgPath()), moved);
+  EXPECT_EQ(ReadFile(tree.files.cfgPath()), moved);
   close(held);
   run.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
-  const std::vector<std::string> titles = EntryTitles(ReadFile(tree.cfgPath()));
+  const std::vector<std::string> titles = EntryTitles(ReadFile(tree.files.cfgPath()));
   EXPECT_EQ(titles.size(), 10u);
   EXPECT_EQ(std::count(titles.begin(), titles.end(), "Windows run"), 1);
   // The copy's name as a link to the file, or another name of it, holds this run's own lock,
@@ -893,7 +836,7 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
     if (symbolic) {
       std::filesystem::create_symlink("aircraft.cfg", copy);
     } else {
-      std::filesystem::create_hard_link(tree.cfgPath(), copy);
+      std::filesystem::create_hard_link(tree.files.cfgPath(), copy);
     }
     // A second name of the file is refused for its own sake: a new file would separate them.
     const test_support::ProcessResult bounded = runBounded();
@@ -901,7 +844,7 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   }
   std::filesystem::remove(copy);
   WriteFile(copy, "held by some program");
-  const std::string before = ReadFile(tree.cfgPath());
+  const std::string before = ReadFile(tree.files.cfgPath());
   const int stuck = HoldSharedByte(copy);
   result = runBounded();
   close(stuck);
@@ -909,7 +852,7 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   EXPECT_NE(result.errorOutput.find("aircraft.cfg.installing, locked for longer"),
             std::string::npos)
       << result.errorOutput;
-  EXPECT_EQ(ReadFile(tree.cfgPath()), before);
+  EXPECT_EQ(ReadFile(tree.files.cfgPath()), before);
 }
 
 TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
@@ -925,14 +868,14 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     Tree tree;
     const std::string name = earlier < 0 ? std::string(240, 'a') : "aircraft.cfg";
     if (earlier < 0) {
-      std::filesystem::rename(tree.cfgPath(), tree.files.aircraft + "/" + name);
-      std::filesystem::create_symlink(name, tree.cfgPath());
+      std::filesystem::rename(tree.files.cfgPath(), tree.files.aircraft + "/" + name);
+      std::filesystem::create_symlink(name, tree.files.cfgPath());
     }
     const std::string base = tree.files.aircraft + "/" + name + ".saved-meanwhile";
     for (int number = 1; number <= earlier; ++number) {
       WriteFile(number == 1 ? base : base + "-" + std::to_string(number), "an earlier save");
     }
-    ASSERT_EQ(chown(tree.cfgPath().c_str(), 2000, 2000), 0);
+    ASSERT_EQ(chown(tree.files.cfgPath().c_str(), 2000, 2000), 0);
     test_support::ProcessResult result;
     std::thread run([&] {
       result = RunWithInjectedFaults(tree.files.setup,
@@ -940,7 +883,7 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
                                      kWithoutLeases);
     });
     const auto append = [&](const char* line) {
-      const int fd = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
+      const int fd = open(tree.files.cfgPath().c_str(), O_WRONLY | O_APPEND);
       ASSERT_GE(fd, 0);
       ASSERT_EQ(write(fd, line, std::strlen(line)), static_cast<ssize_t>(std::strlen(line)));
       close(fd);
@@ -950,7 +893,7 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     const std::string copy = tree.files.aircraft + "/." + name + ".installing";
     const auto inode = [&] {
       struct stat status {};
-      stat(tree.cfgPath().c_str(), &status);
+      stat(tree.files.cfgPath().c_str(), &status);
       return status.st_ino;
     };
     const ino_t before = inode();
@@ -961,7 +904,7 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     if (earlier == 9) {
       first = kAircraftCfg;
       first.replace(first.find("Factory"), 7, "Foundry");
-      const int fd = open(tree.cfgPath().c_str(), O_WRONLY);
+      const int fd = open(tree.files.cfgPath().c_str(), O_WRONLY);
       EXPECT_EQ(pwrite(fd, first.data(), first.size(), 0), static_cast<ssize_t>(first.size()));
       close(fd);
     } else {
@@ -976,7 +919,7 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.errorOutput.find(keptPath.substr(keptPath.rfind('/') + 1)), std::string::npos)
         << result.errorOutput;
-    EXPECT_EQ(ReadFile(tree.cfgPath()), first);
+    EXPECT_EQ(ReadFile(tree.files.cfgPath()), first);
     const std::string kept = ReadFile(keptPath);
     EXPECT_EQ(EntryTitles(kept).size(), 5u);
     EXPECT_NE(kept.find("; the second save\r\n"), std::string::npos);
@@ -994,8 +937,8 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     WaitUntil(
         [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
-    EXPECT_TRUE(LeaseListedOn(tree.cfgPath()));
+    EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
+    EXPECT_TRUE(LeaseListedOn(tree.files.cfgPath()));
     run.join();
     EXPECT_EQ(read.status, 0) << read.errorOutput;
     const std::string trace = ReadFile(log);
@@ -1007,7 +950,7 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     }
     EXPECT_EQ(copies, 1);
     std::filesystem::remove(log);
-    WriteFile(tree.cfgPath(), kAircraftCfg);
+    WriteFile(tree.files.cfgPath(), kAircraftCfg);
   }
   // With the lease, the first program's open waits for the run, which sees it, swaps back and
   // starts over: the save and the entries are in the file, nothing beside it.
@@ -1019,16 +962,16 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
   WaitUntil(
       [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_TRUE(LeaseListedOn(tree.cfgPath()));
-  const int fd = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
+  EXPECT_TRUE(LeaseListedOn(tree.files.cfgPath()));
+  const int fd = open(tree.files.cfgPath().c_str(), O_WRONLY | O_APPEND);
   EXPECT_EQ(write(fd, "; saved\r\n", 9), 9);
   close(fd);
   run.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
-  const std::string after = ReadFile(tree.cfgPath());
+  const std::string after = ReadFile(tree.files.cfgPath());
   EXPECT_EQ(after.substr(0, kAircraftCfg.size() + 9), kAircraftCfg + "; saved\r\n");
   EXPECT_EQ(EntryTitles(after).size(), 5u);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
 }
 
 TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesKeepsTheOldFileUntilItIsLookedAt) {
@@ -1046,16 +989,16 @@ TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesKeepsTheOldFileUntilItIsLooke
   WaitUntil(
       [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_TRUE(LeaseListedOn(tree.cfgPath()));
-  const int fd = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
+  EXPECT_TRUE(LeaseListedOn(tree.files.cfgPath()));
+  const int fd = open(tree.files.cfgPath().c_str(), O_WRONLY | O_APPEND);
   EXPECT_EQ(write(fd, "; saved\r\n", 9), 9);
   close(fd);
   run.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
-  std::string after = ReadFile(tree.cfgPath());
+  std::string after = ReadFile(tree.files.cfgPath());
   EXPECT_EQ(after.substr(0, kAircraftCfg.size() + 9), kAircraftCfg + "; saved\r\n");
   EXPECT_EQ(EntryTitles(after).size(), 5u);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
   // Where the file cannot have a second name either, nothing would keep the file taken out: the
   // run lets its lease go first, so that a save it held back lands while the file still has its
   // name, compares once more, sees it and starts over. A rename that the folder's flush cannot
@@ -1067,19 +1010,19 @@ TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesKeepsTheOldFileUntilItIsLooke
   WaitUntil(
       [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const int again = open(tree.cfgPath().c_str(), O_WRONLY | O_APPEND);
+  const int again = open(tree.files.cfgPath().c_str(), O_WRONLY | O_APPEND);
   EXPECT_EQ(write(again, "; saved again\r\n", 15), 15);
   close(again);
   held.join();
   EXPECT_EQ(result.status, 0) << result.errorOutput;
-  after = ReadFile(tree.cfgPath());
+  after = ReadFile(tree.files.cfgPath());
   EXPECT_NE(after.find("; saved again\r\n"), std::string::npos);
   EXPECT_EQ(EntryTitles(after).size(), 9u);
   const test_support::ProcessResult unconfirmed = RunWithInjectedFaults(
       tree.files.setup, {"renameat2:error=EINVAL:when=1", "fsync:error=EIO:when=2"});
   EXPECT_EQ(unconfirmed.status, 3) << unconfirmed.errorOutput;
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 13u);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 13u);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
   std::filesystem::create_directory(tree.files.aircraft + "/.aircraft.cfg.replaced");
   const test_support::ProcessResult inTheWay =
       RunWithInjectedFaults(tree.files.setup, {"renameat2:error=EINVAL:when=1"});
@@ -1117,8 +1060,8 @@ TEST(SetupProcess, RunsThroughTwoViewsOfTheFolderWaitForEachOther) {
   RunProgram("/usr/bin/fusermount", {"-u", view});
   EXPECT_EQ(direct.status, 0) << direct.errorOutput;
   EXPECT_EQ(viewed.status, 0) << viewed.errorOutput;
-  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 9u);
-  EXPECT_EQ(ListFolder(tree.files.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 9u);
+  EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
 }
 
 TEST(SetupProcess, FilePutInPlaceByAThirdProgramIsNeverReplacedByTheSwapBack) {
@@ -1136,19 +1079,19 @@ TEST(SetupProcess, FilePutInPlaceByAThirdProgramIsNeverReplacedByTheSwapBack) {
   WaitUntil(
       [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the swap's wait
-  WriteFile(tree.cfgPath() + ".second", "; the second program's file\r\n");
-  std::filesystem::rename(tree.cfgPath() + ".second", tree.cfgPath());
-  WaitUntil([&] { return ReadFile(tree.cfgPath()) != "; the second program's file\r\n"; });
+  WriteFile(tree.files.cfgPath() + ".second", "; the second program's file\r\n");
+  std::filesystem::rename(tree.files.cfgPath() + ".second", tree.files.cfgPath());
+  WaitUntil([&] { return ReadFile(tree.files.cfgPath()) != "; the second program's file\r\n"; });
   std::this_thread::sleep_for(std::chrono::milliseconds(1300));  // into the swap back's wait
-  std::filesystem::remove(tree.cfgPath());
+  std::filesystem::remove(tree.files.cfgPath());
   std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // past the swap back, not after
-  WriteFile(tree.cfgPath(), "; the third program's file\r\n");
+  WriteFile(tree.files.cfgPath(), "; the third program's file\r\n");
   run.join();
   EXPECT_EQ(result.status, 2);
   EXPECT_NE(result.errorOutput.find("aircraft.cfg.saved-meanwhile"), std::string::npos)
       << result.errorOutput;
-  EXPECT_EQ(ReadFile(tree.cfgPath()), "; the third program's file\r\n");
-  EXPECT_EQ(ReadFile(tree.cfgPath() + ".saved-meanwhile"), "; the second program's file\r\n");
+  EXPECT_EQ(ReadFile(tree.files.cfgPath()), "; the third program's file\r\n");
+  EXPECT_EQ(ReadFile(tree.files.cfgPath() + ".saved-meanwhile"), "; the second program's file\r\n");
   EXPECT_EQ(ListFolder(tree.files.aircraft),
             (std::vector<std::string>{"Livery", "aircraft.cfg", "aircraft.cfg.saved-meanwhile"}));
 }
@@ -1165,7 +1108,7 @@ TEST(SetupProcess, DiskFullOrIoErrorIsReportedAndChangesNothing) {
     Tree tree(&kAircraftCfg, test_support::LiveryIni("Tidewater", "m", "u"),
               LIVERY_PLAIN_SETUP_PATH);
     const test_support::ProcessResult result = RunWithInjectedFault(tree.files, calls, fault);
-    const std::string after = ReadFile(tree.cfgPath());
+    const std::string after = ReadFile(tree.files.cfgPath());
     // A failed flush of the folder comes after the rename: the new file is whole, but the run
     // cannot promise it is on disk. It must not call the file unchanged, or a second run doubles
     // every entry.
@@ -1176,8 +1119,7 @@ TEST(SetupProcess, DiskFullOrIoErrorIsReportedAndChangesNothing) {
       EXPECT_EQ(result.status, 2) << calls << " " << fault;
       EXPECT_EQ(after, kAircraftCfg) << calls << " " << fault;
     }
-    EXPECT_EQ(ListFolder(tree.files.aircraft),
-              (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+    EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
   }
 }
 

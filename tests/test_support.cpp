@@ -8,13 +8,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "engine/profile_document.h"
 #include "profile/entry_numbering.h"
@@ -66,6 +70,13 @@ std::vector<std::string> ListFolder(const std::string& path) {
   return names;
 }
 
+bool WaitUntil(const std::function<bool()>& done) {
+  for (int waited = 0; waited < 1500 && !done(); ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return done();
+}
+
 AircraftTree MakeAircraftTree(const std::string& root, const std::string* aircraftCfg,
                               const std::string* liveryIni, const std::string& installer,
                               const std::string& uninstaller) {
@@ -78,7 +89,7 @@ AircraftTree MakeAircraftTree(const std::string& root, const std::string* aircra
   std::filesystem::create_directories(tree.livery);
   std::filesystem::copy_file(installer, tree.setup);
   std::filesystem::copy_file(uninstaller, tree.uninstall);
-  if (aircraftCfg != nullptr) WriteFile(tree.aircraft + "/aircraft.cfg", *aircraftCfg);
+  if (aircraftCfg != nullptr) WriteFile(tree.cfgPath(), *aircraftCfg);
   if (liveryIni != nullptr) WriteFile(tree.livery + "/livery.ini", *liveryIni);
   return tree;
 }
@@ -142,6 +153,51 @@ std::string BuiltSetupPath() {
 std::string BuiltUninstallPath() {
   return LIVERY_UNINSTALL_PATH;
 }
+
+ProcessResult RunNatively(const std::string& program) {
+  return RunProgram(program, {});
+}
+
+void ExpectRefused(const AircraftTree& tree, const std::string& mentions, const Runner& run) {
+  const std::string cfg = tree.cfgPath();
+  const auto standing = [&] {
+    return std::filesystem::is_directory(cfg) ? std::string("(a folder)") : ReadFile(cfg);
+  };
+  const std::string before = standing();
+  for (const std::string& program : {tree.setup, tree.uninstall}) {
+    const ProcessResult result = run(program);
+    EXPECT_EQ(result.status, 2) << program;
+    EXPECT_EQ(std::count(result.errorOutput.begin(), result.errorOutput.end(), '\n'), 1)
+        << result.errorOutput;
+    EXPECT_NE(result.errorOutput.find(mentions), std::string::npos) << result.errorOutput;
+    EXPECT_EQ(standing(), before) << program;
+    EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
+  }
+}
+
+const std::vector<Refusal> kRefusals = {
+    // No write permission bit, which stops even root; Wine shows it as the read-only attribute.
+    {"read-only", [](const std::string& cfg) { chmod(cfg.c_str(), 0444); },
+     "aircraft.cfg: is read-only"},
+    {"UTF-16 LE text",
+     [](const std::string& cfg) {
+       WriteFile(cfg, std::string("\xFF\xFE[\0f\0l\0t\0s\0i\0m\0.\0\x30\0]\0\r\0\n\0", 24));
+     },
+     "is UTF-16 text, which an 8-bit edit would corrupt"},
+    {"a folder",
+     [](const std::string& cfg) {
+       std::filesystem::remove(cfg);
+       std::filesystem::create_directory(cfg);
+     },
+     "aircraft.cfg: is not a regular file"},
+    // A second name, as when two aircraft share one file.
+    {"a file of two names",
+     [](const std::string& cfg) {
+       std::filesystem::create_hard_link(
+           cfg, std::filesystem::path(cfg).parent_path().parent_path() / "shared.cfg");
+     },
+     "has 2 names (hard links); a new file would separate them"},
+};
 
 std::string LiveryIni(const std::string& title, const std::string& model,
                       const std::string& uiType) {

@@ -2,6 +2,7 @@
 // built installer as a user would.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,13 +24,39 @@ bool Exists(const std::string& path);
 // The names in a folder, sorted, without "." and "..".
 std::vector<std::string> ListFolder(const std::string& path);
 
+// Waits until `done` holds, for half a minute at most; whether it held.
+bool WaitUntil(const std::function<bool()>& done);
+
+// The bytes in hexadecimal, two lower-case digits each, and back.
+inline std::string Hex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (const char c : bytes) {
+    hex += kDigits[static_cast<unsigned char>(c) >> 4];
+    hex += kDigits[static_cast<unsigned char>(c) & 0xF];
+  }
+  return hex;
+}
+inline std::string FromHex(const std::string& hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
 // An aircraft folder with a livery folder below it, as a user's installation has them.
 struct AircraftTree {
   std::string aircraft;   // the aircraft folder
   std::string livery;     // its livery folder
   std::string setup;      // the installer copied into the livery folder
   std::string uninstall;  // the uninstaller copied beside it
+  std::string cfgPath() const { return aircraft + "/aircraft.cfg"; }
 };
+
+// What the aircraft folder holds after every run: the livery folder and aircraft.cfg, nothing
+// beside them.
+inline const std::vector<std::string> kAircraftFolder{"Livery", "aircraft.cfg"};
 
 // The paths of the built installer and uninstaller.
 std::string BuiltSetupPath();
@@ -58,6 +85,25 @@ struct RunOptions {
 // Runs `program` with `arguments` and waits for it.
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const RunOptions& options = {});
+
+// Starts a built program without arguments and waits for it: a Linux program as it is, a Windows
+// one under Wine.
+using Runner = std::function<ProcessResult(const std::string& program)>;
+ProcessResult RunNatively(const std::string& program);
+
+// Expects refused runs of both programs of the tree: status 2, one line on the error stream that
+// names `mentions`, aircraft.cfg as it was, and nothing left beside it.
+void ExpectRefused(const AircraftTree& tree, const std::string& mentions,
+                   const Runner& run = RunNatively);
+
+// An aircraft.cfg that neither program of either build can update without damage: how a test
+// turns the file at `cfg` into it, and what the refusal names.
+struct Refusal {
+  const char* what;
+  void (*make)(const std::string& cfg);
+  const char* says;
+};
+extern const std::vector<Refusal> kRefusals;
 
 // A livery.ini whose [fltsim.0] has the given title, model and ui_type and fixed other values.
 std::string LiveryIni(const std::string& title, const std::string& model,

@@ -11,20 +11,12 @@
 #include <cstring>
 #include <string>
 
+#include "../test_support.h"
+
 namespace {
 
 // A default that no value in the test files spells.
 constexpr const char* kDefault = "\x01probe-default\x01";
-
-std::string FromHex(const char* hex) {
-  std::string bytes;
-  unsigned value = 0;
-  while (std::sscanf(hex, "%2x", &value) == 1) {
-    bytes.push_back(static_cast<char>(value));
-    hex += 2;
-  }
-  return bytes;
-}
 
 }  // namespace
 
@@ -38,16 +30,14 @@ int main(int argc, char** argv) {
     char* space = std::strchr(line, ' ');
     if (space == nullptr) continue;
     *space = '\0';
-    const std::string section = FromHex(line);
-    const std::string key = FromHex(space + 1);
+    const std::string section = test_support::FromHex(line);
+    const std::string key = test_support::FromHex(space + 1);
     char value[1024] = {};
     GetPrivateProfileStringA(section.c_str(), key.c_str(), kDefault, value, sizeof value, argv[1]);
     if (std::strcmp(value, kDefault) == 0) {
       std::fputs("default", results);
     } else {
-      for (const char* c = value; *c != '\0'; ++c) {
-        std::fprintf(results, "%02x", static_cast<unsigned char>(*c));
-      }
+      std::fputs(test_support::Hex(value).c_str(), results);
     }
     std::fputc('\n', results);
   }

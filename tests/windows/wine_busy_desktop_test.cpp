@@ -18,21 +18,13 @@
 namespace {
 
 using test_support::EntryTitles;
+using test_support::kAircraftFolder;
 using test_support::ListFolder;
 using test_support::ReadFile;
+using test_support::WaitUntil;
 using wine_support::RunUnderWine;
 
 using wine_support::kExampleCfg;
-const std::vector<std::string> kAircraftFolder{"Livery", "aircraft.cfg"};
-
-// Waits until the file at `path` exists; false after half a minute without it.
-bool Appears(const std::string& path) {
-  for (int waited = 0; waited < 1500; ++waited) {
-    if (test_support::Exists(path)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
-}
 
 // Starts the stand-in scanner on `folder`, holding each file `milliseconds`, shared as `sharing`
 // says, and returns once it watches; it logs the name of each file it held to `log`.
@@ -43,7 +35,7 @@ std::thread StartScanner(const std::string& folder, int milliseconds, const std:
                  {"--scan", wine_support::WindowsPath(folder), std::to_string(milliseconds),
                   sharing, wine_support::WindowsPath(log)});
   });
-  EXPECT_TRUE(Appears(log)) << "the scanner did not start";
+  EXPECT_TRUE(WaitUntil([&] { return test_support::Exists(log); })) << "the scanner did not start";
   return scanner;
 }
 
@@ -69,7 +61,7 @@ TEST(WindowsBusyDesktop, BothProgramsWaitOutAScannerAndLeaveNothingBehind) {
        {Scanner{"rw", 300}, Scanner{"rwd", 1000}, Scanner{"r", 2500}, Scanner{"m", 40}}) {
     const test_support::ScratchFolder folder;
     const test_support::AircraftTree tree = wine_support::WindowsTree(folder.path);
-    const std::string cfg = tree.aircraft + "/aircraft.cfg";
+    const std::string cfg = tree.cfgPath();
     const std::string log = folder.path + "/held";
     std::thread scanning = StartScanner(tree.aircraft, scanner.milliseconds, scanner.sharing, log);
     EXPECT_EQ(RunUnderWine(tree.setup).status, 0) << scanner.sharing;
@@ -91,7 +83,7 @@ TEST(WindowsBusyDesktop, HoldPastTheBackOffChangesNothingAndTheNextRunReplacesIt
   // hidden, and the next run, once the scanner has let go, replaces it.
   const test_support::ScratchFolder folder;
   const test_support::AircraftTree tree = wine_support::WindowsTree(folder.path);
-  const std::string cfg = tree.aircraft + "/aircraft.cfg";
+  const std::string cfg = tree.cfgPath();
   const std::string log = folder.path + "/held";
   std::thread scanning = StartScanner(tree.aircraft, 13000, "rw", log);
   const test_support::ProcessResult run = RunUnderWine(tree.setup);
@@ -110,13 +102,13 @@ TEST(WindowsBusyDesktop, CopyHeldBeforeItIsMadeOrChangedWhileTheMoveWaitsIsHandl
   // it keeps its name until the scanner lets go, and the run waits for that to make its own.
   const test_support::ScratchFolder folder;
   const test_support::AircraftTree tree = wine_support::WindowsTree(folder.path);
-  const std::string cfg = tree.aircraft + "/aircraft.cfg";
+  const std::string cfg = tree.cfgPath();
   test_support::WriteFile(cfg + ".installing", "left by a killed run");
   std::thread holder([&] {
     RunUnderWine(wine_support::BuiltFileHolder(),
                  {wine_support::WindowsPath(cfg + ".installing"), "1500", "rwd"});
   });
-  EXPECT_TRUE(Appears(cfg + ".installing.held"));
+  EXPECT_TRUE(WaitUntil([&] { return test_support::Exists(cfg + ".installing.held"); }));
   std::filesystem::remove(cfg + ".installing.held");
   const test_support::ProcessResult replaced = RunUnderWine(tree.setup);
   holder.join();
@@ -130,12 +122,13 @@ TEST(WindowsBusyDesktop, CopyHeldBeforeItIsMadeOrChangedWhileTheMoveWaitsIsHandl
   std::thread blocker([&] {
     RunUnderWine(wine_support::BuiltFileHolder(), {wine_support::WindowsPath(cfg), "4000", "rw"});
   });
-  EXPECT_TRUE(Appears(cfg + ".held"));
+  EXPECT_TRUE(WaitUntil([&] { return test_support::Exists(cfg + ".held"); }));
   test_support::ProcessResult moved;
   std::thread run([&] { moved = RunUnderWine(tree.setup); });
   // The copy is complete once it stops growing while the move waits.
   std::string copy;
-  for (std::string seen; Appears(cfg + ".installing"); copy = seen) {
+  for (std::string seen; WaitUntil([&] { return test_support::Exists(cfg + ".installing"); });
+       copy = seen) {
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     seen = test_support::Exists(cfg + ".installing") ? ReadFile(cfg + ".installing") : "";
     if (!seen.empty() && seen == copy) break;
@@ -162,7 +155,7 @@ TEST(WindowsBusyDesktop, RunRefusedForAnotherCauseDeletesItsCopyOnceTheScannerLe
   const std::string log = folder.path + "/held";
   std::thread scanning = StartScanner(tree.aircraft, 1000, "rw", log);
   EXPECT_EQ(RunUnderWine(tree.setup).status, 2);
-  EXPECT_EQ(ReadFile(tree.aircraft + "/aircraft.cfg"), cfg);
+  EXPECT_EQ(ReadFile(tree.cfgPath()), cfg);
   EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
   EXPECT_NE(StopScanner(scanning, log).find("aircraft.cfg.installing\n"), std::string::npos);
 }
@@ -182,20 +175,20 @@ TEST(WindowsBusyDesktop, LiveryIniThatAnotherProgramHoldsIsWaitedFor) {
                           {wine_support::WindowsPath(livery), "1500", "-"})
                  .status;
     });
-    EXPECT_TRUE(Appears(livery + ".held"));
+    EXPECT_TRUE(WaitUntil([&] { return test_support::Exists(livery + ".held"); }));
     EXPECT_EQ(RunUnderWine(program).status, 0) << program;
     holder.join();
     EXPECT_EQ(held, 0);
     std::filesystem::remove(livery + ".held");
   }
-  EXPECT_EQ(EntryTitles(ReadFile(tree.aircraft + "/aircraft.cfg")).size(), 3u);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 3u);
   EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
 
   std::thread holder([&] {
     RunUnderWine(wine_support::BuiltFileHolder(),
                  {wine_support::WindowsPath(livery), "13000", "-"});
   });
-  EXPECT_TRUE(Appears(livery + ".held"));
+  EXPECT_TRUE(WaitUntil([&] { return test_support::Exists(livery + ".held"); }));
   std::vector<test_support::ProcessResult> runs(2);
   std::thread uninstalling([&] { runs[1] = RunUnderWine(tree.uninstall); });
   runs[0] = RunUnderWine(tree.setup);
@@ -206,7 +199,7 @@ TEST(WindowsBusyDesktop, LiveryIniThatAnotherProgramHoldsIsWaitedFor) {
     EXPECT_NE(run.errorOutput.find("livery.ini: is held by another program"), std::string::npos)
         << run.errorOutput;
   }
-  EXPECT_EQ(EntryTitles(ReadFile(tree.aircraft + "/aircraft.cfg")).size(), 3u);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 3u);
 }
 
 }  // namespace

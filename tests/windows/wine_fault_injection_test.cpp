@@ -53,7 +53,7 @@ std::vector<int> Occurrences(int count) {
 TEST(FaultInjection, WindowsBuildCommitsOnlyAWorkingCopyThatReadsBackAsMeant) {
   const test_support::ScratchFolder folder;
   const test_support::AircraftTree tree = wine_support::WindowsTree(folder.path);
-  const std::string cfg = tree.aircraft + "/aircraft.cfg";
+  const std::string cfg = tree.cfgPath();
   const std::string copy = cfg + ".installing";
   ASSERT_EQ(RunUnderWine(tree.setup).status, 0);
   const std::string installed = ReadFile(cfg);
@@ -100,8 +100,7 @@ TEST(FaultInjection, WindowsBuildCommitsOnlyAWorkingCopyThatReadsBackAsMeant) {
           EXPECT_EQ(after, job.complete) << where << " put a damaged file in place";
           EXPECT_EQ(run.status, 0) << where << ": " << run.errorOutput;
         }
-        EXPECT_EQ(test_support::ListFolder(tree.aircraft),
-                  (std::vector<std::string>{"Livery", "aircraft.cfg"}))
+        EXPECT_EQ(test_support::ListFolder(tree.aircraft), test_support::kAircraftFolder)
             << where << " left a file behind";
       }
     }
@@ -119,9 +118,8 @@ TEST(FaultInjection, WindowsFolderFlushThatFailsLeavesTheNewFileUnconfirmed) {
         {"-o", log, "-P", tree.aircraft, "-e", "trace=fsync", "-e", "inject=fsync:error=EIO"});
     EXPECT_NE(ReadFile(log).find("(INJECTED)"), std::string::npos) << program;
     EXPECT_EQ(run.status, 3) << program << ": " << run.errorOutput;
-    EXPECT_EQ(test_support::EntryTitles(ReadFile(tree.aircraft + "/aircraft.cfg")).size(), titles);
-    EXPECT_EQ(test_support::ListFolder(tree.aircraft),
-              (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+    EXPECT_EQ(test_support::EntryTitles(ReadFile(tree.cfgPath())).size(), titles);
+    EXPECT_EQ(test_support::ListFolder(tree.aircraft), test_support::kAircraftFolder);
   }
 }
 

@@ -27,6 +27,8 @@ namespace {
 
 using test_support::AircraftTree;
 using test_support::EntryTitles;
+using test_support::ExpectRefused;
+using test_support::kAircraftFolder;
 using test_support::ListFolder;
 using test_support::MakeAircraftTree;
 using test_support::ReadFile;
@@ -37,10 +39,6 @@ using wine_support::RunUnderWine;
 using wine_support::kExampleCfg;
 using wine_support::kExampleLivery;
 using wine_support::WindowsTree;
-
-std::string CfgOf(const AircraftTree& tree) {
-  return tree.aircraft + "/aircraft.cfg";
-}
 
 // Every key of every entry, and of the [General] section, as the platform reads it.
 std::vector<std::optional<std::string>> EntryValues(const std::string& cfg, int entries) {
@@ -53,18 +51,6 @@ std::vector<std::optional<std::string>> EntryValues(const std::string& cfg, int 
     queries.push_back({"General", key});
   }
   return wine_support::ReadThroughPlatform(cfg, queries);
-}
-
-// Expects refused runs of both programs: status 2, the file unchanged, and no copy left beside it.
-void ExpectRefused(const AircraftTree& tree, const std::string& before,
-                   const std::string& mentions = "") {
-  for (const std::string& program : {tree.setup, tree.uninstall}) {
-    const test_support::ProcessResult run = RunUnderWine(program);
-    EXPECT_EQ(run.status, 2) << program;
-    EXPECT_NE(run.errorOutput.find(mentions), std::string::npos) << run.errorOutput;
-    EXPECT_EQ(ReadFile(CfgOf(tree)), before);
-    EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
-  }
 }
 
 // Runs `program` of the Windows or the Linux build, as the tree holds.
@@ -91,12 +77,12 @@ TEST(WineInstall, GivesTheSameValuesAsTheLinuxBuild) {
   const AircraftTree linux =
       MakeAircraftTree(folder.path + "/linux", &kExampleCfg, &kExampleLivery);
   for (const AircraftTree& tree : {windows, linux}) EXPECT_EQ(RunEither(tree.setup), 0);
-  const std::vector<std::string> titles = EntryTitles(ReadFile(CfgOf(windows)));
+  const std::vector<std::string> titles = EntryTitles(ReadFile(windows.cfgPath()));
   ASSERT_EQ(titles.size(), 7u);
   EXPECT_EQ(titles[6], "Aerolynx AL-40 Heron Tidewater Air 2D");
-  EXPECT_EQ(EntryTitles(ReadFile(CfgOf(linux))), titles);
-  EXPECT_EQ(EntryValues(CfgOf(windows), 8), EntryValues(CfgOf(linux), 8));
-  EXPECT_EQ(ListFolder(windows.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(EntryTitles(ReadFile(linux.cfgPath())), titles);
+  EXPECT_EQ(EntryValues(windows.cfgPath(), 8), EntryValues(linux.cfgPath(), 8));
+  EXPECT_EQ(ListFolder(windows.aircraft), kAircraftFolder);
 
   // A second livery after the first, whose entries the removal of the first renumbers.
   for (const AircraftTree& tree : {windows, linux}) {
@@ -109,11 +95,11 @@ TEST(WineInstall, GivesTheSameValuesAsTheLinuxBuild) {
     EXPECT_EQ(RunEither(tree.uninstall), 0);
     EXPECT_EQ(RunEither(tree.uninstall), 1);
   }
-  const std::vector<std::string> renumbered = EntryTitles(ReadFile(CfgOf(windows)));
+  const std::vector<std::string> renumbered = EntryTitles(ReadFile(windows.cfgPath()));
   ASSERT_EQ(renumbered.size(), 7u);
   EXPECT_EQ(renumbered[3], "Other full");
-  EXPECT_EQ(EntryTitles(ReadFile(CfgOf(linux))), renumbered);
-  EXPECT_EQ(EntryValues(CfgOf(windows), 12), EntryValues(CfgOf(linux), 12));
+  EXPECT_EQ(EntryTitles(ReadFile(linux.cfgPath())), renumbered);
+  EXPECT_EQ(EntryValues(windows.cfgPath(), 12), EntryValues(linux.cfgPath(), 12));
   EXPECT_EQ(ListFolder(windows.aircraft),
             (std::vector<std::string>{"Livery", "Other", "aircraft.cfg"}));
 }
@@ -147,18 +133,18 @@ TEST(WineInstall, UninstallKeepsEveryByteAsTheLinuxBuildDoes) {
     std::filesystem::copy_file(wine_support::BuiltWindowsUninstall(), other + "/uninstall.exe");
     ASSERT_EQ(RunEither(tree.setup), 0);
     ASSERT_EQ(RunEither(other + "/setup"), 0);
-    std::string both = ReadFile(CfgOf(tree));
+    std::string both = ReadFile(tree.cfgPath());
     if (duplicated) both += "[FltSim.7] ; a later one of the same name\nnote=moves along\n";
-    WriteFile(CfgOf(tree), both);
+    WriteFile(tree.cfgPath(), both);
 
     EXPECT_EQ(RunEither(tree.uninstall), 0);
-    const std::string removedByLinux = ReadFile(CfgOf(tree));
-    WriteFile(CfgOf(tree), both);
+    const std::string removedByLinux = ReadFile(tree.cfgPath());
+    WriteFile(tree.cfgPath(), both);
     EXPECT_EQ(RunEither(tree.livery + "/uninstall.exe"), 0);
-    EXPECT_EQ(ReadFile(CfgOf(tree)), removedByLinux) << *original;
+    EXPECT_EQ(ReadFile(tree.cfgPath()), removedByLinux) << *original;
     if (duplicated) continue;
     EXPECT_EQ(RunEither(other + "/uninstall.exe"), 0);
-    EXPECT_EQ(ReadFile(CfgOf(tree)), *original);
+    EXPECT_EQ(ReadFile(tree.cfgPath()), *original);
     EXPECT_EQ(ListFolder(tree.aircraft),
               (std::vector<std::string>{"Livery", "Other", "aircraft.cfg"}));
   }
@@ -188,15 +174,14 @@ TEST(WineInstall, NothingToInstallOrToRemoveWritesNothing) {
   EXPECT_EQ(ListFolder(missing.aircraft), (std::vector<std::string>{"Livery"}));
   const AircraftTree notInstalled = WindowsTree(folder.path + "/not-installed");
   EXPECT_EQ(RunUnderWine(notInstalled.uninstall).status, 1);
-  EXPECT_EQ(ReadFile(CfgOf(notInstalled)), kExampleCfg);
-  EXPECT_EQ(ListFolder(notInstalled.aircraft),
-            (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(ReadFile(notInstalled.cfgPath()), kExampleCfg);
+  EXPECT_EQ(ListFolder(notInstalled.aircraft), kAircraftFolder);
 
   // UTF-16 BE text, which Wine's profile functions would read but the Linux build does not.
   const std::string bigEndian("\xFE\xFF\0[\0f\0l\0t\0s\0i\0m\0.\0\x30\0]\0\r\0\n\0t\0=\0x", 32);
   const AircraftTree unread = WindowsTree(folder.path + "/big-endian", &kExampleCfg, &bigEndian);
   EXPECT_EQ(RunUnderWine(unread.setup).status, 1);
-  EXPECT_EQ(ReadFile(CfgOf(unread)), kExampleCfg);
+  EXPECT_EQ(ReadFile(unread.cfgPath()), kExampleCfg);
 
   // No entries, a [fltsim.0] of nothing but a comment (which Wine's profile functions hand out),
   // or a folder named livery.ini: nothing to install or remove, at once, and said so.
@@ -213,34 +198,28 @@ TEST(WineInstall, NothingToInstallOrToRemoveWritesNothing) {
                 std::string::npos)
           << run.errorOutput;
     }
-    EXPECT_EQ(ReadFile(CfgOf(tree)), kExampleCfg);
+    EXPECT_EQ(ReadFile(tree.cfgPath()), kExampleCfg);
   }
 }
 
 TEST(WineInstall, RefusesFilesItCannotUpdateWithoutDamage) {
+  for (const test_support::Refusal& refusal : test_support::kRefusals) {
+    SCOPED_TRACE(refusal.what);
+    const ScratchFolder folder;
+    const AircraftTree tree = WindowsTree(folder.path);
+    refusal.make(tree.cfgPath());
+    ExpectRefused(tree, refusal.says, wine_support::kUnderWine);
+  }
   ScratchFolder folder;
-  const AircraftTree readOnly = WindowsTree(folder.path + "/read-only");
-  chmod(CfgOf(readOnly).c_str(), 0444);  // Wine shows this as the read-only attribute
-  ExpectRefused(readOnly, kExampleCfg);
-
-  const std::string utf16("\xFF\xFE[\0f\0l\0t\0s\0i\0m\0.\0\x30\0]\0\r\0\n\0", 24);
-  ExpectRefused(WindowsTree(folder.path + "/utf16", &utf16), utf16);
-
-  const AircraftTree directory = WindowsTree(folder.path + "/directory", nullptr);
-  std::filesystem::create_directory(CfgOf(directory));
-  EXPECT_EQ(RunUnderWine(directory.setup).status, 2);
-  EXPECT_TRUE(std::filesystem::is_directory(CfgOf(directory)));
-  EXPECT_EQ(ListFolder(directory.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
-
   // Another user's file that may not be written (immutable, so that root may not either): its
   // security says so, and the run says so at once, without waiting as for another program's hold.
   const AircraftTree others = WindowsTree(folder.path + "/others");
-  ASSERT_EQ(chown(CfgOf(others).c_str(), 2000, 2000), 0);
-  if (test_support::RunProgram("/usr/bin/chattr", {"+i", CfgOf(others)}).status != 0) {
+  ASSERT_EQ(chown(others.cfgPath().c_str(), 2000, 2000), 0);
+  if (test_support::RunProgram("/usr/bin/chattr", {"+i", others.cfgPath()}).status != 0) {
     GTEST_SKIP() << "this file system takes no immutable mark (chattr +i)";
   }
-  ExpectRefused(others, kExampleCfg, "aircraft.cfg: this user may not write it");
-  test_support::RunProgram("/usr/bin/chattr", {"-i", CfgOf(others)});
+  ExpectRefused(others, "aircraft.cfg: this user may not write it", wine_support::kUnderWine);
+  test_support::RunProgram("/usr/bin/chattr", {"-i", others.cfgPath()});
 }
 
 // What a +file trace of Wine shows of a run: each open that replaces a hidden or system file
@@ -324,29 +303,28 @@ TEST(WineInstall, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
            {0600, 0, 0}, {0660, 0, 4242}, {0644, 2000, 0}}) {
     const AircraftTree tree =
         WindowsTree(folder.path + "/" + std::to_string(mode) + "-" + std::to_string(owner));
-    ASSERT_EQ(chown(CfgOf(tree).c_str(), owner, group), 0);
-    ASSERT_EQ(chmod(CfgOf(tree).c_str(), mode), 0);
+    ASSERT_EQ(chown(tree.cfgPath().c_str(), owner, group), 0);
+    ASSERT_EQ(chmod(tree.cfgPath().c_str(), mode), 0);
     const test_support::ProcessResult run = RunUnderWine(tree.setup);
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.errorOutput.find("its owner or permissions on Linux would change"),
               std::string::npos)
         << run.errorOutput;
-    EXPECT_EQ(ReadFile(CfgOf(tree)), kExampleCfg);
-    EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
-    EXPECT_EQ(statusOf(CfgOf(tree)).st_mode & 07777, mode);
-    EXPECT_EQ(statusOf(CfgOf(tree)).st_uid, owner);
+    EXPECT_EQ(ReadFile(tree.cfgPath()), kExampleCfg);
+    EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
+    EXPECT_EQ(statusOf(tree.cfgPath()).st_mode & 07777, mode);
+    EXPECT_EQ(statusOf(tree.cfgPath()).st_uid, owner);
   }
   // The common case, the user's own file with the usual mode, changes in nothing but its bytes; a
   // hidden and system file stays so. Beside a hidden copy that an earlier run left, traced, no
   // run replaces a hidden or system file without its attributes: the platform's profile writer,
-  // which replaces the copy on every write, is given a plain copy. A file of two names (hard
-  // links) is refused on both builds.
+  // which replaces the copy on every write, is given a plain copy.
   const AircraftTree own = WindowsTree(folder.path + "/own");
-  ASSERT_EQ(chmod(CfgOf(own).c_str(), 0644), 0);
-  ASSERT_EQ(setxattr(CfgOf(own).c_str(), "user.DOSATTRIB", "0x6", 3, 0), 0);
+  ASSERT_EQ(chmod(own.cfgPath().c_str(), 0644), 0);
+  ASSERT_EQ(setxattr(own.cfgPath().c_str(), "user.DOSATTRIB", "0x6", 3, 0), 0);
   for (const std::string& program : {own.setup, own.uninstall}) {
-    WriteFile(CfgOf(own) + ".installing", "left by an earlier run");
-    ASSERT_EQ(setxattr((CfgOf(own) + ".installing").c_str(), "user.DOSATTRIB", "0x2", 3, 0), 0);
+    WriteFile(own.cfgPath() + ".installing", "left by an earlier run");
+    ASSERT_EQ(setxattr((own.cfgPath() + ".installing").c_str(), "user.DOSATTRIB", "0x2", 3, 0), 0);
     const std::map<std::string, unsigned> before = AttributesIn(own.aircraft);
     // The reading of the trace sees an open that would replace the file as it was.
     std::string escaped;
@@ -359,13 +337,10 @@ TEST(WineInstall, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
     EXPECT_NE(run.errorOutput.find(":CreateFileW returning"), std::string::npos);
     EXPECT_EQ(HiddenFilesReplacedBlindly(run.errorOutput, before), std::vector<std::string>{})
         << program;
-    EXPECT_EQ(statusOf(CfgOf(own)).st_mode & 07777, 0644u);
-    EXPECT_EQ(wine_support::DosAttributes(CfgOf(own)) & 0x6, 0x6u) << program;
-    EXPECT_EQ(ListFolder(own.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+    EXPECT_EQ(statusOf(own.cfgPath()).st_mode & 07777, 0644u);
+    EXPECT_EQ(wine_support::DosAttributes(own.cfgPath()) & 0x6, 0x6u) << program;
+    EXPECT_EQ(ListFolder(own.aircraft), kAircraftFolder);
   }
-  const AircraftTree linked = WindowsTree(folder.path + "/linked");
-  ASSERT_EQ(link(CfgOf(linked).c_str(), (folder.path + "/shared.cfg").c_str()), 0);
-  ExpectRefused(linked, kExampleCfg);
 }
 
 // What the decisions on a file's security decide for each case (security_probe's lines).
@@ -435,37 +410,37 @@ TEST(WineInstall, SecurityDecisionsTakeWindowsAnswers) {
 TEST(WineInstall, CopyLeftByAKilledRunIsNeitherReadNorKept) {
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path);
-  const std::string copy = CfgOf(tree) + ".installing";
+  const std::string copy = tree.cfgPath() + ".installing";
   wine_support::RunUnderWineTraced(tree.setup, {"-o", "/dev/null", "-P", copy, "-e", "trace=fsync",
                                                 "-e", "inject=fsync:signal=SIGKILL"});
-  EXPECT_EQ(ReadFile(CfgOf(tree)), kExampleCfg);
+  EXPECT_EQ(ReadFile(tree.cfgPath()), kExampleCfg);
   // The copy is plain while it is written, so that the platform's profile writer may replace it.
   EXPECT_FALSE(wine_support::HiddenUnderWine(copy));
   WriteFile(copy, "[fltsim.0]\r\ntitle=half-written\r\n");
   chmod(copy.c_str(), 0444);  // read-only, it is still the program's own
   EXPECT_EQ(RunUnderWine(tree.setup).status, 0);
-  EXPECT_EQ(EntryTitles(ReadFile(CfgOf(tree))).size(), 7u);
-  EXPECT_EQ(ReadFile(CfgOf(tree)).find("half-written"), std::string::npos);
-  EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 7u);
+  EXPECT_EQ(ReadFile(tree.cfgPath()).find("half-written"), std::string::npos);
+  EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
 
   // A link or a folder of the copy's name is another program's, and the run says which stands
   // there: a link, which Wine shows as the file it names, is neither written through nor deleted.
   WriteFile(folder.path + "/other.txt", "someone's file\n");
   std::filesystem::create_symlink(folder.path + "/other.txt", copy);
-  const std::string before = ReadFile(CfgOf(tree));
+  const std::string before = ReadFile(tree.cfgPath());
   for (const std::string& program : {tree.setup, tree.uninstall}) {
     const test_support::ProcessResult run = RunUnderWine(program);
     EXPECT_EQ(run.status, 2) << program;
     EXPECT_NE(run.errorOutput.find("a link of that name"), std::string::npos) << run.errorOutput;
     EXPECT_EQ(ReadFile(folder.path + "/other.txt"), "someone's file\n") << program;
-    EXPECT_EQ(ReadFile(CfgOf(tree)), before) << program;
+    EXPECT_EQ(ReadFile(tree.cfgPath()), before) << program;
   }
   std::filesystem::remove(copy);
   std::filesystem::create_directory(copy);
   const test_support::ProcessResult run = RunUnderWine(tree.setup);
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.errorOutput.find("a folder of that name"), std::string::npos) << run.errorOutput;
-  EXPECT_EQ(ReadFile(CfgOf(tree)), before);
+  EXPECT_EQ(ReadFile(tree.cfgPath()), before);
 }
 
 TEST(WineInstall, ConcurrentRunsWaitForEachOtherHoweverTheFolderIsReached) {
@@ -501,7 +476,7 @@ TEST(WineInstall, ConcurrentRunsWaitForEachOtherHoweverTheFolderIsReached) {
     for (std::size_t i = 0; i < liveries.size(); ++i) {
       EXPECT_EQ(statuses[i], 0) << "round " << round << ", livery " << i;
     }
-    const std::vector<std::string> titles = EntryTitles(ReadFile(CfgOf(first)));
+    const std::vector<std::string> titles = EntryTitles(ReadFile(first.cfgPath()));
     ASSERT_EQ(titles.size(), 3u + 4 * kLiveries) << "round " << round;
     std::map<std::string, int> perLivery;
     for (std::size_t i = 3; i < titles.size(); ++i)
@@ -509,7 +484,7 @@ TEST(WineInstall, ConcurrentRunsWaitForEachOtherHoweverTheFolderIsReached) {
     EXPECT_EQ(perLivery.size(), static_cast<std::size_t>(round == 1 ? kLiveries : kLiveries / 2));
     for (const auto& [livery, count] : perLivery) EXPECT_EQ(count, 4 * round) << livery;
   }
-  EXPECT_EQ(EntryValues(CfgOf(first), 3), EntryValues(folder.path + "/original.cfg", 3));
+  EXPECT_EQ(EntryValues(first.cfgPath(), 3), EntryValues(folder.path + "/original.cfg", 3));
 }
 
 TEST(WineInstall, RunsUnderTwoWineServersWaitForEachOther) {
@@ -540,7 +515,7 @@ TEST(WineInstall, RunsUnderTwoWineServersWaitForEachOther) {
                             .memberOfGroup = -1,
                             .environment = {"WINEPREFIX=" + prefix}});
   EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 0), 2 * kEach);
-  EXPECT_EQ(EntryTitles(ReadFile(CfgOf(first))).size(), 3u + 8 * kEach);
+  EXPECT_EQ(EntryTitles(ReadFile(first.cfgPath())).size(), 3u + 8 * kEach);
 }
 
 TEST(WineInstall, WaitsForAProgramInTheMiddleOfSavingTheFile) {
@@ -548,26 +523,26 @@ TEST(WineInstall, WaitsForAProgramInTheMiddleOfSavingTheFile) {
   // until the save is whole, and both land.
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path);
-  const std::string held = CfgOf(tree) + ".held";
+  const std::string held = tree.cfgPath() + ".held";
   int saved = -1;
   std::thread saver([&] {
     saved = RunUnderWine(wine_support::BuiltFileHolder(),
-                         {"--save", wine_support::WindowsPath(CfgOf(tree)), "1500"})
+                         {"--save", wine_support::WindowsPath(tree.cfgPath()), "1500"})
                 .status;
   });
-  while (!test_support::Exists(held)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(test_support::WaitUntil([&] { return test_support::Exists(held); }));
   const test_support::ProcessResult installed = RunUnderWine(tree.setup);
   saver.join();
   EXPECT_EQ(saved, 0);
   EXPECT_EQ(installed.status, 0);
   // The platform's writes lay the file out anew, so the values are compared.
   WriteFile(folder.path + "/original.cfg", kExampleCfg);
-  EXPECT_EQ(EntryValues(CfgOf(tree), 3), EntryValues(folder.path + "/original.cfg", 3));
-  const std::string after = ReadFile(CfgOf(tree));
+  EXPECT_EQ(EntryValues(tree.cfgPath(), 3), EntryValues(folder.path + "/original.cfg", 3));
+  const std::string after = ReadFile(tree.cfgPath());
   EXPECT_NE(after.find("[saved.by.another.program]\r\nk=v\r\n"), std::string::npos);
   EXPECT_EQ(EntryTitles(after).size(), 7u);
   std::filesystem::remove(held);
-  EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
 }
 
 TEST(WineInstall, NoOtherProgramWritesTheFileWhileARunHoldsIt) {
@@ -575,7 +550,7 @@ TEST(WineInstall, NoOtherProgramWritesTheFileWhileARunHoldsIt) {
   // a run that waits for one that is killed then goes on.
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path);
-  const std::string copy = CfgOf(tree) + ".installing";
+  const std::string copy = tree.cfgPath() + ".installing";
   std::vector<int> statuses(2, -1);
   std::thread held([&] {
     statuses[0] = wine_support::RunUnderWineTraced(
@@ -583,15 +558,15 @@ TEST(WineInstall, NoOtherProgramWritesTheFileWhileARunHoldsIt) {
                                    "inject=fsync:delay_enter=1500000:when=1"})
                       .status;
   });
-  while (!test_support::Exists(copy)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(test_support::WaitUntil([&] { return test_support::Exists(copy); }));
   EXPECT_EQ(RunUnderWine(wine_support::BuiltFileHolder(),
-                         {"--save", wine_support::WindowsPath(CfgOf(tree)), "0"})
+                         {"--save", wine_support::WindowsPath(tree.cfgPath()), "0"})
                 .status,
             1);
   held.join();
   EXPECT_EQ(statuses[0], 0);
-  EXPECT_EQ(ReadFile(CfgOf(tree)).find("saved.by.another.program"), std::string::npos);
-  EXPECT_EQ(EntryTitles(ReadFile(CfgOf(tree))).size(), 7u);
+  EXPECT_EQ(ReadFile(tree.cfgPath()).find("saved.by.another.program"), std::string::npos);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 7u);
 
   std::thread killed([&] {
     wine_support::RunUnderWineTraced(
@@ -599,12 +574,12 @@ TEST(WineInstall, NoOtherProgramWritesTheFileWhileARunHoldsIt) {
         {"-o", "/dev/null", "-P", copy, "-e", "trace=read,fsync", "-e",
          "inject=read:delay_enter=1000000:when=1", "-e", "inject=fsync:signal=SIGKILL:when=1"});
   });
-  while (!test_support::Exists(copy)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(test_support::WaitUntil([&] { return test_support::Exists(copy); }));
   statuses[1] = RunUnderWine(tree.setup).status;
   killed.join();
   EXPECT_EQ(statuses[1], 0);
-  EXPECT_EQ(EntryTitles(ReadFile(CfgOf(tree))).size(), 11u);
-  EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 11u);
+  EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
 }
 
 TEST(WineInstall, BothBuildsStartedTogetherWaitForEachOther) {
@@ -632,7 +607,7 @@ TEST(WineInstall, BothBuildsStartedTogetherWaitForEachOther) {
   }
   for (std::thread& run : runs) run.join();
   EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 0), 2 * kEach);
-  const std::vector<std::string> titles = EntryTitles(ReadFile(CfgOf(first)));
+  const std::vector<std::string> titles = EntryTitles(ReadFile(first.cfgPath()));
   ASSERT_EQ(titles.size(), 3u + 8 * kEach);
   std::map<std::string, int> perLivery;
   for (std::size_t i = 3; i < titles.size(); ++i)
@@ -645,11 +620,11 @@ TEST(WineInstall, LinkedFileGetsTheEntriesAndTheLinkStays) {
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path, nullptr);
   WriteFile(folder.path + "/master.cfg", kExampleCfg);
-  std::filesystem::create_symlink(folder.path + "/master.cfg", CfgOf(tree));
+  std::filesystem::create_symlink(folder.path + "/master.cfg", tree.cfgPath());
   EXPECT_EQ(RunUnderWine(tree.setup).status, 0);
-  EXPECT_TRUE(std::filesystem::is_symlink(CfgOf(tree)));
+  EXPECT_TRUE(std::filesystem::is_symlink(tree.cfgPath()));
   EXPECT_EQ(EntryTitles(ReadFile(folder.path + "/master.cfg")).size(), 7u);
-  EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+  EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
 }
 
 // A folder below `root` whose Windows path is exactly `length` characters long.
@@ -689,7 +664,7 @@ TEST(WineInstall, FolderWhose8BitPathNamesAnotherIsLeftAlone) {
   const std::string twin =
       LiveryFolder(tree, "Los Air", test_support::LiveryIni("Los Air", "m", "u"));
   ASSERT_EQ(RunUnderWine(twin + "/setup.exe", {}, utf8).status, 0);
-  const std::string before = ReadFile(CfgOf(tree));
+  const std::string before = ReadFile(tree.cfgPath());
   for (const std::string& name :
        {std::string("\xC5\x81o\xC5\x9B Air"), std::string("\xD0\x90\xD1\x8D\xD1\x80\xD0\xBE")}) {
     const std::string livery =
@@ -700,7 +675,7 @@ TEST(WineInstall, FolderWhose8BitPathNamesAnotherIsLeftAlone) {
       EXPECT_NE(run.errorOutput.find("characters that the system's code page cannot represent"),
                 std::string::npos)
           << run.errorOutput;
-      EXPECT_EQ(ReadFile(CfgOf(tree)), before) << name << program;
+      EXPECT_EQ(ReadFile(tree.cfgPath()), before) << name << program;
     }
   }
   EXPECT_EQ(ListFolder(tree.aircraft).size(), 5u);  // the folders and aircraft.cfg, nothing else
@@ -709,8 +684,8 @@ TEST(WineInstall, FolderWhose8BitPathNamesAnotherIsLeftAlone) {
   const std::string linked = folder.path + "/\xC5\x81o\xC5\x9B.cfg";
   WriteFile(linked, kExampleCfg);
   WriteFile(folder.path + "/Los.cfg", kExampleCfg);
-  std::filesystem::remove(CfgOf(tree));
-  std::filesystem::create_symlink(linked, CfgOf(tree));
+  std::filesystem::remove(tree.cfgPath());
+  std::filesystem::create_symlink(linked, tree.cfgPath());
   const test_support::ProcessResult run = RunUnderWine(tree.setup, {}, utf8);
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.errorOutput.find("characters that the system's code page cannot represent"),
@@ -726,25 +701,25 @@ TEST(WineInstall, FileTooLargeToHoldIsRefusedBeforeAnythingIsWritten) {
   ScratchFolder folder;
   const AircraftTree tree = WindowsTree(folder.path);
   const off_t tooLarge = off_t{3} << 29;
-  ASSERT_EQ(truncate(CfgOf(tree).c_str(), tooLarge), 0);
+  ASSERT_EQ(truncate(tree.cfgPath().c_str(), tooLarge), 0);
   for (const std::string& program : {tree.setup, tree.uninstall}) {
     const test_support::ProcessResult run = RunUnderWine(program);
     EXPECT_EQ(run.status, 2) << program;
     EXPECT_NE(run.errorOutput.find("is too large"), std::string::npos) << run.errorOutput;
-    EXPECT_EQ(std::filesystem::file_size(CfgOf(tree)), static_cast<std::uintmax_t>(tooLarge));
-    EXPECT_EQ(ListFolder(tree.aircraft), (std::vector<std::string>{"Livery", "aircraft.cfg"}));
+    EXPECT_EQ(std::filesystem::file_size(tree.cfgPath()), static_cast<std::uintmax_t>(tooLarge));
+    EXPECT_EQ(ListFolder(tree.aircraft), kAircraftFolder);
   }
-  EXPECT_EQ(ReadFile(CfgOf(tree)).substr(0, kExampleCfg.size()), kExampleCfg);
+  EXPECT_EQ(ReadFile(tree.cfgPath()).substr(0, kExampleCfg.size()), kExampleCfg);
   // A livery.ini beyond what either build takes is refused for its size before the platform's
   // profile functions read any of it.
-  WriteFile(CfgOf(tree), kExampleCfg);
+  WriteFile(tree.cfgPath(), kExampleCfg);
   ASSERT_EQ(truncate((tree.livery + "/livery.ini").c_str(), tooLarge), 0);
   for (const std::string& program : {tree.setup, tree.uninstall}) {
     const test_support::ProcessResult run = RunUnderWine(program);
     EXPECT_EQ(run.status, 2) << program;
     EXPECT_NE(run.errorOutput.find("livery.ini: is too large"), std::string::npos)
         << run.errorOutput;
-    EXPECT_EQ(ReadFile(CfgOf(tree)), kExampleCfg);
+    EXPECT_EQ(ReadFile(tree.cfgPath()), kExampleCfg);
   }
 }
 
@@ -762,13 +737,13 @@ TEST(WineInstall, EitherBuildRemovesWhatEitherInstalledOfATitleTheCodePageLacks)
   std::filesystem::copy_file(wine_support::BuiltWindowsUninstall(), tree.livery + "/uninstall.exe");
   for (const auto& [setup, uninstall] : {std::pair{tree.setup, tree.livery + "/uninstall.exe"},
                                          std::pair{tree.livery + "/setup.exe", tree.uninstall}}) {
-    WriteFile(CfgOf(tree), kExampleCfg);
+    WriteFile(tree.cfgPath(), kExampleCfg);
     ASSERT_EQ(RunEither(setup), 0) << setup;
-    const std::vector<std::string> titles = EntryTitles(ReadFile(CfgOf(tree)));
+    const std::vector<std::string> titles = EntryTitles(ReadFile(tree.cfgPath()));
     ASSERT_EQ(titles.size(), 7u);
     EXPECT_EQ(titles[3], "Los ???????? full") << setup;
     EXPECT_EQ(RunEither(uninstall), 0) << uninstall;
-    EXPECT_EQ(EntryTitles(ReadFile(CfgOf(tree))).size(), 3u) << uninstall;
+    EXPECT_EQ(EntryTitles(ReadFile(tree.cfgPath())).size(), 3u) << uninstall;
   }
 }
 

@@ -5,34 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
 namespace wine_support {
-
-namespace {
-
-std::string Hex(const std::string& bytes) {
-  std::string hex;
-  char digits[3];
-  for (const char c : bytes) {
-    std::snprintf(digits, sizeof digits, "%02x", static_cast<unsigned char>(c));
-    hex += digits;
-  }
-  return hex;
-}
-
-std::string FromHex(const std::string& hex) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
-}
-
-}  // namespace
 
 std::string WindowsPath(const std::string& linuxPath) {
   std::string path = "Z:" + linuxPath;
@@ -75,7 +52,8 @@ std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& f
                                                             const std::vector<Query>& queries) {
   const test_support::ScratchFolder folder;
   std::string text;
-  for (const Query& query : queries) text += Hex(query.section) + " " + Hex(query.key) + "\n";
+  for (const Query& query : queries)
+    text += test_support::Hex(query.section) + " " + test_support::Hex(query.key) + "\n";
   test_support::WriteFile(folder.path + "/queries", text);
   // The locale gives the probe code page 1252, which the Linux engine takes for the active one.
   const test_support::ProcessResult result =
@@ -87,7 +65,8 @@ std::vector<std::optional<std::string>> ReadThroughPlatform(const std::string& f
   std::istringstream lines(test_support::ReadFile(folder.path + "/results"));
   std::vector<std::optional<std::string>> values;
   for (std::string line; std::getline(lines, line);) {
-    values.push_back(line == "default" ? std::nullopt : std::optional<std::string>(FromHex(line)));
+    values.push_back(line == "default" ? std::nullopt
+                                       : std::optional<std::string>(test_support::FromHex(line)));
   }
   EXPECT_EQ(values.size(), queries.size());
   values.resize(queries.size());

@@ -28,6 +28,11 @@ test_support::ProcessResult RunUnderWine(const std::string& program,
                                          const std::vector<std::string>& arguments = {},
                                          const std::vector<std::string>& environment = {});
 
+// Runs a Windows program under Wine without arguments, as test_support::ExpectRefused runs one.
+inline const test_support::Runner kUnderWine = [](const std::string& program) {
+  return RunUnderWine(program);
+};
+
 // Runs a Windows program under Wine as RunUnderWine does, traced by strace with `straceOptions`
 // (which may inject faults into the calls it traces). Only the program's own process is traced,
 // through Wine's exec of it: a Wine server that it starts is not, so strace never waits for one.
