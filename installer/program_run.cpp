@@ -92,16 +92,8 @@ std::optional<RunStatus> CheckLiveryAndBegin(const InstallerPaths& paths, const 
 }
 
 bool StartsOver(const platform::UpdateResult& committed) {
-  static int changes = 0, writerTurns = 0;  // per process, and so per run
+  static int changes = 0;  // per process, and so per run
   if (!committed.changedMeanwhile) return false;
-  if (committed.writerOpen) {
-    // Each run of the Windows build queued for this run's lock opens the file for writing while it
-    // waits; each gets its turn, 50 ms apart, about ten seconds in all with the run's own steps.
-    constexpr int kMostWriterTurns = 90;
-    if (++writerTurns > kMostWriterTurns) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return true;
-  }
   constexpr int kMostAttempts = 6;
   if (++changes >= kMostAttempts) return false;
   // 25 ms, doubling, so that a program that saves the file often, or slowly, gets ever more time

@@ -42,8 +42,7 @@ std::optional<RunStatus> CheckLiveryAndBegin(const InstallerPaths& paths, const 
 
 // True when the run is to start over, the whole edit again from the file as it is now: another
 // program changed the configuration file while the run worked on it, and the run has made fewer
-// than six attempts; or another program has it open for writing, and has had fewer than ninety
-// turns. It first waits, longer after each change.
+// than six attempts. It first waits, longer after each.
 bool StartsOver(const platform::UpdateResult& committed);
 
 // The status of a commit: kChanged, or reported: kUnconfirmed, kNotUpdated, or kNothingToDo where

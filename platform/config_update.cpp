@@ -4,6 +4,9 @@
 // flush the folder.
 #include "platform/config_update.h"
 
+#include <chrono>
+#include <thread>
+
 #include "engine/profile_syntax.h"
 #include "platform/pieces_match.h"
 #include "platform/platform.h"
@@ -196,7 +199,6 @@ UpdateResult PutInPlace(ConfigUpdate& update, const std::vector<std::string_view
   UpdateResult result = replaced.changed       ? ChangedMeanwhile(update, replaced.result)
                         : replaced.result.ok() ? UpdateResult{}
                                                : Failure(replaced.result);
-  result.writerOpen = replaced.writerOpen;
   update.copyKept = replaced.copyKept;
   return result;
 }
@@ -227,6 +229,15 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, EditMode mo
   update.configurationPath = configurationPath;
   update.platformEdits = mode == EditMode::kValueWrites && HasProfileFunctions();
   UpdateResult result = LockTargetOf(configurationPath, update);
+  // A program that keeps the file open for writing would keep the commit from putting the copy in
+  // place; a run of the Windows build queued on this run's lock is one. Such programs get their
+  // turns before the copy is written: the lock let go for 50 ms, ninety times in a process.
+  static int writerTurns = 90;
+  for (; result.ok() && writerTurns > 0 && OpenForWritingElsewhere(update.lock); --writerTurns) {
+    ReleaseLock(update.lock);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    result = LockTargetOf(configurationPath, update);
+  }
   if (result.ok()) {
     update.workingPath = WorkingCopyPath(update.targetPath);
     result = ReadTarget(update);

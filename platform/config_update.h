@@ -99,7 +99,6 @@ struct UpdateResult {
   // With a failure: another program changed the file while the run worked on it, and nothing was
   // written; the run may start over from the file as it is now.
   bool changedMeanwhile = false;
-  bool writerOpen = false;  // with `changedMeanwhile`: another program has it open for writing
   bool ok() const { return failure.empty(); }
 };
 

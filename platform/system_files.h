@@ -72,9 +72,11 @@ inline constexpr std::string_view kCopySuffix = ".installing";
 // A held lock: the system's handles (-1 for none), and what the lock was taken for. `handle`
 // serializes the runs of one build on the folder; `file` holds the configuration file itself open
 // with kSharedLockOffset locked, where the file could be opened so; `copy` holds the working copy
-// open from its creation. Linux: to the end of the run, with kSharedLockOffset locked, so that the
-// new file in place is waited for as the old one was. Windows: to its move or deletion, so that
-// no other program can open it in a way that would stop the run's own steps on it.
+// open from its creation. Linux: to the end of the update, with kSharedLockOffset locked where the
+// file system keeps such locks, so that the new file in place is waited for as the old one was;
+// every step on the copy goes through it. Windows: to the end of the update, so that no other
+// program can open it in a way that would stop the run's own steps on it; for the move, a handle
+// shared for being moved takes its place, with kSharedLockOffset locked.
 struct SystemLock {
   std::intptr_t handle = -1;
   std::intptr_t file = -1;
@@ -97,6 +99,11 @@ SystemResult LockTarget(const std::string& target, SystemLock& lock);
 bool LockHolds(const SystemLock& lock, const std::string& target);
 
 void ReleaseLock(SystemLock& lock);
+
+// True when another program has the locked file open for writing, which would keep the
+// replacement from being made for now; seen within a moment. Linux: as a read lease that the
+// kernel refuses. Windows: never, as the lock's own hold of the file denies others writing it.
+bool OpenForWritingElsewhere(SystemLock& lock);
 
 // Reads the file `target` of the locked folder whole, after checking that it may be replaced: an
 // existing regular file of at most `most` bytes that this user may write. `identity` says which
@@ -168,8 +175,7 @@ struct Replacement {
   // `target` was no longer the file read, or, as `result` says, another program kept it from
   // being replaced for now; nothing was replaced, and the run may start over.
   bool changed = false;
-  bool copyKept = false;    // the working copy's name holds another program's save: it stays
-  bool writerOpen = false;  // with `changed`: another program has the file open for writing
+  bool copyKept = false;  // the working copy's name holds another program's save: it stays
 };
 
 // Puts the flushed working copy in place of `target` in one step, but only while `target` is still

@@ -661,7 +661,7 @@ TEST(SetupProcess, FileThatKeepsChangingEndsTheRunAfterSixAttempts) {
       << result.errorOutput;
   // Each attempt makes its working copy anew.
   const std::string calls = ReadFile(log);
-  const std::string created = ".aircraft.cfg.installing\", O_WRONLY|O_CREAT|O_EXCL";
+  const std::string created = ".aircraft.cfg.installing\", O_RDWR|O_CREAT|O_EXCL";
   std::size_t attempts = 0;
   for (std::size_t at = calls.find(created); at != std::string::npos;
        at = calls.find(created, at + 1)) {
@@ -944,8 +944,7 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     const std::string trace = ReadFile(log);
     int copies = 0;
     for (std::size_t at = 0;
-         (at = trace.find(".installing\", O_WRONLY|O_CREAT|O_EXCL", at)) != std::string::npos;
-         ++at) {
+         (at = trace.find(".installing\", O_RDWR|O_CREAT|O_EXCL", at)) != std::string::npos; ++at) {
       ++copies;
     }
     EXPECT_EQ(copies, 1);

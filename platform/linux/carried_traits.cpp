@@ -132,12 +132,6 @@ int AttributesOf(int fd, std::vector<std::pair<std::string, std::string>>& named
   return 0;
 }
 
-// Opens the copy, which only this run writes, for giving and checking its traits.
-int OpenCopy(const SystemLock& lock, const std::string& copy) {
-  return openat(static_cast<int>(lock.handle), SplitDirectoryAndName(copy).name.c_str(),
-                O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-}
-
 }  // namespace
 
 // An extended attribute is at most 64 KiB, well under any bound of the run.
@@ -164,10 +158,9 @@ SystemResult ReadCarriedTraits(const SystemLock& lock, const std::string& target
 // permission bits then give back; the extended attributes come last, as the access ACL sets the
 // group's bits to its mask. The bytes were written before all this, as a write clears the
 // set-user-ID bit too.
-SystemResult GiveCarriedTraits(const SystemLock& lock, const std::string& copy,
+SystemResult GiveCarriedTraits(const SystemLock& lock, const std::string&,
                                const std::string& target, const CarriedTraits& traits) {
-  const int fd = OpenCopy(lock, copy);
-  if (fd < 0) return Failed(target, "open the new copy", errno);
+  const auto fd = static_cast<int>(lock.copy);
   const uid_t owner = traits.owner == geteuid() ? static_cast<uid_t>(-1) : traits.owner;
   SystemResult result;
   struct stat made {};
@@ -197,14 +190,12 @@ SystemResult GiveCarriedTraits(const SystemLock& lock, const std::string& copy,
                                       std::strerror(errno) + "): run the installer as root");
     }
   }
-  close(fd);
   return result;
 }
 
-SystemResult CopyCarries(const SystemLock& lock, const std::string& copy, const std::string& target,
+SystemResult CopyCarries(const SystemLock& lock, const std::string&, const std::string& target,
                          const CarriedTraits& traits) {
-  const int fd = OpenCopy(lock, copy);
-  if (fd < 0) return Failed(target, "open the new copy", errno);
+  const auto fd = static_cast<int>(lock.copy);
   struct stat made {};
   std::vector<std::string> lacking;
   if (fstat(fd, &made) != 0) lacking.push_back("its status");
@@ -221,7 +212,6 @@ SystemResult CopyCarries(const SystemLock& lock, const std::string& copy, const 
       }
     }
   }
-  close(fd);
   if (lacking.empty()) return {};
   std::string what;
   for (const std::string& trait : lacking) what += (what.empty() ? "" : ", ") + trait;

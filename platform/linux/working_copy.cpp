@@ -156,6 +156,15 @@ Replacement SwappedBack(int folder, const std::string& taken, const std::string&
           false, copyKept};
 }
 
+// Whether the copy's name in `folder` still names the run's own copy, which another program may
+// have replaced or removed: nothing else goes in place, nor is deleted, as the copy.
+bool OwnCopyNamed(int folder, const std::string& copyName, const SystemLock& lock) {
+  struct stat named {};
+  struct stat own {};
+  return fstatat(folder, copyName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         fstat(static_cast<int>(lock.copy), &own) == 0 && IdentityIn(named) == IdentityIn(own);
+}
+
 // Removes the file, trying twice: a file left beside the configuration file would be in the way.
 bool Unlinked(int folder, const std::string& name) {
   return unlinkat(folder, name.c_str(), 0) == 0 || unlinkat(folder, name.c_str(), 0) == 0;
@@ -170,9 +179,10 @@ bool Unlinked(int folder, const std::string& name) {
 // only read it neither stop nor break the lease. A program that has the file open for writing is
 // waited for a moment (about 60 ms); one that keeps it open longer (an editor, or a run of the
 // Windows build waiting for this run's lock) makes the run let go of everything and start over,
-// so that such a run gets in first (StartsOver gives it its turns); the run refuses once they are
-// spent. A user that does not own the file and may not take leases gets no lease, and the
-// replacement goes on without it, as on a file system that has none.
+// as after a change, so that such a run gets in first; the run refuses once its attempts are
+// spent. The begin looks for such a program first (OpenForWritingElsewhere), and lets it have its
+// turns before the copy is written. A user that does not own the file and may not take leases gets
+// no lease, and the replacement goes on without it, as on a file system that has none.
 class Lease {
  public:
   explicit Lease(SystemLock& lock)
@@ -214,6 +224,10 @@ bool GivesNoSecondNames(int error) {
 
 }  // namespace
 
+bool OpenForWritingElsewhere(SystemLock& lock) {
+  return Lease(lock).writerHasItOpen();
+}
+
 std::string WorkingCopyPath(const std::string& target) {
   const DirectoryAndName parts = SplitDirectoryAndName(target);
   return parts.directory + "/." + parts.name + std::string(kCopySuffix);
@@ -226,24 +240,24 @@ SystemResult WriteWorkingCopy(SystemLock& lock, const std::string& copy, const s
   unlinkat(folder, copyName.c_str(), 0);  // a copy left by a killed run
   // Private to its owner until it carries what the file does.
   const int fd =
-      openat(folder, copyName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      openat(folder, copyName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return Failed(target, "create a new copy in its folder", errno);
-  // Held, its shared byte locked, until the run ends: once in place, the new file is waited for
-  // by every other run, through whatever view of the folder, as the old one was.
+  // Held, its shared byte locked, until the update ends: once in place, the new file is waited for
+  // by every other run, through whatever view of the folder, as the old one was. Its steps go
+  // through this descriptor, never through the name, which another program could take.
   lock.copy = fd;
   struct flock range = SharedByte(F_WRLCK);
-  if (fcntl(fd, F_OFD_SETLK, &range) != 0) return Failed(target, "lock the new copy", errno);
+  if (lock.file >= 0 && fcntl(fd, F_OFD_SETLK, &range) != 0) {
+    return Failed(target, "lock the new copy", errno);
+  }
   const int error = WritePieces(fd, pieces);
   return error == 0 ? SystemResult{} : Failed(target, "write the new copy", error);
 }
 
-SystemResult ReadBackWorkingCopy(const SystemLock& lock, const std::string& copy,
+SystemResult ReadBackWorkingCopy(const SystemLock& lock, const std::string&,
                                  const std::string& target, engine::FileBytes& bytes) {
-  const OpenedFile file = OpenRegularFile(static_cast<int>(lock.handle), NameIn(copy));
-  if (file.fd < 0)
-    return Failed(target, "read the new copy back", file.error ? file.error : EINVAL);
-  const int error = ReadOpenFile(file.fd, bytes);
-  close(file.fd);
+  const auto fd = static_cast<int>(lock.copy);
+  const int error = lseek(fd, 0, SEEK_SET) == 0 ? ReadOpenFile(fd, bytes) : errno;
   return error == 0 ? SystemResult{} : Failed(target, "read the new copy back", error);
 }
 
@@ -268,11 +282,9 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   // could land unseen is the swap and one look at the file it took out, not a read of the file.
   Lease lease(lock);
   if (lease.writerHasItOpen()) {
-    return {.result = {SystemFault::kFailed, target,
-                       "be replaced: another program has it open for writing; close it and run "
-                       "again"},
-            .changed = true,
-            .writerOpen = true};
+    return {{SystemFault::kFailed, target,
+             "be replaced: another program has it open for writing; close it and run again"},
+            true};
   }
   const auto compare = [&] {
     Comparison standing = Compare(folder, name, read, static_cast<int>(lock.file));
@@ -287,6 +299,11 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   // whose breaks could then not be answered, is let go first, and opens that it held back go on
   // while the file still has its name, before a last compare.
   std::string taken = copyName;
+  if (!OwnCopyNamed(folder, copyName, lock)) {
+    return {{SystemFault::kFailed, target,
+             "put the new copy in place: another program replaced or removed it"},
+            false};
+  }
   if (renameat2(folder, copyName.c_str(), folder, name.c_str(), RENAME_EXCHANGE) != 0) {
     if (errno == ENOENT) return {{}, true};  // another program took the file away
     if (errno != EINVAL && errno != ENOSYS) {

@@ -102,6 +102,7 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, FileIdentity* id
 
 SystemResult Failed(const std::string& subject, const std::string& step) {
   const DWORD error = GetLastError();
+  if (error == ERROR_SUCCESS) return {SystemFault::kFailed, subject, step};  // no call said why
   char text[512] = {};
   std::string why(text, FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                        nullptr, error, 0, text, sizeof text, nullptr));

@@ -9,10 +9,11 @@
 // be writing it.
 //
 // The run holds the copy open, for reading and writing and sharing both, from the instant it is
-// created to its move. A program that opens each new or changed file the moment it sees it (a
-// virus scanner, the search indexer, a cloud-sync client) either shares it for writing too, and
-// then stops neither the platform's profile writes nor the run's reads and flushes, or cannot open
-// it at all. Only the move, and the deletion of a copy, wait for such a program to let go.
+// created to its move, and the new file from then to the end of the update. A program that opens
+// each new or changed file the moment it sees it (a virus scanner, the search indexer, a cloud-sync
+// client) either shares it for writing too, and then stops neither the platform's profile writes
+// nor the run's reads and flushes, or cannot open it at all. Only the move, and the deletion of a
+// copy, wait for such a program to let go.
 #include <windows.h>
 
 #include "platform/system_files.h"
@@ -74,6 +75,10 @@ bool Rewound(HANDLE file) {
 
 }  // namespace
 
+bool OpenForWritingElsewhere(SystemLock&) {
+  return false;
+}
+
 std::string WorkingCopyPath(const std::string& target) {
   return target + std::string(kCopySuffix);
 }
@@ -98,8 +103,7 @@ SystemResult ReadBackWorkingCopy(const SystemLock& lock, const std::string&,
                                  const std::string& target, engine::FileBytes& bytes) {
   const auto file = reinterpret_cast<HANDLE>(lock.copy);
   std::string read;
-  if (lock.copy == -1 ||
-      !RetryWhileHeld([&] { return Rewound(file) && ReadOpenFile(file, read); })) {
+  if (!RetryWhileHeld([&] { return Rewound(file) && ReadOpenFile(file, read); })) {
     return Failed(target, "read the new copy back");
   }
   bytes = engine::OwnedBytes(std::move(read));
@@ -127,30 +131,6 @@ SystemResult FlushFolder(const SystemLock&, const std::string& target) {
 
 namespace {
 
-// The working copy, held open with its shared byte locked while it is moved over the file, for as
-// long as this run may let go of the file's own: the native build then waits for the move. It is
-// shared for everything, so that the move, and this run's own looks at the copy, may open it.
-class HeldCopy {
- public:
-  explicit HeldCopy(const std::string& copy)
-      : file_(OpenRetried(copy, GENERIC_READ | GENERIC_WRITE,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING)) {
-    if (file_ != INVALID_HANDLE_VALUE && !LockSharedByte(file_)) {
-      CloseHandle(file_);
-      file_ = INVALID_HANDLE_VALUE;
-    }
-  }
-  ~HeldCopy() {
-    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
-  }
-  HeldCopy(const HeldCopy&) = delete;
-  HeldCopy& operator=(const HeldCopy&) = delete;
-  bool held() const { return file_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE file_;
-};
-
 // What a replacement that did not succeed left: a move reported as failed may still have happened,
 // and then the target holds the confirmed bytes, and the change must not be reported as not made.
 Replacement ReplacementFailure(const std::string& copy, const std::string& target,
@@ -166,7 +146,8 @@ Replacement ReplacementFailure(const std::string& copy, const std::string& targe
             false};
   }
   const char* step = "put the new copy in place";
-  const char* why = error == ERROR_SUCCESS ? ": its copy changed while the installer waited"
+  const char* why = error == ERROR_SUCCESS ? ": it or its copy changed, or could not be held "
+                                             "again, while the installer waited"
                     : HeldByAnother(error) ? ": another program keeps it or its copy open"
                                            : nullptr;
   if (why != nullptr) return {{SystemFault::kFailed, target, step + std::string(why)}, false};
@@ -189,10 +170,20 @@ bool HeldAgain(SystemLock& lock, const std::string& target, const std::string& c
 Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const std::string& target,
                                const FileSnapshot& read,
                                const std::vector<std::string_view>& confirmed, bool& inPlace) {
-  const HeldCopy heldCopy(copy);
-  if (!heldCopy.held()) return {Failed(target, "hold its new copy for the move"), false};
-  // The run's own hold of the copy does not share it for being moved; the hold for the move does.
+  // The run's own hold of the copy does not share it for being moved; the hold for the move does,
+  // for everything, so that the move, and this run's own looks at the copy, may open it. Its
+  // shared byte is locked from before the run may let go of the file's own to the end of the run:
+  // the native build waits for the move, and then for the new file as for the old.
+  const HANDLE held =
+      OpenRetried(copy, GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+  if (held == INVALID_HANDLE_VALUE || !LockSharedByte(held)) {
+    const SystemResult failed = Failed(target, "hold its new copy for the move");
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    return {failed, false};
+  }
   LetGo(lock.copy);
+  lock.copy = reinterpret_cast<std::intptr_t>(held);
   const auto move = [&] {
     return MoveFileExA(copy.c_str(), target.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
