@@ -231,9 +231,14 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, EditMode mo
   UpdateResult result = LockTargetOf(configurationPath, update);
   // A program that keeps the file open for writing would keep the commit from putting the copy in
   // place; a run of the Windows build queued on this run's lock is one. Such programs get their
-  // turns before the copy is written: the lock let go for 50 ms, ninety times in a process.
+  // turns before the copy is written: the lock let go for 50 ms, ninety times in a process. One
+  // that still has it open then is refused before any copy is made.
   static int writerTurns = 90;
-  for (; result.ok() && writerTurns > 0 && OpenForWritingElsewhere(update.lock); --writerTurns) {
+  while (result.ok() && OpenForWritingElsewhere(update.lock)) {
+    if (writerTurns-- == 0) {
+      result = Failure(update.targetPath, std::string("cannot ") + kWriterOpen);
+      break;
+    }
     ReleaseLock(update.lock);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     result = LockTargetOf(configurationPath, update);

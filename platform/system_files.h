@@ -170,6 +170,10 @@ SystemResult FlushWorkingCopy(const SystemLock& lock, const std::string& copy,
 // they neither serve it from memory nor write it out again later.
 void ForgetProfileCache(const std::string& path);
 
+// Why a file cannot be replaced while another program has it open for writing.
+inline constexpr const char* kWriterOpen =
+    "be replaced: another program has it open for writing; close it and run again";
+
 struct Replacement {
   SystemResult result;
   // `target` was no longer the file read, or, as `result` says, another program kept it from

@@ -46,9 +46,10 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // Waits for the lock of the shared byte of the file `name` of `folder`; returns the descriptor that
 // holds it, or -1 when there is no such lock to take: the file cannot be opened for writing (it is
 // missing, read-only or not a regular file, which the run then refuses) or its file system keeps
-// no such locks. The lock is for writing, so that it excludes every other run's, of either build,
-// however the file was reached: through another view of the folder (a FUSE mount that forwards
-// locks), the folder's lock may not be the same lock.
+// no such locks. The lock is taken for writing, so that it waits for every other run's, of either
+// build, however the file was reached: through another view of the folder (a FUSE mount that
+// forwards locks), the folder's lock may not be the same lock. The begin then holds it for reading
+// (HoldForReading), which still excludes every other run's lock, all of them taken for writing.
 int HoldFile(int folder, const std::string& name) {
   // A lock for writing needs a descriptor open for writing. It is opened through one that only
   // reads, once that is found to be a regular file with write permission, so that the open

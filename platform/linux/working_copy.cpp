@@ -157,7 +157,9 @@ Replacement SwappedBack(int folder, const std::string& taken, const std::string&
 }
 
 // Whether the copy's name in `folder` still names the run's own copy, which another program may
-// have replaced or removed: nothing else goes in place, nor is deleted, as the copy.
+// have replaced or removed: nothing else goes in place as the copy. (The name is the installer's
+// own, hidden beside the file: what stands under it is deleted with the copy, as the next run
+// would delete it.)
 bool OwnCopyNamed(int folder, const std::string& copyName, const SystemLock& lock) {
   struct stat named {};
   struct stat own {};
@@ -170,8 +172,10 @@ bool Unlinked(int folder, const std::string& name) {
   return unlinkat(folder, name.c_str(), 0) == 0 || unlinkat(folder, name.c_str(), 0) == 0;
 }
 
-// A read lease on the locked file, from before the compare to the end of the replacement, through
-// the run's descriptor of it that only reads (HoldForReading). The kernel grants one only while
+// A read lease on the locked file, from before the compare to the end of the replacement (and for a
+// moment at the begin, to see whether a program has the file open for writing), through the run's
+// descriptor of it that only reads (HoldForReading), which from the begin on holds the file's
+// shared byte for reading. The kernel grants one only while
 // no program has the file open for writing, and holds back any later open of it for writing, or
 // its truncation, until the lease is let go, showing it as a lease break: no write can reach the
 // file meanwhile unseen, and a program that opens the old file in the moment of the swap, and
@@ -282,9 +286,7 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   // could land unseen is the swap and one look at the file it took out, not a read of the file.
   Lease lease(lock);
   if (lease.writerHasItOpen()) {
-    return {{SystemFault::kFailed, target,
-             "be replaced: another program has it open for writing; close it and run again"},
-            true};
+    return {{SystemFault::kFailed, target, kWriterOpen}, true};
   }
   const auto compare = [&] {
     Comparison standing = Compare(folder, name, read, static_cast<int>(lock.file));
