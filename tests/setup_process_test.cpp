@@ -958,13 +958,19 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     const ino_t before = inode();
     WaitUntil([&] { return test_support::Exists(copy); });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the swap's second
-    // The first save keeps the file's size where earlier saves were kept: only its time tells.
+    // The first save keeps the file's size where earlier saves were kept, and its time of
+    // modification to the second, as a program that restores that time in whole seconds does:
+    // only the fraction of a second tells.
     std::string first = kAircraftCfg + "; the first save\r\n";
     if (earlier == 9) {
       first = kAircraftCfg;
       first.replace(first.find("Factory"), 7, "Foundry");
       const int fd = open(tree.cfgPath().c_str(), O_WRONLY);
+      struct stat old {};
+      EXPECT_EQ(fstat(fd, &old), 0);
       EXPECT_EQ(pwrite(fd, first.data(), first.size(), 0), static_cast<ssize_t>(first.size()));
+      const struct timespec wholeSecond[2] = {{0, UTIME_OMIT}, {old.st_mtim.tv_sec, 0}};
+      EXPECT_EQ(futimens(fd, wholeSecond), 0);
       close(fd);
     } else {
       append("; the first save\r\n");
