@@ -877,6 +877,9 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   const int held = HoldSharedByte(copy);
   std::thread run([&] { result = RunSetup(tree.files); });
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // A move that another program's hold stopped has the Windows run take the file's byte again
+  // while it waits, which the waiting native run has let go of.
+  close(HoldSharedByte(tree.cfgPath()));
   ASSERT_EQ(rename(copy.c_str(), tree.cfgPath().c_str()), 0);
   HoldSharedByte(tree.cfgPath(), F_WRLCK, held);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
