@@ -1007,6 +1007,16 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(ReadFile(tree.cfgPath()), kAircraftCfg);
     EXPECT_TRUE(LeaseListedOn(tree.cfgPath()));
+    // The byte that runs of either build lock stays locked, for reading now, under the lease.
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = off_t{1} << 62;
+    probe.l_len = 1;
+    const int reader = open(tree.cfgPath().c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(fcntl(reader, F_OFD_GETLK, &probe), 0);
+    close(reader);
+    EXPECT_EQ(probe.l_type, F_RDLCK);
     run.join();
     EXPECT_EQ(read.status, 0) << read.errorOutput;
     const std::string trace = ReadFile(log);
