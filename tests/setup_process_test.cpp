@@ -468,7 +468,7 @@ TEST(SetupProcess, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
       ASSERT_EQ(chmod(tree.cfgPath().c_str(), refused.mode), 0);
       // The accounts are the test's own, in a mount namespace of the run's.
       const std::string passwd = tree.folder.path + "/passwd";
-      WriteFile(passwd, "root:x:0:0::/root:/bin/sh\npilot:x:2001:2001::/:/bin/sh\n");
+      WriteFile(passwd, "root:x:0:0::/root:/bin/sh\npilot:x:2001:4242::/:/bin/sh\n");
       std::vector<std::string> arguments{"-m",   "sh",
                                          "-c",   "mount --bind \"$0\" /etc/passwd && exec \"$@\"",
                                          passwd, "/usr/bin/setpriv"};
