@@ -438,6 +438,7 @@ TEST(SetupProcess, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
       mode_t folderMode;
       std::vector<std::string> runner;  // setpriv's settings
       const char* says;
+      std::uint32_t folderOwner = 0;
     };
     const std::vector<std::string> member{"--reuid=2000", "--regid=2000", "--groups=4242"};
     for (const Case& refused : std::vector<Case>{
@@ -447,6 +448,8 @@ TEST(SetupProcess, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
               "belongs to user root (0), and a new file would be this user's"},
              {"another user's, in a folder with the sticky bit", 2001, 0666, 01777, member,
               "belongs to user pilot (2001) in a folder with the sticky bit"},
+             {"another user's, in this user's folder with the sticky bit", 2001, 0666, 01777,
+              member, "belongs to user pilot (2001), and a new file would be this user's", 2000},
              {"another user's, to root without the capability to give files away",
               2001,
               0644,
@@ -462,7 +465,7 @@ TEST(SetupProcess, NewFileIsTheSameFileToEveryoneOrNothingChanges) {
       SCOPED_TRACE(refused.what);
       Tree tree;
       chmod(tree.folder.path.c_str(), 0755);
-      ASSERT_EQ(chown(tree.files.aircraft.c_str(), 0, 4242), 0);
+      ASSERT_EQ(chown(tree.files.aircraft.c_str(), refused.folderOwner, 4242), 0);
       ASSERT_EQ(chmod(tree.files.aircraft.c_str(), refused.folderMode), 0);
       ASSERT_EQ(chown(tree.cfgPath().c_str(), refused.owner, 4242), 0);
       ASSERT_EQ(chmod(tree.cfgPath().c_str(), refused.mode), 0);
