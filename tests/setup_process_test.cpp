@@ -413,6 +413,7 @@ TEST_F(SetupProcessAsRoot, RefusesAFileWhoseOwnerTheRunCannotGiveTheNewOne) {
     mode_t folderMode;
     std::vector<std::string> runner;  // setpriv's settings
     const char* says;
+    std::uint32_t folderOwner = 0;
   };
   const std::vector<std::string> member{"--reuid=2000", "--regid=2000", "--groups=4242"};
   for (const Case& refused : std::vector<Case>{
@@ -422,6 +423,8 @@ TEST_F(SetupProcessAsRoot, RefusesAFileWhoseOwnerTheRunCannotGiveTheNewOne) {
             "belongs to user root (0), and a new file would be this user's"},
            {"another user's, in a folder with the sticky bit", 2001, 0666, 01777, member,
             "belongs to user pilot (2001) in a folder with the sticky bit"},
+           {"another user's, in this user's folder with the sticky bit", 2001, 0666, 01777, member,
+            "belongs to user pilot (2001), and a new file would be this user's", 2000},
            {"another user's, to root without the capability to give files away",
             2001,
             0644,
@@ -438,13 +441,13 @@ TEST_F(SetupProcessAsRoot, RefusesAFileWhoseOwnerTheRunCannotGiveTheNewOne) {
     Tree each;
     const std::string path = each.files.cfgPath();
     chmod(each.folder.path.c_str(), 0755);
-    ASSERT_EQ(chown(each.files.aircraft.c_str(), 0, 4242), 0);
+    ASSERT_EQ(chown(each.files.aircraft.c_str(), refused.folderOwner, 4242), 0);
     ASSERT_EQ(chmod(each.files.aircraft.c_str(), refused.folderMode), 0);
     ASSERT_EQ(chown(path.c_str(), refused.owner, 4242), 0);
     ASSERT_EQ(chmod(path.c_str(), refused.mode), 0);
     // The accounts are the test's own, in a mount namespace of the run's.
     const std::string passwd = each.folder.path + "/passwd";
-    WriteFile(passwd, "root:x:0:0::/root:/bin/sh\npilot:x:2001:2001::/:/bin/sh\n");
+    WriteFile(passwd, "root:x:0:0::/root:/bin/sh\npilot:x:2001:4242::/:/bin/sh\n");
     std::vector<std::string> arguments{"-m",   "sh",
                                        "-c",   "mount --bind \"$0\" /etc/passwd && exec \"$@\"",
                                        passwd, "/usr/bin/setpriv"};
@@ -516,8 +519,9 @@ TEST(SetupProcess, NewFileKeepsTheGroupOfTheOldForItsOtherMembers) {
   EXPECT_EQ(status.st_mode & 07777, 0664u);
   EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 5u);
   // The file's owner outside its group: a new copy would have the owner's group, so it stands
-  // only where being in the old group or the new one makes no difference.
-  for (const mode_t mode : {0640, 0604, 0620, 0654, 0644}) {
+  // only where being in the old group or the new one makes no difference, which it does to a
+  // file that sets its group's ID.
+  for (const mode_t mode : {0640, 0604, 0620, 0654, 02644, 0644}) {
     SCOPED_TRACE(mode);
     Tree outside;
     ASSERT_EQ(chown(outside.files.aircraft.c_str(), kMember, kMember), 0);
@@ -818,6 +822,9 @@ TEST(SetupProcess, WaitsWhileARunOfTheWindowsBuildMovesItsCopyIn) {
   const int held = HoldSharedByte(copy);
   std::thread run([&] { result = RunSetup(tree.files); });
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // A move that another program's hold stopped has the Windows run take the file's byte again
+  // while it waits, which the waiting native run has let go of.
+  close(HoldSharedByte(tree.files.cfgPath()));
   ASSERT_EQ(rename(copy.c_str(), tree.files.cfgPath().c_str()), 0);
   HoldSharedByte(tree.files.cfgPath(), F_WRLCK, held);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -899,13 +906,19 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     const ino_t before = inode();
     WaitUntil([&] { return test_support::Exists(copy); });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the swap's second
-    // The first save keeps the file's size where earlier saves were kept: only its time tells.
+    // The first save keeps the file's size where earlier saves were kept, and its time of
+    // modification to the second, as a program that restores that time in whole seconds does:
+    // only the fraction of a second tells.
     std::string first = kAircraftCfg + "; the first save\r\n";
     if (earlier == 9) {
       first = kAircraftCfg;
       first.replace(first.find("Factory"), 7, "Foundry");
       const int fd = open(tree.files.cfgPath().c_str(), O_WRONLY);
+      struct stat old {};
+      EXPECT_EQ(fstat(fd, &old), 0);
       EXPECT_EQ(pwrite(fd, first.data(), first.size(), 0), static_cast<ssize_t>(first.size()));
+      const struct timespec wholeSecond[2] = {{0, UTIME_OMIT}, {old.st_mtim.tv_sec, 0}};
+      EXPECT_EQ(futimens(fd, wholeSecond), 0);
       close(fd);
     } else {
       append("; the first save\r\n");
@@ -939,6 +952,16 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
     EXPECT_TRUE(LeaseListedOn(tree.files.cfgPath()));
+    // The byte that runs of either build lock stays locked, for reading now, under the lease.
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = off_t{1} << 62;
+    probe.l_len = 1;
+    const int reader = open(tree.files.cfgPath().c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(fcntl(reader, F_OFD_GETLK, &probe), 0);
+    close(reader);
+    EXPECT_EQ(probe.l_type, F_RDLCK);
     run.join();
     EXPECT_EQ(read.status, 0) << read.errorOutput;
     const std::string trace = ReadFile(log);
