@@ -197,10 +197,14 @@ bool HoldForReading(SystemLock& lock) {
     return false;
   }
   // A close that failed may have left the descriptor that writes open, which would keep the lease
-  // from being granted and make the run take itself for another program.
-  const bool closed = close(held) == 0;
+  // from being granted, make the run take itself for another program, and hold the byte against
+  // its own next lock: while it is open, it stays the lock's, to be closed again.
+  if (close(held) != 0 && fcntl(held, F_GETFD) != -1) {
+    close(reader);
+    return false;
+  }
   lock.file = reader;
-  return closed;
+  return true;
 }
 
 bool LockHolds(const SystemLock& lock, const std::string& target) {
