@@ -199,12 +199,10 @@ bool HoldForReading(SystemLock& lock) {
   // A close that failed may have left the descriptor that writes open, which would keep the lease
   // from being granted, make the run take itself for another program, and hold the byte against
   // its own next lock: while it is open, it stays the lock's, to be closed again.
-  if (close(held) != 0 && fcntl(held, F_GETFD) != -1) {
-    close(reader);
-    return false;
-  }
-  lock.file = reader;
-  return true;
+  const bool leftOpen = close(held) != 0 && fcntl(held, F_GETFD) != -1;
+  if (leftOpen) close(reader);
+  lock.file = leftOpen ? held : reader;
+  return !leftOpen;
 }
 
 bool LockHolds(const SystemLock& lock, const std::string& target) {
