@@ -118,6 +118,9 @@ TEST(FaultInjection, WindowsFolderFlushThatFailsLeavesTheNewFileUnconfirmed) {
         {"-o", log, "-P", tree.aircraft, "-e", "trace=fsync", "-e", "inject=fsync:error=EIO"});
     EXPECT_NE(ReadFile(log).find("(INJECTED)"), std::string::npos) << program;
     EXPECT_EQ(run.status, 3) << program << ": " << run.errorOutput;
+    // The step, then the system's own words for why, not a bare number.
+    EXPECT_NE(run.errorOutput.find("though the new file is in place: "), std::string::npos);
+    EXPECT_EQ(run.errorOutput.find("in place: error "), std::string::npos) << run.errorOutput;
     EXPECT_EQ(test_support::EntryTitles(ReadFile(tree.cfgPath())).size(), titles);
     EXPECT_EQ(test_support::ListFolder(tree.aircraft), test_support::kAircraftFolder);
   }
