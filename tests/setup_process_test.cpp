@@ -601,15 +601,29 @@ TEST(SetupProcess, FolderReplacedWhileWaitingForItsLockIsNotWrittenBehind) {
 
 // Holds the lock of the byte of aircraft.cfg that runs of either build lock, as a run of the other
 // build does, through `fd` when one is given.
-int HoldSharedByte(const std::string& path, short type = F_WRLCK, int fd = -1) {
-  if (fd < 0) fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+struct flock SharedByteRange(short type) {
   struct flock range {};
   range.l_type = type;
   range.l_whence = SEEK_SET;
   range.l_start = off_t{1} << 62;
   range.l_len = 1;
+  return range;
+}
+
+int HoldSharedByte(const std::string& path, short type = F_WRLCK, int fd = -1) {
+  if (fd < 0) fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  struct flock range = SharedByteRange(type);
   EXPECT_EQ(fcntl(fd, F_OFD_SETLK, &range), 0);
   return fd;
+}
+
+// The lock another program holds on that byte of the file at `path`: F_UNLCK for none.
+short SharedByteLock(const std::string& path) {
+  struct flock probe = SharedByteRange(F_WRLCK);
+  const int reader = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  EXPECT_EQ(fcntl(reader, F_OFD_GETLK, &probe), 0);
+  close(reader);
+  return probe.l_type;
 }
 
 TEST(SetupProcess, FileReplacedWhileWaitingForItsLockIsLockedAnew) {
@@ -737,10 +751,7 @@ TEST(SetupProcess, RunOfTheOtherBuildWaitingForTheLockIsNoWriterToRefuse) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   std::thread other([&] {
     const int fd = open(tree.files.cfgPath().c_str(), O_RDWR | O_CLOEXEC);
-    struct flock range {};
-    range.l_type = F_WRLCK;
-    range.l_start = off_t{1} << 62;
-    range.l_len = 1;
+    struct flock range = SharedByteRange(F_WRLCK);
     EXPECT_EQ(fcntl(fd, F_OFD_SETLKW, &range), 0);
     const std::string section = "[fltsim.9]\r\ntitle=Other build\r\n";
     EXPECT_EQ(pwrite(fd, section.data(), section.size(), lseek(fd, 0, SEEK_END)),
@@ -944,24 +955,20 @@ TEST(SetupProcess, SaveIntoTheNewFileBeforeItIsSwappedBackIsKeptBesideIt) {
     const std::string log = tree.folder.path + "/trace";
     test_support::ProcessResult read;
     std::thread run([&] {
-      read = RunWithInjectedFaults(tree.files.setup, {"renameat2:delay_enter=1000000:when=1"}, {},
-                                   log);
+      read = RunWithInjectedFaults(
+          tree.files.setup, {"renameat2:delay_enter=1000000:delay_exit=1000000:when=1"}, {}, log);
     });
     WaitUntil(
         [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(ReadFile(tree.files.cfgPath()), kAircraftCfg);
     EXPECT_TRUE(LeaseListedOn(tree.files.cfgPath()));
-    // The byte that runs of either build lock stays locked, for reading now, under the lease.
-    struct flock probe {};
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    probe.l_start = off_t{1} << 62;
-    probe.l_len = 1;
-    const int reader = open(tree.files.cfgPath().c_str(), O_RDONLY | O_CLOEXEC);
-    EXPECT_EQ(fcntl(reader, F_OFD_GETLK, &probe), 0);
-    close(reader);
-    EXPECT_EQ(probe.l_type, F_RDLCK);
+    // The byte that runs of either build lock stays locked, for reading now, under the lease;
+    // once swapped in, the new file's byte is locked for writing, so that a run through another
+    // view of the folder waits for this one to end.
+    EXPECT_EQ(SharedByteLock(tree.files.cfgPath()), F_RDLCK);
+    WaitUntil([&] { return ReadFile(tree.files.cfgPath()) != kAircraftCfg; });
+    EXPECT_EQ(SharedByteLock(tree.files.cfgPath()), F_WRLCK);
     run.join();
     EXPECT_EQ(read.status, 0) << read.errorOutput;
     const std::string trace = ReadFile(log);
