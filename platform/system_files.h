@@ -191,7 +191,9 @@ struct Replacement {
 // file taken out looked at only as much as needed to know that nothing touched it since the
 // compare; anything that did is put back at once, and another program's save is never deleted
 // (kept beside where it cannot go back). A file system that cannot swap gets the old file a second
-// name for as long. Windows: the platform cannot swap, so the copy is moved just after the
+// name for as long; one that cannot give a second name either gets a plain rename under the lease,
+// and a save the lease held back, which then lands in the nameless old file, is kept beside, the
+// copy staying in place. Windows: the platform cannot swap, so the copy is moved just after the
 // compare; a move reported as failed is checked against `confirmed`, as it may have happened.
 Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const std::string& target,
                                const FileSnapshot& read,

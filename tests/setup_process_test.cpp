@@ -1030,8 +1030,10 @@ TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesKeepsTheOldFileUntilItIsLooke
   EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
   // Where the file cannot have a second name either, nothing would keep the file taken out: the
   // run lets its lease go first, so that a save it held back lands while the file still has its
-  // name, compares once more, sees it and starts over. A rename that the folder's flush cannot
-  // confirm is reported as in place; a folder standing under the second name is named.
+  // name, and waits for the program to close the file before it compares once more: one that
+  // writes a while after its open is seen too, and the run starts over. A rename that the
+  // folder's flush cannot confirm is reported as in place; a folder standing under the second
+  // name is named.
   std::thread held([&] {
     result = RunWithInjectedFaults(tree.files.setup, {"renameat2:error=EINVAL:when=1",
                                                       "linkat:error=EPERM:delay_enter=1000000"});
@@ -1040,6 +1042,7 @@ TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesKeepsTheOldFileUntilItIsLooke
       [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const int again = open(tree.files.cfgPath().c_str(), O_WRONLY | O_APPEND);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_EQ(write(again, "; saved again\r\n", 15), 15);
   close(again);
   held.join();
@@ -1047,10 +1050,36 @@ TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesKeepsTheOldFileUntilItIsLooke
   after = ReadFile(tree.files.cfgPath());
   EXPECT_NE(after.find("; saved again\r\n"), std::string::npos);
   EXPECT_EQ(EntryTitles(after).size(), 9u);
+  // A save whose open the lease holds back in the moment of the rename goes, once let go, into
+  // the file replaced, which has no name then: it is kept beside, and the run, whose entries are
+  // in place, says so.
+  std::thread moving([&] {
+    result = RunWithInjectedFaults(tree.files.setup,
+                                   {"renameat2:error=EINVAL:when=1", "linkat:error=EPERM",
+                                    "renameat:delay_enter=1500000:when=1"});
+  });
+  WaitUntil(
+      [&] { return test_support::Exists(tree.files.aircraft + "/.aircraft.cfg.installing"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // into the rename's wait
+  std::thread saving([&] {
+    const int late = open(tree.files.cfgPath().c_str(), O_WRONLY | O_APPEND);
+    EXPECT_EQ(write(late, "; saved as it was replaced\r\n", 28), 28);
+    close(late);
+  });
+  moving.join();
+  saving.join();
+  EXPECT_EQ(result.status, 3) << result.errorOutput;
+  EXPECT_NE(result.errorOutput.find("the save is beside it as aircraft.cfg.saved-meanwhile"),
+            std::string::npos)
+      << result.errorOutput;
+  EXPECT_EQ(ReadFile(tree.files.cfgPath() + ".saved-meanwhile"),
+            after + "; saved as it was replaced\r\n");
+  std::filesystem::remove(tree.files.cfgPath() + ".saved-meanwhile");
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 13u);
   const test_support::ProcessResult unconfirmed = RunWithInjectedFaults(
       tree.files.setup, {"renameat2:error=EINVAL:when=1", "fsync:error=EIO:when=2"});
   EXPECT_EQ(unconfirmed.status, 3) << unconfirmed.errorOutput;
-  EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 13u);
+  EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 17u);
   EXPECT_EQ(ListFolder(tree.files.aircraft), kAircraftFolder);
   std::filesystem::create_directory(tree.files.aircraft + "/.aircraft.cfg.replaced");
   const test_support::ProcessResult inTheWay =

@@ -193,17 +193,24 @@ class Lease {
       : file_(HoldForReading(lock) ? static_cast<int>(lock.file) : -1) {
     // The kernel tells the holder of a lease break with SIGIO, whose default would end the run.
     signal(SIGIO, SIG_IGN);
-    for (int pause = 1; file_ >= 0 && !held_; pause *= 2) {
-      held_ = fcntl(file_, F_SETLEASE, F_RDLCK) == 0;
-      if (held_ || errno != EAGAIN) break;
-      writerHasItOpen_ = pause > 32;
-      if (writerHasItOpen_) break;
-      usleep(static_cast<useconds_t>(pause) * 1000);
-    }
+    Take();
   }
   ~Lease() { Release(); }
   Lease(const Lease&) = delete;
   Lease& operator=(const Lease&) = delete;
+  // Takes the lease, let go before, again, waiting for programs that have the file open for
+  // writing (pauses doubling up to `longestPause` ms, about twice that in all); writerHasItOpen()
+  // tells of one that kept it open.
+  void Take(int longestPause = 32) {
+    writerHasItOpen_ = false;
+    for (int pause = 1; file_ >= 0 && !held_; pause *= 2) {
+      held_ = fcntl(file_, F_SETLEASE, F_RDLCK) == 0;
+      if (held_ || errno != EAGAIN) break;
+      writerHasItOpen_ = pause > longestPause;
+      if (writerHasItOpen_) break;
+      usleep(static_cast<useconds_t>(pause) * 1000);
+    }
+  }
   bool held() const { return held_; }
   // True when another program kept the file open for writing while the run waited for the lease.
   bool writerHasItOpen() const { return writerHasItOpen_; }
@@ -224,6 +231,61 @@ class Lease {
 // Whether a failure to give a file a second name says that its file system gives none.
 bool GivesNoSecondNames(int error) {
   return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+// Writes `bytes` into a new file, flushed, under `name` of `folder`, with permission bits
+// `mode`; 0, or the errno of the failure, and then no such file is left.
+int WriteNewFile(int folder, const std::string& name, std::string_view bytes, mode_t mode) {
+  const int fd =
+      openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  if (fd < 0) return errno;
+  int error = WritePieces(fd, {bytes});
+  if (error == 0 && fsync(fd) != 0) error = errno;
+  if (close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) unlinkat(folder, name.c_str(), 0);
+  return error;
+}
+
+// Where the file can have no second name, a program whose open for writing broke the lease in
+// the moment the copy was moved over the file writes, once let go, into the file replaced, which
+// no longer has a name. The run lets it go, waits for it as for any writer, and keeps what it
+// saved beside under a name of its own; the new file stays in place, and the run says so.
+Replacement KeepSaveIntoReplacedFile(Lease& lease, const SystemLock& lock,
+                                     const std::string& copyName, const FileSnapshot& read,
+                                     const std::string& target) {
+  lease.Release();
+  lease.Take(512);  // that program is in the middle of a save: it gets about a second
+  const std::string stillOpen =
+      lease.writerHasItOpen()
+          ? "; that program still has the file replaced open, and what it saves there from now on "
+            "does not reach this file"
+          : "";
+  const auto replaced = static_cast<int>(lock.file);
+  engine::FileBytes saved;
+  struct stat status {};
+  int error = lseek(replaced, 0, SEEK_SET) == 0 && fstat(replaced, &status) == 0
+                  ? ReadOpenFile(replaced, saved)
+                  : errno;
+  if (error == 0 && saved.text == read.bytes) {
+    if (stillOpen.empty()) return {};
+    return {{SystemFault::kFailed, target, "be sure of another program's save" + stillOpen}, false};
+  }
+  const auto folder = static_cast<int>(lock.handle);
+  if (error == 0) error = WriteNewFile(folder, copyName, saved.text, status.st_mode & 0777);
+  if (error != 0) {
+    return {
+        Failed(target, "keep beside it a save that another program made into the file it replaced",
+               error),
+        false};
+  }
+  const std::optional<std::string> kept = KeptBeside(folder, copyName, target);
+  fsync(folder);  // a failure leaves the status as it is: the change is not confirmed on disk
+  return {{SystemFault::kFailed, target,
+           "hold a save that another program made as the new file went in place, on a file "
+           "system that keeps no second name of the file replaced: the save " +
+               KeptAs(kept, copyName) + stillOpen},
+          false,
+          !kept};
 }
 
 }  // namespace
@@ -324,6 +386,10 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
         return {Failed(target, "give it a second name", error), false};
       taken.clear();
       lease.Release();
+      // Taken again once the programs whose opens it held back have closed the file, so that what
+      // they wrote is in the last compare; one that keeps it open is a writer like any other.
+      lease.Take();
+      if (lease.writerHasItOpen()) return {{SystemFault::kFailed, target, kWriterOpen}, true};
       if ((standing = compare()).outcome != Comparison::kSame) return NotReplaced(standing, target);
     }
     if (renameat(folder, copyName.c_str(), folder, name.c_str()) != 0) {
@@ -333,7 +399,10 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
     }
   }
   inPlace = true;
-  if (taken.empty()) return {};
+  if (taken.empty()) {
+    if (!lease.Broken()) return {};
+    return KeepSaveIntoReplacedFile(lease, lock, copyName, read, target);
+  }
   Comparison replaced = Untouched(folder, taken, standing.status);
   if (replaced.outcome == Comparison::kSame && lease.Broken()) replaced = {Comparison::kChanged};
   // Another program removed the file taken out: there is nothing to put back, nor to remove.
