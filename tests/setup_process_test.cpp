@@ -1051,8 +1051,13 @@ TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesKeepsTheOldFileUntilItIsLooke
   EXPECT_NE(after.find("; saved again\r\n"), std::string::npos);
   EXPECT_EQ(EntryTitles(after).size(), 9u);
   // A save whose open the lease holds back in the moment of the rename goes, once let go, into
-  // the file replaced, which has no name then: it is kept beside, and the run, whose entries are
-  // in place, says so.
+  // the file replaced, which has no name then: it is kept beside, with the file's owner and
+  // permission bits, and the run, whose entries are in place, says so.
+  const bool root = geteuid() == 0;
+  if (root) {
+    EXPECT_EQ(chown(tree.files.cfgPath().c_str(), 2001, 4242), 0);
+  }
+  chmod(tree.files.cfgPath().c_str(), 0640);
   std::thread moving([&] {
     result = RunWithInjectedFaults(tree.files.setup,
                                    {"renameat2:error=EINVAL:when=1", "linkat:error=EPERM",
@@ -1074,6 +1079,11 @@ TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesKeepsTheOldFileUntilItIsLooke
       << result.errorOutput;
   EXPECT_EQ(ReadFile(tree.files.cfgPath() + ".saved-meanwhile"),
             after + "; saved as it was replaced\r\n");
+  struct stat kept {};
+  EXPECT_EQ(stat((tree.files.cfgPath() + ".saved-meanwhile").c_str(), &kept), 0);
+  EXPECT_EQ(kept.st_uid, root ? 2001u : getuid());
+  EXPECT_EQ(kept.st_gid, root ? 4242u : getgid());
+  EXPECT_EQ(kept.st_mode & 07777, 0640u);
   std::filesystem::remove(tree.files.cfgPath() + ".saved-meanwhile");
   EXPECT_EQ(EntryTitles(ReadFile(tree.files.cfgPath())).size(), 13u);
   const test_support::ProcessResult unconfirmed = RunWithInjectedFaults(

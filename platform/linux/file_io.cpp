@@ -166,15 +166,45 @@ int MoveWithoutReplacing(int folder, const std::string& from, const std::string&
   return 0;
 }
 
-std::optional<std::string> KeptBeside(int folder, const std::string& name,
-                                      const std::string& target) {
+namespace {
+
+// Calls `place` with `target`.saved-meanwhile, -2, -3 and on while it fails with EEXIST; 0 and
+// the name in `kept`, or the errno of the failure.
+template <typename Place>
+int PlacedBeside(const std::string& target, std::string& kept, Place place) {
   const std::string base = SplitDirectoryAndName(target).name + ".saved-meanwhile";
   for (unsigned long number = 1;; ++number) {
-    const std::string kept = number == 1 ? base : base + "-" + std::to_string(number);
-    const int error = MoveWithoutReplacing(folder, name, kept);
-    if (error == 0) return kept;
-    if (error != EEXIST) return std::nullopt;
+    kept = number == 1 ? base : base + "-" + std::to_string(number);
+    if (const int error = place(kept); error != EEXIST) return error;
   }
+}
+
+}  // namespace
+
+std::optional<std::string> KeptBeside(int folder, const std::string& name,
+                                      const std::string& target) {
+  std::string kept;
+  const int error = PlacedBeside(
+      target, kept, [&](const std::string& to) { return MoveWithoutReplacing(folder, name, to); });
+  if (error != 0) return std::nullopt;
+  return kept;
+}
+
+int WrittenBeside(int folder, const std::string& target, std::string_view bytes,
+                  const struct stat& like, std::string& kept) {
+  int fd = -1;
+  int error = PlacedBeside(target, kept, [&](const std::string& name) {
+    fd = openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    return fd < 0 ? errno : 0;
+  });
+  if (error != 0) return error;
+  error = WritePieces(fd, {bytes});
+  if (error == 0 && fsync(fd) != 0) error = errno;
+  // Where the run cannot give the owner, or then the bits, the file stays private.
+  if (error == 0 && fchown(fd, like.st_uid, like.st_gid) == 0) fchmod(fd, like.st_mode & 0777);
+  if (close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) unlinkat(folder, kept.c_str(), 0);
+  return error;
 }
 
 FoundName FindFileIgnoringCase(const std::string& path) {

@@ -74,6 +74,13 @@ int MoveWithoutReplacing(int folder, const std::string& from, const std::string&
 std::optional<std::string> KeptBeside(int folder, const std::string& name,
                                       const std::string& target);
 
+// Writes `bytes` into a new file, flushed, under the first of those names that no file takes,
+// which no run deletes: private to the run until it has the owner of `like` and then its
+// permission bits (it stays private where the run cannot give that owner). 0 and the name in
+// `kept`, or the errno of the failure, and then no such file is left.
+int WrittenBeside(int folder, const std::string& target, std::string_view bytes,
+                  const struct stat& like, std::string& kept);
+
 // Trades the run's descriptor of the locked file (`lock.file`), which may write, for one that only
 // reads, the file's shared byte locked throughout (for reading from then on, which still excludes
 // every other run's lock): a descriptor of the run's own that may write would keep the kernel from

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <optional>
 
 #include "platform/linux/file_io.h"
@@ -205,13 +206,15 @@ class Lease {
     writerHasItOpen_ = false;
     for (int pause = 1; file_ >= 0 && !held_; pause *= 2) {
       held_ = fcntl(file_, F_SETLEASE, F_RDLCK) == 0;
-      if (held_ || errno != EAGAIN) break;
+      error_ = held_ ? 0 : errno;
+      if (held_ || error_ != EAGAIN) break;
       writerHasItOpen_ = pause > longestPause;
       if (writerHasItOpen_) break;
       usleep(static_cast<useconds_t>(pause) * 1000);
     }
   }
   bool held() const { return held_; }
+  int error() const { return error_; }  // why the last try to take it failed
   // True when another program kept the file open for writing while the run waited for the lease.
   bool writerHasItOpen() const { return writerHasItOpen_; }
   // True when another program has begun to open the file for writing since the lease was granted.
@@ -226,6 +229,7 @@ class Lease {
   int file_;
   bool held_ = false;
   bool writerHasItOpen_ = false;
+  int error_ = 0;
 };
 
 // Whether a failure to give a file a second name says that its file system gives none.
@@ -233,32 +237,19 @@ bool GivesNoSecondNames(int error) {
   return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
 }
 
-// Writes `bytes` into a new file, flushed, under `name` of `folder`, with permission bits
-// `mode`; 0, or the errno of the failure, and then no such file is left.
-int WriteNewFile(int folder, const std::string& name, std::string_view bytes, mode_t mode) {
-  const int fd =
-      openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-  if (fd < 0) return errno;
-  int error = WritePieces(fd, {bytes});
-  if (error == 0 && fsync(fd) != 0) error = errno;
-  if (close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) unlinkat(folder, name.c_str(), 0);
-  return error;
-}
-
-// Where the file can have no second name, a program whose open for writing broke the lease in
-// the moment the copy was moved over the file writes, once let go, into the file replaced, which
-// no longer has a name. The run lets it go, waits for it as for any writer, and keeps what it
-// saved beside under a name of its own; the new file stays in place, and the run says so.
-Replacement KeepSaveIntoReplacedFile(Lease& lease, const SystemLock& lock,
-                                     const std::string& copyName, const FileSnapshot& read,
+// Where the file can have no second name, a program whose open for writing came in the moment the
+// copy was moved over the file (held back by the lease, or just after the look at it) writes
+// into the file replaced, which no longer has a name. The run lets it go, waits for it as for any
+// writer, and keeps what it saved beside under a name of its own; the new file stays in place,
+// and the run says so.
+Replacement KeepSaveIntoReplacedFile(Lease& lease, const SystemLock& lock, const FileSnapshot& read,
                                      const std::string& target) {
   lease.Release();
   lease.Take(512);  // that program is in the middle of a save: it gets about a second
   const std::string stillOpen =
       lease.writerHasItOpen()
           ? "; that program still has the file replaced open, and what it saves there from now on "
-            "does not reach this file"
+            "does not reach this file: save it again in that program once it is closed"
           : "";
   const auto replaced = static_cast<int>(lock.file);
   engine::FileBytes saved;
@@ -268,24 +259,23 @@ Replacement KeepSaveIntoReplacedFile(Lease& lease, const SystemLock& lock,
                   : errno;
   if (error == 0 && saved.text == read.bytes) {
     if (stillOpen.empty()) return {};
-    return {{SystemFault::kFailed, target, "be sure of another program's save" + stillOpen}, false};
+    return {{SystemFault::kFailed, target, "keep another program's save" + stillOpen}, false};
   }
-  const auto folder = static_cast<int>(lock.handle);
-  if (error == 0) error = WriteNewFile(folder, copyName, saved.text, status.st_mode & 0777);
+  std::string kept;
+  if (error == 0)
+    error = WrittenBeside(static_cast<int>(lock.handle), target, saved.text, status, kept);
   if (error != 0) {
-    return {
-        Failed(target, "keep beside it a save that another program made into the file it replaced",
-               error),
-        false};
+    return {{SystemFault::kFailed, target,
+             "keep beside it a save that another program made as the new file went in place (" +
+                 std::string(std::strerror(error)) +
+                 "): that save is lost; save it again in that program"},
+            false};
   }
-  const std::optional<std::string> kept = KeptBeside(folder, copyName, target);
-  fsync(folder);  // a failure leaves the status as it is: the change is not confirmed on disk
   return {{SystemFault::kFailed, target,
            "hold a save that another program made as the new file went in place, on a file "
-           "system that keeps no second name of the file replaced: the save " +
-               KeptAs(kept, copyName) + stillOpen},
-          false,
-          !kept};
+           "system that keeps no second name of the file replaced: the save is beside it as " +
+               kept + stillOpen},
+          false};
 }
 
 }  // namespace
@@ -385,11 +375,15 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
       if (!GivesNoSecondNames(error))
         return {Failed(target, "give it a second name", error), false};
       taken.clear();
+      const bool leased = lease.held();
       lease.Release();
       // Taken again once the programs whose opens it held back have closed the file, so that what
       // they wrote is in the last compare; one that keeps it open is a writer like any other.
       lease.Take();
       if (lease.writerHasItOpen()) return {{SystemFault::kFailed, target, kWriterOpen}, true};
+      if (leased && !lease.held()) {
+        return {Failed(target, "watch it again for other programs' saves", lease.error()), false};
+      }
       if ((standing = compare()).outcome != Comparison::kSame) return NotReplaced(standing, target);
     }
     if (renameat(folder, copyName.c_str(), folder, name.c_str()) != 0) {
@@ -400,8 +394,13 @@ Replacement ReplaceIfUnchanged(SystemLock& lock, const std::string& copy, const 
   }
   inPlace = true;
   if (taken.empty()) {
-    if (!lease.Broken()) return {};
-    return KeepSaveIntoReplacedFile(lease, lock, copyName, read, target);
+    // A program whose open came after the look at the lease has the old file open for writing
+    // once the lease is let go: the lease is refused at once.
+    const bool broken = lease.Broken();
+    lease.Release();
+    lease.Take(0);
+    if (!broken && !lease.writerHasItOpen()) return {};
+    return KeepSaveIntoReplacedFile(lease, lock, read, target);
   }
   Comparison replaced = Untouched(folder, taken, standing.status);
   if (replaced.outcome == Comparison::kSame && lease.Broken()) replaced = {Comparison::kChanged};
