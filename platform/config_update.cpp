@@ -231,11 +231,18 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, EditMode mo
   UpdateResult result = LockTargetOf(configurationPath, update);
   // A program that keeps the file open for writing would keep the commit from putting the copy in
   // place; a run of the Windows build queued on this run's lock is one. Such programs get their
-  // turns before the copy is written: the lock let go for 50 ms, ninety times in a process. One
-  // that still has it open then is refused before any copy is made.
-  static int writerTurns = 90;
+  // turns before the copy is written: the lock let go for 50 ms at a time. One that still has it
+  // open after ninety turns in which no other file was put in place is refused before any copy
+  // is made; a queue of runs that each put their file in place is waited for, up to 1,200 turns
+  // (one to two minutes, with the lease's own wait). Both counts are per process, and so per run.
+  static int turnsLeft = 1200;
+  static int turnsOnOneFile = 0;
+  static FileIdentity seen;
   while (result.ok() && OpenForWritingElsewhere(update.lock)) {
-    if (writerTurns-- == 0) {
+    const FileIdentity held = HeldFileIdentity(update.lock);
+    turnsOnOneFile = held == seen ? turnsOnOneFile + 1 : 0;
+    seen = held;
+    if (turnsOnOneFile == 90 || turnsLeft-- == 0) {
       result = Failure(update.targetPath, std::string("cannot ") + kWriterOpen);
       break;
     }

@@ -105,6 +105,10 @@ void ReleaseLock(SystemLock& lock);
 // kernel refuses. Windows: never, as the lock's own hold of the file denies others writing it.
 bool OpenForWritingElsewhere(SystemLock& lock);
 
+// Which file the lock holds (its identity), so that a run can tell a file put in place meanwhile;
+// nothing (all zero) where it holds none or the system cannot tell.
+FileIdentity HeldFileIdentity(const SystemLock& lock);
+
 // Reads the file `target` of the locked folder whole, after checking that it may be replaced: an
 // existing regular file of at most `most` bytes that this user may write. `identity` says which
 // file was read.

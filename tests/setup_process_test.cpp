@@ -766,6 +766,33 @@ TEST(SetupProcess, RunOfTheOtherBuildWaitingForTheLockIsNoWriterToRefuse) {
   EXPECT_EQ(EntryTitles(after).size(), 5u);
 }
 
+TEST(SetupProcess, QueueOfWritersThatEachPutAFileInPlaceIsWaitedForPastOneFilesTurns) {
+  // Programs keep aircraft.cfg open for writing one after another for 15 s, each putting a new
+  // file in place before the last lets go, as runs of the Windows build queued on this run's lock
+  // do: longer than the turns a run gives one file (about ten seconds with the lease's own wait),
+  // but each file put in place starts them anew, so the run waits for the last and lands.
+  Tree tree;
+  const std::string cfg = tree.files.cfgPath();
+  int held = open(cfg.c_str(), O_RDWR | O_CLOEXEC);
+  std::thread queue([&] {
+    for (int writer = 0; writer < 6; ++writer) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+      WriteFile(cfg + ".next", ReadFile(cfg) + "; writer " + std::to_string(writer) + "\r\n");
+      const int next = open((cfg + ".next").c_str(), O_RDWR | O_CLOEXEC);
+      std::filesystem::rename(cfg + ".next", cfg);
+      close(held);
+      held = next;
+    }
+    close(held);
+  });
+  const test_support::ProcessResult result = RunSetup(tree.files);
+  queue.join();
+  EXPECT_EQ(result.status, 0) << result.errorOutput;
+  const std::string after = ReadFile(cfg);
+  EXPECT_NE(after.find("; writer 5\r\n"), std::string::npos);
+  EXPECT_EQ(EntryTitles(after).size(), 5u);
+}
+
 TEST(SetupProcess, FileRewrittenByAnotherProgramMidRunIsKeptAndTheRunStartsOver) {
   // Another program rewrites aircraft.cfg in place while the run writes its copy, once to a longer
   // text and once to one of the same size, puts a new file with the same bytes and other

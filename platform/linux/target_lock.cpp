@@ -219,6 +219,12 @@ bool LockHolds(const SystemLock& lock, const std::string& target) {
                            stat(target.c_str(), &named) == 0 && SameFile(locked, named));
 }
 
+FileIdentity HeldFileIdentity(const SystemLock& lock) {
+  struct stat status {};
+  if (lock.file < 0 || fstat(static_cast<int>(lock.file), &status) != 0) return {};
+  return IdentityIn(status);
+}
+
 void ReleaseLock(SystemLock& lock) {
   // Closing releases the locks.
   if (lock.file >= 0) close(static_cast<int>(lock.file));

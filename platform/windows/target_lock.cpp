@@ -94,6 +94,12 @@ bool LockHolds(const SystemLock& lock, const std::string& target) {
                              IdentityAt(target, named) && held == named);
 }
 
+FileIdentity HeldFileIdentity(const SystemLock& lock) {
+  FileIdentity identity;
+  if (lock.file == -1 || !IdentityOf(reinterpret_cast<HANDLE>(lock.file), identity)) return {};
+  return identity;
+}
+
 void ReleaseLock(SystemLock& lock) {
   if (lock.file != -1) CloseHandle(reinterpret_cast<HANDLE>(lock.file));  // and so its lock
   if (lock.copy != -1) CloseHandle(reinterpret_cast<HANDLE>(lock.copy));
