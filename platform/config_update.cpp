@@ -234,15 +234,17 @@ UpdateResult BeginConfigUpdate(const std::string& configurationPath, EditMode mo
   // turns before the copy is written: the lock let go for 50 ms at a time. One that still has it
   // open after ninety turns in which no other file was put in place is refused before any copy
   // is made; a queue of runs that each put their file in place is waited for, up to 1,200 turns
-  // (one to two minutes, with the lease's own wait). Both counts are per process, and so per run.
+  // (about a minute, and as long again as the runs ahead hold the lock). Both counts are per
+  // process, and so per run.
   static int turnsLeft = 1200;
   static int turnsOnOneFile = 0;
   static FileIdentity seen;
   while (result.ok() && OpenForWritingElsewhere(update.lock)) {
+    // A file the system cannot tell of counts as the one before.
     const FileIdentity held = HeldFileIdentity(update.lock);
-    turnsOnOneFile = held == seen ? turnsOnOneFile + 1 : 0;
-    seen = held;
-    if (turnsOnOneFile == 90 || turnsLeft-- == 0) {
+    turnsOnOneFile = held == seen || held == FileIdentity{} ? turnsOnOneFile + 1 : 0;
+    if (held != FileIdentity{}) seen = held;
+    if (turnsOnOneFile >= 90 || turnsLeft-- <= 0) {
       result = Failure(update.targetPath, std::string("cannot ") + kWriterOpen);
       break;
     }

@@ -101,7 +101,7 @@ bool LockHolds(const SystemLock& lock, const std::string& target);
 void ReleaseLock(SystemLock& lock);
 
 // True when another program has the locked file open for writing, which would keep the
-// replacement from being made for now; seen within a moment. Linux: as a read lease that the
+// replacement from being made for now; asked once, without waiting. Linux: as a read lease that the
 // kernel refuses. Windows: never, as the lock's own hold of the file denies others writing it.
 bool OpenForWritingElsewhere(SystemLock& lock);
 

@@ -769,19 +769,25 @@ TEST(SetupProcess, RunOfTheOtherBuildWaitingForTheLockIsNoWriterToRefuse) {
 TEST(SetupProcess, QueueOfWritersThatEachPutAFileInPlaceIsWaitedForPastOneFilesTurns) {
   // Programs keep aircraft.cfg open for writing one after another for 15 s, each putting a new
   // file in place before the last lets go, as runs of the Windows build queued on this run's lock
-  // do: longer than the turns a run gives one file (about ten seconds with the lease's own wait),
-  // but each file put in place starts them anew, so the run waits for the last and lands.
+  // do: longer than the turns a run gives one file (about five seconds), but each file put in
+  // place starts them anew, so the run waits for the last and lands. They come two at a time, so
+  // that a file system that gives a freed identity to the next new file would make the second
+  // pass for the file before the first.
   Tree tree;
   const std::string cfg = tree.files.cfgPath();
   int held = open(cfg.c_str(), O_RDWR | O_CLOEXEC);
+  const auto putInPlace = [&](const std::string& line) {
+    WriteFile(cfg + ".next", ReadFile(cfg) + line);
+    const int next = open((cfg + ".next").c_str(), O_RDWR | O_CLOEXEC);
+    std::filesystem::rename(cfg + ".next", cfg);
+    close(held);
+    held = next;
+  };
   std::thread queue([&] {
     for (int writer = 0; writer < 6; ++writer) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-      WriteFile(cfg + ".next", ReadFile(cfg) + "; writer " + std::to_string(writer) + "\r\n");
-      const int next = open((cfg + ".next").c_str(), O_RDWR | O_CLOEXEC);
-      std::filesystem::rename(cfg + ".next", cfg);
-      close(held);
-      held = next;
+      putInPlace("; writer " + std::to_string(writer) + "\r\n");
+      putInPlace("; and the next\r\n");
     }
     close(held);
   });

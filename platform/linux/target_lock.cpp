@@ -220,8 +220,17 @@ bool LockHolds(const SystemLock& lock, const std::string& target) {
 }
 
 FileIdentity HeldFileIdentity(const SystemLock& lock) {
+  // The file last told of stays open, to read only, until another is: a file system may give a
+  // freed identity to the next new file, which would then pass for the one told of before.
+  static int told = -1;
   struct stat status {};
+  struct stat before {};
   if (lock.file < 0 || fstat(static_cast<int>(lock.file), &status) != 0) return {};
+  if (told < 0 || fstat(told, &before) != 0 || !SameFile(before, status)) {
+    if (told >= 0) close(told);
+    told = open(("/proc/self/fd/" + std::to_string(lock.file)).c_str(),
+                O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  }
   return IdentityIn(status);
 }
 

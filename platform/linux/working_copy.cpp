@@ -190,11 +190,11 @@ bool Unlinked(int folder, const std::string& name) {
 // no lease, and the replacement goes on without it, as on a file system that has none.
 class Lease {
  public:
-  explicit Lease(SystemLock& lock)
+  explicit Lease(SystemLock& lock, int longestPause = 32)
       : file_(HoldForReading(lock) ? static_cast<int>(lock.file) : -1) {
     // The kernel tells the holder of a lease break with SIGIO, whose default would end the run.
     signal(SIGIO, SIG_IGN);
-    Take();
+    Take(longestPause);
   }
   ~Lease() { Release(); }
   Lease(const Lease&) = delete;
@@ -281,7 +281,9 @@ Replacement KeepSaveIntoReplacedFile(Lease& lease, const SystemLock& lock, const
 }  // namespace
 
 bool OpenForWritingElsewhere(SystemLock& lock) {
-  return Lease(lock).writerHasItOpen();
+  // Asked once, without waiting: the caller's turns are the wait, and a lock held for the lease's
+  // own wait would keep the byte from the writers whose turn it is.
+  return Lease(lock, 0).writerHasItOpen();
 }
 
 std::string WorkingCopyPath(const std::string& target) {
