@@ -1107,6 +1107,7 @@ TEST(SetupProcess, FileSystemThatCannotSwapTwoFilesKeepsTheOldFileUntilItIsLooke
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // into the rename's wait
   std::thread saving([&] {
     const int late = open(tree.files.cfgPath().c_str(), O_WRONLY | O_APPEND);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // a save that takes a while
     EXPECT_EQ(write(late, "; saved as it was replaced\r\n", 28), 28);
     close(late);
   });
